@@ -1,0 +1,144 @@
+#include "core/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace glimmet {
+namespace fs = std::filesystem;
+
+void FileDescriptor::reset() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+LocalAgentFailure fileFailure(int errorNumber) {
+  switch (errorNumber) {
+    case ENOENT:
+      return LocalAgentFailure("文件或文件夹不存在。");
+    case EACCES:
+    case EPERM:
+      return LocalAgentFailure("没有访问该文件的权限。");
+    case ENOSPC:
+    case EDQUOT:
+      return LocalAgentFailure("磁盘空间不足。");
+    case EROFS:
+      return LocalAgentFailure("文件系统为只读。");
+    case EEXIST:
+    case ENOTEMPTY:
+      return LocalAgentFailure("文件已存在。");
+    case ENOTDIR:
+      return LocalAgentFailure("路径中的某一项不是文件夹。");
+    case EISDIR:
+      return LocalAgentFailure("目标是一个文件夹。");
+    case ENAMETOOLONG:
+      return LocalAgentFailure("文件名过长。");
+    case ELOOP:
+      return LocalAgentFailure("路径包含过多的符号链接。");
+    case EXDEV:
+      return LocalAgentFailure("无法跨文件系统移动文件。");
+    default:
+      return LocalAgentFailure("文件读写失败（错误码 " + std::to_string(errorNumber) + "）。");
+  }
+}
+
+namespace {
+
+void writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw fileFailure(errno);
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+// Makes a rename durable: the directory entry itself is flushed.
+void syncDirectory(const fs::path& directory) {
+  const FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir) ::fsync(dir.get());
+}
+
+}  // namespace
+
+void writeFileAtomically(const fs::path& target, std::string_view bytes, mode_t mode) {
+  const fs::path directory = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  std::string pattern = (directory / ("." + target.filename().string() + ".XXXXXX")).string();
+  const FileDescriptor file(::mkostemp(pattern.data(), O_CLOEXEC));
+  if (!file) throw fileFailure(errno);
+  const fs::path temporary = pattern;
+  try {
+    if (::fchmod(file.get(), mode) != 0) throw fileFailure(errno);
+    writeAll(file.get(), bytes);
+    if (::fsync(file.get()) != 0) throw fileFailure(errno);
+    if (::rename(temporary.c_str(), target.c_str()) != 0) throw fileFailure(errno);
+  } catch (...) {
+    ::unlink(temporary.c_str());
+    throw;
+  }
+  syncDirectory(directory);
+}
+
+void createPrivateDirectories(const fs::path& directory) {
+  if (directory.empty()) return;
+  struct stat info {};
+  if (::stat(directory.c_str(), &info) == 0) {
+    if (!S_ISDIR(info.st_mode)) throw fileFailure(ENOTDIR);
+    return;
+  }
+  if (errno != ENOENT) throw fileFailure(errno);
+  if (directory.has_parent_path() && directory.parent_path() != directory) {
+    createPrivateDirectories(directory.parent_path());
+  }
+  if (::mkdir(directory.c_str(), kPrivateDirectoryMode) != 0 && errno != EEXIST) {
+    throw fileFailure(errno);
+  }
+}
+
+std::string readFileBounded(const fs::path& path, std::size_t maxBytes,
+                            const std::string& tooLargeMessage) {
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file) throw fileFailure(errno);
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0) throw fileFailure(errno);
+  if (!S_ISREG(info.st_mode)) throw fileFailure(EISDIR);
+  if (static_cast<std::size_t>(info.st_size) > maxBytes) throw LocalAgentFailure(tooLargeMessage);
+
+  // Read at most one byte past the ceiling, so a file that grows meanwhile is
+  // still refused rather than read without bound.
+  std::string content(static_cast<std::size_t>(info.st_size) + 1, '\0');
+  std::size_t filled = 0;
+  while (filled < content.size()) {
+    const ssize_t n = ::read(file.get(), content.data() + filled, content.size() - filled);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw fileFailure(errno);
+    if (n == 0) break;
+    filled += static_cast<std::size_t>(n);
+    if (filled > maxBytes) throw LocalAgentFailure(tooLargeMessage);
+    if (filled == content.size()) content.resize(content.size() + 4096);
+  }
+  content.resize(filled);
+  return content;
+}
+
+std::optional<fs::path> confinedPath(const fs::path& root, const fs::path& candidate) {
+  std::error_code error;
+  const fs::path resolvedRoot = fs::weakly_canonical(root, error);
+  if (error) return std::nullopt;
+  const fs::path resolved = fs::weakly_canonical(candidate, error);
+  if (error) return std::nullopt;
+
+  auto rootPart = resolvedRoot.begin();
+  auto part = resolved.begin();
+  for (; rootPart != resolvedRoot.end(); ++rootPart, ++part) {
+    // A trailing separator in the root shows up as an empty last component.
+    if (rootPart->empty() && std::next(rootPart) == resolvedRoot.end()) break;
+    if (part == resolved.end() || *part != *rootPart) return std::nullopt;
+  }
+  return resolved;
+}
+
+}  // namespace glimmet

@@ -1,0 +1,73 @@
+#pragma once
+
+// File-system building blocks shared by every store: owned descriptors, atomic
+// replacement, private directories, bounded reads, and the check that a path
+// derived from outside input stays inside its root after symbolic links are
+// resolved. Failures throw LocalAgentFailure with a user-facing message.
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "core/failure.h"
+
+namespace glimmet {
+
+class FileDescriptor {
+ public:
+  FileDescriptor() = default;
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() { reset(); }
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+    if (this != &other) {
+      reset();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  int release() { return std::exchange(fd_, -1); }
+  void reset();
+
+ private:
+  int fd_ = -1;
+};
+
+// The user-facing failure for a failed system call, by its errno value.
+LocalAgentFailure fileFailure(int errorNumber);
+
+inline constexpr mode_t kPrivateFileMode = 0600;
+inline constexpr mode_t kPrivateDirectoryMode = 0700;
+
+// Replaces `target` with `bytes` so that readers see either the old or the new
+// content, never a mix: a temporary file in the same directory is written,
+// flushed to disk and renamed over the target. Nothing is left behind on failure.
+void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes,
+                         mode_t mode = kPrivateFileMode);
+
+// Creates `directory` and any missing parents with mode 0700. Existing
+// directories keep their mode.
+void createPrivateDirectories(const std::filesystem::path& directory);
+
+// Reads a whole regular file whose size is at most `maxBytes`, checked before
+// reading. A larger file fails with `tooLargeMessage`.
+std::string readFileBounded(const std::filesystem::path& path, std::size_t maxBytes,
+                            const std::string& tooLargeMessage);
+
+// `candidate` with every symbolic link resolved (missing trailing components are
+// kept as written), provided the result is `root` itself or lies below the
+// resolved `root`; none otherwise.
+std::optional<std::filesystem::path> confinedPath(const std::filesystem::path& root,
+                                                  const std::filesystem::path& candidate);
+
+}  // namespace glimmet

@@ -1,0 +1,109 @@
+// Encodings that cross trust boundaries: JSON to the page, Base64 from the
+// page, identifiers from the page, digests of downloads.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "core/base64.h"
+#include "core/digest.h"
+#include "core/json.h"
+#include "core/uuid.h"
+#include "support/test_support.h"
+
+namespace glimmet {
+namespace {
+
+TEST(Json, RendersFragmentsAndStructures) {
+  EXPECT_EQ(json("plain"), "\"plain\"");
+  EXPECT_EQ(json(42), "42");
+  EXPECT_EQ(json(Json{{"a", {1, true, nullptr}}}), R"({"a":[1,true,null]})");
+  EXPECT_EQ(json(Json("雨天")), "\"雨天\"");
+}
+
+TEST(Json, AnyFailureYieldsNull) {
+  EXPECT_EQ(json(Json("bad \xff utf8")), "null");
+  EXPECT_EQ(json(Json{{"nested", {"ok", "\xc3"}}}), "null");
+  EXPECT_EQ(json(std::nan("")), "null");
+  EXPECT_EQ(json(Json{{"x", std::numeric_limits<double>::infinity()}}), "null");
+}
+
+TEST(Json, HostileStringsStayInsideTheirLiteral) {
+  const std::string hostile = "'); alert(1); (\"\\</script>\u2028\u2029\n";
+  const std::string text = json(hostile);
+  EXPECT_EQ(text.find('\n'), std::string::npos);
+  EXPECT_EQ(text.find("\u2028"), std::string::npos);
+  EXPECT_EQ(text.find("\u2029"), std::string::npos);
+  EXPECT_NE(text.find("\\u2028"), std::string::npos);
+  EXPECT_EQ(Json::parse(text), hostile);
+}
+
+TEST(Base64, RoundTripsEveryTailLength) {
+  for (std::size_t size = 0; size < 8; ++size) {
+    Bytes bytes;
+    for (std::size_t i = 0; i < size; ++i) bytes.push_back(static_cast<std::uint8_t>(0xF0 + i * 7));
+    const auto decoded = base64Decode(base64Encode(bytes));
+    ASSERT_TRUE(decoded) << size;
+    EXPECT_EQ(*decoded, bytes);
+  }
+  EXPECT_EQ(base64Encode(Bytes{'M', 'a', 'n'}), "TWFu");
+  EXPECT_EQ(base64Encode(Bytes{'M', 'a'}), "TWE=");
+}
+
+TEST(Base64, RefusesAnythingButCanonicalText) {
+  for (const char* text : {"TWF", "TW E=", "TWE=\n", " TWFu", "TW=u", "T===", "====", "TWF-",
+                           "TWF_", "TWE=TWFu", "TWFu="}) {
+    EXPECT_FALSE(base64Decode(text)) << text;
+  }
+  EXPECT_TRUE(base64Decode(""));
+}
+
+TEST(Base64, EnforcesTheDecodedCeilingBeforeDecoding) {
+  EXPECT_TRUE(base64Decode("TWFu", 3));
+  EXPECT_FALSE(base64Decode("TWFu", 2));
+  EXPECT_TRUE(base64Decode("TWE=", 2));
+}
+
+TEST(Uuid, ParsesEitherCaseAndWritesUpperCase) {
+  const auto lower = Uuid::parse("0f8fad5b-d9cb-469f-a165-70867728950e");
+  const auto upper = Uuid::parse("0F8FAD5B-D9CB-469F-A165-70867728950E");
+  ASSERT_TRUE(lower && upper);
+  EXPECT_EQ(*lower, *upper);
+  EXPECT_EQ(lower->string(), "0F8FAD5B-D9CB-469F-A165-70867728950E");
+}
+
+TEST(Uuid, RefusesOtherShapes) {
+  for (const char* text : {"", "0f8fad5bd9cb469fa16570867728950e",
+                           "{0f8fad5b-d9cb-469f-a165-70867728950e}",
+                           "0f8fad5b-d9cb-469f-a165-70867728950",
+                           "0f8fad5b-d9cb-469f-a165-70867728950e0",
+                           "0f8fad5b-d9cb-469f-a16570867728950e-", "0f8fad5b-d9cb-469f-a165-7086772895g0",
+                           "../../etc/passwd-aaaa-bbbb-cccccccccc", "0f8fad5b_d9cb_469f_a165_70867728950e"}) {
+    EXPECT_FALSE(Uuid::parse(text)) << text;
+  }
+}
+
+TEST(Uuid, RandomIsVersionFourAndDistinct) {
+  const Uuid a = Uuid::random();
+  const Uuid b = Uuid::random();
+  EXPECT_NE(a, b);
+  EXPECT_EQ(a.bytes()[6] >> 4, 4);
+  EXPECT_EQ(a.bytes()[8] & 0xC0, 0x80);
+  EXPECT_EQ(Uuid::parse(a.string()), a);
+}
+
+TEST(Digest, MatchesKnownVectorsAndFileReadsInBlocks) {
+  EXPECT_EQ(sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+
+  testing::TempDir dir;
+  // Larger than one block and not a multiple of it.
+  std::string content(3 * (1 << 20) + 17, '\0');
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 31);
+  testing::writeFile(dir / "big", content);
+  EXPECT_EQ(sha256HexOfFile(dir / "big"), sha256Hex(content));
+  EXPECT_FALSE(sha256HexOfFile(dir / "missing"));
+}
+
+}  // namespace
+}  // namespace glimmet
