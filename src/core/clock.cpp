@@ -10,8 +10,7 @@ namespace glimmet {
 
 namespace {
 
-class TimeoutWork final : public ScheduledWork,
-                          public std::enable_shared_from_this<TimeoutWork> {
+class TimeoutWork final : public ScheduledWork, public std::enable_shared_from_this<TimeoutWork> {
  public:
   explicit TimeoutWork(std::function<void()> work) : work_(std::move(work)) {}
   ~TimeoutWork() override {

@@ -46,8 +46,8 @@ struct Unit {};
 // Runs `work` and turns a thrown LocalAgentFailure into a failed Result. Any other
 // exception is a programming error and is not caught.
 template <typename F>
-auto resultOf(F&& work) -> Result<std::conditional_t<std::is_void_v<std::invoke_result_t<F>>, Unit,
-                                                    std::invoke_result_t<F>>> {
+auto resultOf(F&& work) -> Result<
+    std::conditional_t<std::is_void_v<std::invoke_result_t<F>>, Unit, std::invoke_result_t<F>>> {
   try {
     if constexpr (std::is_void_v<std::invoke_result_t<F>>) {
       std::forward<F>(work)();

@@ -17,7 +17,8 @@ void forEachScalar(std::string_view utf8,
   std::size_t at = 0;
   while (at < utf8.size()) {
     utf8proc_int32_t scalar = 0;
-    utf8proc_ssize_t length = utf8proc_iterate(bytes + at, static_cast<utf8proc_ssize_t>(utf8.size() - at), &scalar);
+    utf8proc_ssize_t length =
+        utf8proc_iterate(bytes + at, static_cast<utf8proc_ssize_t>(utf8.size() - at), &scalar);
     if (length <= 0) {
       scalar = kReplacement;
       length = 1;

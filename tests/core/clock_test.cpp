@@ -1,10 +1,11 @@
 // Scheduled work on the real main-loop clock and on the manual clock tests use.
+#include "core/clock.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
 
-#include "core/clock.h"
 #include "support/test_support.h"
 
 namespace glimmet {
@@ -16,7 +17,9 @@ TEST(ManualClock, RunsDueWorkInDueOrderAtItsOwnTime) {
   const TimePoint start = clock.now();
   std::vector<std::pair<int, Duration>> ran;
   auto record = [&](int id) {
-    return [&, id] { ran.emplace_back(id, std::chrono::duration_cast<Duration>(clock.now() - start)); };
+    return [&, id] {
+      ran.emplace_back(id, std::chrono::duration_cast<Duration>(clock.now() - start));
+    };
   };
   clock.after(4000ms, record(2));
   clock.after(600000ms, record(3));
@@ -27,7 +30,8 @@ TEST(ManualClock, RunsDueWorkInDueOrderAtItsOwnTime) {
   EXPECT_EQ(ran.size(), 1u);
   clock.advance(1ms);
   clock.advance(596000ms);
-  const std::vector<std::pair<int, Duration>> expected = {{1, 1000ms}, {2, 4000ms}, {22, 4000ms}, {3, 600000ms}};
+  const std::vector<std::pair<int, Duration>> expected = {
+      {1, 1000ms}, {2, 4000ms}, {22, 4000ms}, {3, 600000ms}};
   EXPECT_EQ(ran, expected);
   EXPECT_EQ(clock.now() - start, 600000ms);
 }

@@ -1,11 +1,12 @@
 // The user-defaults file: typed reads, persistence, damage and concurrency.
+#include "core/defaults_store.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <thread>
 #include <vector>
 
-#include "core/defaults_store.h"
 #include "support/test_support.h"
 
 namespace glimmet {
@@ -50,7 +51,8 @@ TEST(DefaultsStore, ChangesSurviveARestartAndTheFileIsPrivate) {
   DefaultsStore reopened(file);
   EXPECT_EQ(reopened.string("api.model"), "gpt-image-1");
   EXPECT_FALSE(reopened.value("gone"));
-  EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(fs::status(file.parent_path()).permissions() & fs::perms::all, fs::perms::owner_all);
 }
 
@@ -64,7 +66,8 @@ TEST(DefaultsStore, DamagedFileIsSetAsideNotOverwritten) {
 
     std::vector<fs::path> aside;
     for (const auto& entry : fs::directory_iterator(dir.path())) {
-      if (entry.path().filename().string().starts_with("defaults.json.corrupt-")) aside.push_back(entry.path());
+      if (entry.path().filename().string().starts_with("defaults.json.corrupt-"))
+        aside.push_back(entry.path());
     }
     ASSERT_EQ(aside.size(), 1u) << damaged;
     EXPECT_EQ(testing::readFile(aside.front()), damaged);
@@ -93,7 +96,8 @@ TEST(DefaultsStore, ConcurrentWritersLoseNothing) {
   for (auto& writer : writers) writer.join();
   DefaultsStore reopened(dir / "defaults.json");
   for (int t = 0; t < 8; ++t) {
-    for (int i = 0; i < 25; ++i) EXPECT_EQ(reopened.integer("k" + std::to_string(t) + "." + std::to_string(i)), i);
+    for (int i = 0; i < 25; ++i)
+      EXPECT_EQ(reopened.integer("k" + std::to_string(t) + "." + std::to_string(i)), i);
   }
 }
 
@@ -102,7 +106,8 @@ TEST(DefaultsStore, StandardLocationFollowsXdgConfigHome) {
   EXPECT_EQ(DefaultsStore::standardLocation(), fs::path("/tmp/xdg-config/Glimmet/defaults.json"));
   ::setenv("XDG_CONFIG_HOME", "relative/ignored", 1);
   ::setenv("HOME", "/home/someone", 1);
-  EXPECT_EQ(DefaultsStore::standardLocation(), fs::path("/home/someone/.config/Glimmet/defaults.json"));
+  EXPECT_EQ(DefaultsStore::standardLocation(),
+            fs::path("/home/someone/.config/Glimmet/defaults.json"));
   ::unsetenv("XDG_CONFIG_HOME");
 }
 

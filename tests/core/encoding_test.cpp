@@ -73,12 +73,11 @@ TEST(Uuid, ParsesEitherCaseAndWritesUpperCase) {
 }
 
 TEST(Uuid, RefusesOtherShapes) {
-  for (const char* text : {"", "0f8fad5bd9cb469fa16570867728950e",
-                           "{0f8fad5b-d9cb-469f-a165-70867728950e}",
-                           "0f8fad5b-d9cb-469f-a165-70867728950",
-                           "0f8fad5b-d9cb-469f-a165-70867728950e0",
-                           "0f8fad5b-d9cb-469f-a16570867728950e-", "0f8fad5b-d9cb-469f-a165-7086772895g0",
-                           "../../etc/passwd-aaaa-bbbb-cccccccccc", "0f8fad5b_d9cb_469f_a165_70867728950e"}) {
+  for (const char* text :
+       {"", "0f8fad5bd9cb469fa16570867728950e", "{0f8fad5b-d9cb-469f-a165-70867728950e}",
+        "0f8fad5b-d9cb-469f-a165-70867728950", "0f8fad5b-d9cb-469f-a165-70867728950e0",
+        "0f8fad5b-d9cb-469f-a16570867728950e-", "0f8fad5b-d9cb-469f-a165-7086772895g0",
+        "../../etc/passwd-aaaa-bbbb-cccccccccc", "0f8fad5b_d9cb_469f_a165_70867728950e"}) {
     EXPECT_FALSE(Uuid::parse(text)) << text;
   }
 }

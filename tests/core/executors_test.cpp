@@ -1,5 +1,7 @@
 // Queues: order, thread identity, draining, and a pool that does not starve
 // when its work blocks.
+#include "core/executors.h"
+
 #include <gtest/gtest.h>
 #include <pthread.h>
 
@@ -8,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "core/executors.h"
 #include "support/test_support.h"
 
 namespace glimmet {

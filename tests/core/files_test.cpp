@@ -1,11 +1,12 @@
 // Atomic replacement, private modes, bounded reads and confinement of paths
 // that come from outside input.
+#include "core/files.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 
-#include "core/files.h"
 #include "support/test_support.h"
 
 namespace glimmet {
@@ -20,7 +21,8 @@ mode_t modeOf(const fs::path& path) {
 }
 
 std::size_t entryCount(const fs::path& dir) {
-  return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+  return static_cast<std::size_t>(
+      std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
 }
 
 TEST(AtomicWrite, ReplacesContentPrivatelyAndLeavesNothingElse) {

@@ -1,8 +1,8 @@
 // User-perceived text: what the page sends is counted, cut and trimmed the way
 // a person sees it, whatever bytes arrive.
-#include <gtest/gtest.h>
-
 #include "core/text.h"
+
+#include <gtest/gtest.h>
 
 namespace glimmet::text {
 namespace {
@@ -17,7 +17,7 @@ TEST(Text, CountsUserPerceivedCharacters) {
       {"", 0},
       {"abc", 3},
       {"雨天的城市", 5},
-      {"e\u0301", 1},                                    // combining accent
+      {"e\u0301", 1},                                     // combining accent
       {"\U0001F468\u200D\U0001F469\u200D\U0001F467", 1},  // family emoji (ZWJ sequence)
       {"\U0001F1E8\U0001F1F3\U0001F1EF\U0001F1F5", 2},    // two flags
       {"\U0001F44D\U0001F3FD", 1},                        // skin tone modifier
@@ -43,8 +43,8 @@ TEST(Text, TrimsWhitespaceAndLineBreaksAtBothEnds) {
 }
 
 TEST(Text, FindsWhitespaceOrLineBreakCharacters) {
-  for (const char* text : {"a b", "a\tb", "a\nb", "a\r\nb", "\u00A0", "a\u3000", "x\u2029", "\u0085",
-                           "a\u2009b"}) {
+  for (const char* text :
+       {"a b", "a\tb", "a\nb", "a\r\nb", "\u00A0", "a\u3000", "x\u2029", "\u0085", "a\u2009b"}) {
     EXPECT_TRUE(containsWhitespaceOrLineBreak(text)) << text;
   }
   for (const char* text : {"", "gpt-image-1", "模型\u200B", "e\u0301"}) {

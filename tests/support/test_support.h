@@ -41,8 +41,8 @@ std::string readFile(const std::filesystem::path& path);
 
 // Skips the current test because its real peer is missing, or fails it when the
 // CI environment requires every peer.
-#define GLIMMET_PEER_MISSING(reason)                                    \
-  do {                                                                  \
-    if (::glimmet::testing::peersRequired()) FAIL() << (reason);        \
-    GTEST_SKIP() << (reason);                                           \
+#define GLIMMET_PEER_MISSING(reason)                             \
+  do {                                                           \
+    if (::glimmet::testing::peersRequired()) FAIL() << (reason); \
+    GTEST_SKIP() << (reason);                                    \
   } while (false)

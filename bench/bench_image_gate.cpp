@@ -1,0 +1,204 @@
+// Measures the image gate against libvips alone (load from memory, save PNG at
+// the gate's compression) on photo-like 2048 x 2048 JPEG and PNG input, and the
+// growth of peak resident memory while the gate handles an 8000 x 5000 image.
+//
+// Ends with three lines: "jpeg_ratio: X", "png_ratio: X" (gate time over
+// libvips time with the same PNG settings, medians of interleaved runs; target
+// at most 1.2) and
+// "peak_rss_ratio: X" (peak resident growth over width x height x 4; target at
+// most 1.25).
+
+#include <malloc.h>
+#include <vips/vips.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "agents/image_gate.h"
+#include "agents/local_agent_manager.h"
+#include "core/failure.h"
+
+namespace {
+
+using glimmet::Bytes;
+using glimmet::LocalAgentFailure;
+using glimmet::LocalAgentManager;
+
+constexpr int kPhotoSide = 2048;
+constexpr int kLargeWidth = 8000, kLargeHeight = 5000;
+constexpr int kTimedRounds = 11;
+constexpr int kMemoryRounds = 3;
+
+struct Unref {
+  void operator()(VipsImage* image) const { g_object_unref(image); }
+};
+using Image = std::unique_ptr<VipsImage, Unref>;
+
+[[noreturn]] void die(const std::string& what) {
+  std::fprintf(stderr, "bench_image_gate: %s %s\n", what.c_str(), vips_error_buffer());
+  std::exit(1);
+}
+
+Bytes encode(VipsImage* image, const char* format) {
+  void* buffer = nullptr;
+  std::size_t length = 0;
+  if (vips_image_write_to_buffer(image, format, &buffer, &length, nullptr) != 0) {
+    die(std::string("cannot write ") + format);
+  }
+  Bytes bytes(static_cast<std::uint8_t*>(buffer), static_cast<std::uint8_t*>(buffer) + length);
+  g_free(buffer);
+  return bytes;
+}
+
+// Smooth colour fields with fine sensor-like noise: compresses like a photograph,
+// neither like flat colour nor like pure noise.
+Image photoLike() {
+  Bytes pixels(static_cast<std::size_t>(kPhotoSide) * kPhotoSide * 3);
+  std::mt19937 random(42);
+  std::normal_distribution<float> grain(0.0f, 3.0f);
+  std::size_t i = 0;
+  for (int y = 0; y < kPhotoSide; ++y) {
+    for (int x = 0; x < kPhotoSide; ++x) {
+      const float u = x / float(kPhotoSide), v = y / float(kPhotoSide);
+      const float light =
+          0.5f + 0.5f * std::sin(6.0f * u + 3.0f * v) * std::cos(4.0f * v - 2.0f * u);
+      const float base[3] = {200.0f * light + 40.0f * u, 150.0f * light + 60.0f * v,
+                             90.0f + 100.0f * (1.0f - light) * u};
+      for (float channel : base) {
+        pixels[i++] = static_cast<std::uint8_t>(std::clamp(channel + grain(random), 0.0f, 255.0f));
+      }
+    }
+  }
+  return Image(vips_image_new_from_memory_copy(pixels.data(), pixels.size(), kPhotoSide, kPhotoSide,
+                                               3, VIPS_FORMAT_UCHAR));
+}
+
+// Horizontal colour ramps: cheap to make and to compress.
+Bytes simpleLargePNG() {
+  VipsImage* xyz = nullptr;
+  VipsImage* ramp = nullptr;
+  VipsImage* rgb = nullptr;
+  if (vips_xyz(&xyz, kLargeWidth, kLargeHeight, nullptr) != 0) die("xyz");
+  const Image owner(xyz);
+  if (vips_cast(xyz, &ramp, VIPS_FORMAT_UCHAR, "shift", FALSE, nullptr) != 0) die("cast");
+  const Image rampOwner(ramp);
+  VipsImage* bands[] = {ramp, ramp, ramp};
+  if (vips_bandjoin(bands, &rgb, 3, nullptr) != 0) die("bandjoin");
+  const Image rgbOwner(rgb);
+  return encode(rgb, ".png[compression=1]");
+}
+
+double seconds(const std::function<void()>& work) {
+  const auto start = std::chrono::steady_clock::now();
+  work();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+LocalAgentManager::DecodedImage gate(const Bytes& input) {
+  try {
+    return LocalAgentManager::decodeBytes(input);
+  } catch (const LocalAgentFailure& failure) {
+    die("the gate refused a benchmark image: " + failure.message());
+  }
+}
+
+void libvipsAlone(const Bytes& input) {
+  const Image image(vips_image_new_from_buffer(input.data(), input.size(), "", nullptr));
+  void* buffer = nullptr;
+  std::size_t length = 0;
+  if (!image || vips_pngsave_buffer(image.get(), &buffer, &length, "compression",
+                                    glimmet::image_gate::kPNGCompression, "filter",
+                                    glimmet::image_gate::kPNGFilter, nullptr) != 0) {
+    die("libvips alone failed");
+  }
+  g_free(buffer);
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// Alternates gate and libvips runs (and which goes first) so drift in clock
+// speed or cache state hits both alike.
+double timeRatio(const char* name, const Bytes& input) {
+  std::vector<double> gateTimes, aloneTimes;
+  const std::size_t outputSize = gate(input).data.size();
+  libvipsAlone(input);
+  for (int round = 0; round < kTimedRounds; ++round) {
+    const auto timeGate = [&] { gateTimes.push_back(seconds([&] { gate(input); })); };
+    const auto timeAlone = [&] { aloneTimes.push_back(seconds([&] { libvipsAlone(input); })); };
+    if (round % 2 == 0) {
+      timeGate();
+      timeAlone();
+    } else {
+      timeAlone();
+      timeGate();
+    }
+  }
+  const double gateMedian = median(gateTimes), aloneMedian = median(aloneTimes);
+  std::printf("%s: input %zu bytes, PNG %zu bytes, gate %.1f ms, libvips alone %.1f ms\n", name,
+              input.size(), outputSize, gateMedian * 1e3, aloneMedian * 1e3);
+  return gateMedian / aloneMedian;
+}
+
+long statusKiB(const std::string& key) {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(key, 0) == 0) {
+      std::istringstream fields(line.substr(key.size()));
+      long kib = 0;
+      fields >> kib;
+      return kib;
+    }
+  }
+  die("no " + key + " in /proc/self/status");
+}
+
+// Peak resident growth during one gate run: freed heap is handed back first,
+// then "5" in clear_refs resets the high-water mark to the current size.
+double peakGrowthBytes(const Bytes& input) {
+  malloc_trim(0);
+  std::ofstream("/proc/self/clear_refs") << "5";
+  const long before = statusKiB("VmRSS:");
+  gate(input);
+  return (statusKiB("VmHWM:") - before) * 1024.0;
+}
+
+}  // namespace
+
+int main(int, char** argv) {
+  if (VIPS_INIT(argv[0]) != 0) die("cannot start libvips");
+
+  const Image photo = photoLike();
+  const Bytes jpeg = encode(photo.get(), ".jpg[Q=90]");
+  const Bytes png = encode(photo.get(), ".png[filter=all]");
+  const Bytes large = simpleLargePNG();
+  for (const Bytes* input : {&jpeg, &png, &large}) {
+    if (input->size() > glimmet::image_gate::kMaxEncodedBytes) die("benchmark input over 10 MiB");
+  }
+
+  const double jpegRatio = timeRatio("jpeg", jpeg);
+  const double pngRatio = timeRatio("png", png);
+
+  gate(large);  // start libvips' worker threads before measuring
+  std::vector<double> growth;
+  for (int round = 0; round < kMemoryRounds; ++round) growth.push_back(peakGrowthBytes(large));
+  const double pixelBytes = double(kLargeWidth) * kLargeHeight * 4;
+  std::printf("large: input %zu bytes, peak growth %.1f MiB (median of %d)\n", large.size(),
+              median(growth) / (1 << 20), kMemoryRounds);
+
+  std::printf("jpeg_ratio: %.3f\n", jpegRatio);
+  std::printf("png_ratio: %.3f\n", pngRatio);
+  std::printf("peak_rss_ratio: %.3f\n", median(growth) / pixelBytes);
+  return 0;
+}

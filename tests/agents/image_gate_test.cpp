@@ -1,0 +1,263 @@
+#include "agents/image_gate.h"
+
+#include <vips/vips.h>
+
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "agents/local_agent_manager.h"
+#include "core/failure.h"
+#include "support/test_support.h"
+
+namespace glimmet {
+namespace {
+
+using Decoded = LocalAgentManager::DecodedImage;
+
+constexpr char kFormatMessage[] = "图片格式无效或超过 10 MB。";
+constexpr char kDecodeMessage[] = "生成结果无法解码，或图片超过 4000 万像素。";
+constexpr char kTooLargeMessage[] = "生成结果超过 10 MB，请生成更小的图片。";
+
+struct Unref {
+  void operator()(VipsImage* image) const { g_object_unref(image); }
+};
+using Image = std::unique_ptr<VipsImage, Unref>;
+
+class ImageGateTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { ASSERT_EQ(VIPS_INIT("image_gate_test"), 0); }
+};
+
+// An RGB image whose byte i is value(i).
+Image makeImage(int width, int height, const std::function<std::uint8_t(std::size_t)>& value) {
+  Bytes pixels(static_cast<std::size_t>(width) * height * 3);
+  for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = value(i);
+  return Image(vips_image_new_from_memory_copy(pixels.data(), pixels.size(), width, height, 3,
+                                               VIPS_FORMAT_UCHAR));
+}
+
+// Busy but smooth enough to survive lossy formats.
+Image pattern(int width, int height) {
+  return makeImage(width, height, [width](std::size_t i) {
+    const std::size_t pixel = i / 3;
+    return static_cast<std::uint8_t>(pixel % width * 7 + pixel / width * 13 + i % 3 * 50);
+  });
+}
+
+Image noise(int width, int height) {
+  std::mt19937 random(7);
+  return makeImage(width, height, [&](std::size_t) { return static_cast<std::uint8_t>(random()); });
+}
+
+// `count` frames of `height` rows each, for the animated and multi-page savers.
+Image frames(int width, int height, int count) {
+  const Image strip = pattern(width, height * count);
+  VipsImage* copy = nullptr;
+  vips_copy(strip.get(), &copy, nullptr);
+  vips_image_set_int(copy, "page-height", height);
+  return Image(copy);
+}
+
+Bytes encode(VipsImage* image, const char* format) {
+  void* buffer = nullptr;
+  std::size_t length = 0;
+  if (vips_image_write_to_buffer(image, format, &buffer, &length, nullptr) != 0) {
+    ADD_FAILURE() << "libvips could not write " << format << ": " << vips_error_buffer();
+    return {};
+  }
+  Bytes bytes(static_cast<std::uint8_t*>(buffer), static_cast<std::uint8_t*>(buffer) + length);
+  g_free(buffer);
+  return bytes;
+}
+
+Bytes blackPNG(int width, int height) {
+  VipsImage* black = nullptr;
+  vips_black(&black, width, height, nullptr);
+  return encode(Image(black).get(), ".png[compression=1]");
+}
+
+Bytes prefix(Bytes bytes, double fraction) {
+  bytes.resize(static_cast<std::size_t>(bytes.size() * fraction));
+  return bytes;
+}
+
+std::uint32_t crc32(const std::uint8_t* data, std::size_t size) {
+  std::uint32_t crc = 0xFFFFFFFF;
+  for (std::size_t i = 0; i < size; ++i) {
+    crc ^= data[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+  }
+  return ~crc;
+}
+
+// A PNG that announces two frames with an "acTL" chunk right after IHDR.
+Bytes animatedPNG() {
+  Bytes png = encode(pattern(16, 16).get(), ".png");
+  Bytes chunk = {0, 0, 0, 8, 'a', 'c', 'T', 'L', 0, 0, 0, 2, 0, 0, 0, 0};
+  const std::uint32_t crc = crc32(chunk.data() + 4, chunk.size() - 4);
+  for (int shift = 24; shift >= 0; shift -= 8)
+    chunk.push_back(static_cast<std::uint8_t>(crc >> shift));
+  constexpr std::size_t kAfterIHDR = 8 + 8 + 13 + 4;
+  png.insert(png.begin() + kAfterIHDR, chunk.begin(), chunk.end());
+  return png;
+}
+
+Bytes svgImage() {
+  const std::string svg =
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\">"
+      "<rect width=\"10\" height=\"10\"/></svg>";
+  return Bytes(svg.begin(), svg.end());
+}
+
+Bytes padded(Bytes bytes, std::size_t size) {
+  bytes.resize(size, 0);
+  return bytes;
+}
+
+std::string failureOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const LocalAgentFailure& failure) {
+    return failure.message();
+  }
+  return "(no failure)";
+}
+
+Bytes pixelsOf(VipsImage* image) {
+  std::size_t size = 0;
+  void* memory = vips_image_write_to_memory(image, &size);
+  Bytes pixels(static_cast<std::uint8_t*>(memory), static_cast<std::uint8_t*>(memory) + size);
+  g_free(memory);
+  return pixels;
+}
+
+// The gate's answer must be a PNG of the stated size and nothing else.
+Image expectPNG(const Decoded& decoded, int width, int height) {
+  EXPECT_EQ(decoded.width, width);
+  EXPECT_EQ(decoded.height, height);
+  EXPECT_STREQ(vips_foreign_find_load_buffer(decoded.data.data(), decoded.data.size()),
+               "VipsForeignLoadPngBuffer");
+  Image back(vips_image_new_from_buffer(decoded.data.data(), decoded.data.size(), "", nullptr));
+  EXPECT_EQ(vips_image_get_width(back.get()), width);
+  EXPECT_EQ(vips_image_get_height(back.get()), height);
+  return back;
+}
+
+TEST_F(ImageGateTest, ReencodesEachRasterFormatAsPNG) {
+  const Image source = pattern(37, 23);
+  struct Row {
+    const char* format;
+    bool lossless;
+  };
+  for (const Row& row : {Row{".png", true}, Row{".tif", true}, Row{".jpg[Q=90]", false},
+                         Row{".webp", false}, Row{".gif", false}}) {
+    SCOPED_TRACE(row.format);
+    const Decoded decoded = LocalAgentManager::decodeBytes(encode(source.get(), row.format));
+    const Image back = expectPNG(decoded, 37, 23);
+    if (row.lossless) {
+      EXPECT_EQ(pixelsOf(back.get()), pixelsOf(source.get()));
+    }
+  }
+}
+
+TEST_F(ImageGateTest, DropsPrivateMetadataButKeepsTheColourProfile) {
+  VipsImage* tagged = nullptr;
+  vips_copy(pattern(8, 8).get(), &tagged, nullptr);
+  const Image owner(tagged);
+  vips_image_set_string(tagged, "exif-ifd0-Artist", "someone@example.com");
+  const Bytes input = encode(tagged, ".jpg[profile=p3]");
+  const auto mentionsArtist = [](const Bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end()).find("someone@example.com") != std::string::npos;
+  };
+  ASSERT_TRUE(mentionsArtist(input));
+
+  const Decoded decoded = LocalAgentManager::decodeBytes(input);
+  EXPECT_FALSE(mentionsArtist(decoded.data));
+  const Image back = expectPNG(decoded, 8, 8);
+  EXPECT_NE(vips_image_get_typeof(back.get(), VIPS_META_ICC_NAME), 0u);
+}
+
+TEST_F(ImageGateTest, RefusesWhatIsNotExactlyOneBoundedRaster) {
+  const Bytes png = encode(pattern(16, 16).get(), ".png");
+  const Bytes busyPNG = encode(noise(200, 200).get(), ".png");
+  const Bytes busyJPEG = encode(noise(200, 200).get(), ".jpg");
+  struct Row {
+    const char* name;
+    Bytes bytes;
+  };
+  const Row rows[] = {
+      {"two-frame GIF", encode(frames(16, 16, 2).get(), ".gif")},
+      {"two-frame WebP", encode(frames(16, 16, 2).get(), ".webp")},
+      {"two-page TIFF", encode(frames(16, 16, 2).get(), ".tif")},
+      // libvips' page-count helper answers 1 from 10000 pages on
+      {"10000-page TIFF", encode(frames(1, 1, 10000).get(), ".tif")},
+      {"animated PNG", animatedPNG()},
+      {"SVG", svgImage()},
+      {"truncated PNG", prefix(busyPNG, 0.6)},
+      {"truncated JPEG", prefix(busyJPEG, 0.6)},
+      {"no bytes", {}},
+      {"not an image", {'h', 'e', 'l', 'l', 'o'}},
+      {"8000 x 5001", blackPNG(8000, 5001)},
+      {"over 10 MiB", padded(png, image_gate::kMaxEncodedBytes + 1)},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(failureOf([&] { LocalAgentManager::decodeBytes(row.bytes); }), kDecodeMessage);
+  }
+  expectPNG(LocalAgentManager::decodeBytes(padded(png, image_gate::kMaxEncodedBytes)), 16, 16);
+}
+
+// libvips 8.14 also blocks its SVG loader as untrusted; the gate must not rely
+// on that list, which differs between libvips versions.
+TEST_F(ImageGateTest, RefusesLoadersOutsideItsListEvenWhenLibvipsTrustsThem) {
+  LocalAgentManager::decodeBytes(encode(pattern(4, 4).get(), ".png"));  // the gate's set-up
+  vips_operation_block_set("VipsForeignLoadSvg", FALSE);
+  const std::string failure = failureOf([] { LocalAgentManager::decodeBytes(svgImage()); });
+  vips_operation_block_set("VipsForeignLoadSvg", TRUE);
+  EXPECT_EQ(failure, kDecodeMessage);
+}
+
+TEST_F(ImageGateTest, AcceptsFortyMillionPixels) {
+  expectPNG(LocalAgentManager::decodeBytes(blackPNG(8000, 5000)), 8000, 5000);
+}
+
+TEST_F(ImageGateTest, RefusesAPNGOverTenMiB) {
+  // Noise survives JPEG at a few MiB but needs about 12 MiB as PNG.
+  const Bytes input = encode(noise(2000, 2000).get(), ".jpg[Q=75]");
+  ASSERT_LE(input.size(), image_gate::kMaxEncodedBytes);
+  EXPECT_EQ(failureOf([&] { LocalAgentManager::decodeBytes(input); }), kTooLargeMessage);
+}
+
+TEST_F(ImageGateTest, ReadsDataURLs) {
+  const std::string base64 = base64Encode(encode(pattern(5, 3).get(), ".png"));
+  expectPNG(LocalAgentManager::decodeImage("data:image/png;base64," + base64), 5, 3);
+  // The declared type is not examined; the bytes decide.
+  expectPNG(LocalAgentManager::decodeImage("data:image/jpeg;base64," + base64), 5, 3);
+
+  struct Row {
+    const char* name;
+    std::string text;
+    const char* message;
+  };
+  const std::string header = "data:image/png;base64,";
+  const Row rows[] = {
+      {"no ;base64", "data:image/png," + base64, kFormatMessage},
+      {"not an image type", "data:text/plain;base64," + base64, kFormatMessage},
+      {"no comma", "data:image/png;base64", kFormatMessage},
+      {"white space", header + base64.substr(0, 8) + "\n" + base64.substr(8), kFormatMessage},
+      {"over 10 MiB decoded", header + std::string(13'981'016, 'A'), kFormatMessage},
+      {"text too long", header + std::string(image_gate::kMaxDataURLBytes - header.size() + 1, 'A'),
+       kFormatMessage},
+      {"no image in the bytes", "data:image/png;base64,AAAA", kDecodeMessage},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(failureOf([&] { LocalAgentManager::decodeImage(row.text); }), row.message);
+  }
+}
+
+}  // namespace
+}  // namespace glimmet
