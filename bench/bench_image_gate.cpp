@@ -4,9 +4,8 @@
 //
 // Ends with three lines: "jpeg_ratio: X", "png_ratio: X" (gate time over
 // libvips time with the same PNG settings, medians of interleaved runs; target
-// at most 1.2) and
-// "peak_rss_ratio: X" (peak resident growth over width x height x 4; target at
-// most 1.25).
+// at most 1.2) and "peak_rss_ratio: X" (peak resident growth over
+// width x height x 4; target at most 1.25).
 
 #include <malloc.h>
 #include <vips/vips.h>
@@ -26,6 +25,7 @@
 #include "agents/image_gate.h"
 #include "agents/local_agent_manager.h"
 #include "core/failure.h"
+#include "core/glib_ptr.h"
 
 namespace {
 
@@ -38,10 +38,7 @@ constexpr int kLargeWidth = 8000, kLargeHeight = 5000;
 constexpr int kTimedRounds = 11;
 constexpr int kMemoryRounds = 3;
 
-struct Unref {
-  void operator()(VipsImage* image) const { g_object_unref(image); }
-};
-using Image = std::unique_ptr<VipsImage, Unref>;
+using Image = glimmet::GObjectPtr<VipsImage>;
 
 [[noreturn]] void die(const std::string& what) {
   std::fprintf(stderr, "bench_image_gate: %s %s\n", what.c_str(), vips_error_buffer());

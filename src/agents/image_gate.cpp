@@ -14,6 +14,7 @@
 
 #include "agents/local_agent_manager.h"
 #include "core/failure.h"
+#include "core/glib_ptr.h"
 
 namespace glimmet {
 namespace {
@@ -35,15 +36,10 @@ constexpr std::array<std::string_view, 6> kAllowedLoaders = {
     "gifload_buffer", "tiffload_buffer", "heifload_buffer",
 };
 
-struct ObjectUnref {
-  void operator()(void* object) const { g_object_unref(object); }
-};
-struct AreaUnref {
-  void operator()(VipsBlob* blob) const { vips_area_unref(VIPS_AREA(blob)); }
-};
-using ImagePtr = std::unique_ptr<VipsImage, ObjectUnref>;
-using TargetPtr = std::unique_ptr<VipsTargetCustom, ObjectUnref>;
-using BlobPtr = std::unique_ptr<VipsBlob, AreaUnref>;
+void unrefBlob(VipsBlob* blob) { vips_area_unref(VIPS_AREA(blob)); }
+using ImagePtr = GObjectPtr<VipsImage>;
+using TargetPtr = GObjectPtr<VipsTargetCustom>;
+using BlobPtr = GPtr<VipsBlob, unrefBlob>;
 
 struct VipsRuntime {
   bool ready = false;
@@ -168,8 +164,7 @@ ImagePtr withoutMetadata(VipsImage* image) {
   VipsImage* copy = nullptr;
   if (vips_copy(image, &copy, nullptr) != 0) fail(kDecodeMessage);
   ImagePtr owned(copy);
-  const std::unique_ptr<gchar*, decltype(&g_strfreev)> fields(vips_image_get_fields(copy),
-                                                              &g_strfreev);
+  const GPtr<gchar*, g_strfreev> fields(vips_image_get_fields(copy));
   for (gchar** field = fields.get(); *field != nullptr; ++field) {
     if (std::string_view(*field) != VIPS_META_ICC_NAME) vips_image_remove(copy, *field);
   }

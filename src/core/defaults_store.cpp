@@ -30,9 +30,7 @@ fs::path asideName(const fs::path& file) {
 
 }  // namespace
 
-DefaultsStore::DefaultsStore(fs::path file) : file_(std::move(file)) {
-  load();
-}
+DefaultsStore::DefaultsStore(fs::path file) : file_(std::move(file)) { load(); }
 
 fs::path DefaultsStore::standardLocation() {
   const char* config = std::getenv("XDG_CONFIG_HOME");

@@ -2,7 +2,7 @@
 
 #include <fontconfig/fontconfig.h>
 
-#include <memory>
+#include "core/glib_ptr.h"
 
 namespace glimmet::PlumoraDesign {
 
@@ -31,23 +31,13 @@ DesignFace designFaceFor(FontWeight weight) {
   }
 }
 
-struct PatternDeleter {
-  void operator()(FcPattern* pattern) const { FcPatternDestroy(pattern); }
-};
-struct ObjectSetDeleter {
-  void operator()(FcObjectSet* set) const { FcObjectSetDestroy(set); }
-};
-struct FontSetDeleter {
-  void operator()(FcFontSet* set) const { FcFontSetDestroy(set); }
-};
-
 }  // namespace
 
 bool fontconfigHasFace(const std::string& family, const std::string& style) {
   // Listing, not matching: a match always finds some font, substituting another
   // family, while a list only holds fonts that really have this family and style.
-  std::unique_ptr<FcPattern, PatternDeleter> pattern(FcPatternCreate());
-  std::unique_ptr<FcObjectSet, ObjectSetDeleter> objects(
+  GPtr<FcPattern, FcPatternDestroy> pattern(FcPatternCreate());
+  GPtr<FcObjectSet, FcObjectSetDestroy> objects(
       FcObjectSetBuild(FC_FAMILY, FC_STYLE, static_cast<char*>(nullptr)));
   if (!pattern || !objects) return false;
   const auto* familyText = reinterpret_cast<const FcChar8*>(family.c_str());
@@ -56,8 +46,7 @@ bool fontconfigHasFace(const std::string& family, const std::string& style) {
       !FcPatternAddString(pattern.get(), FC_STYLE, styleText)) {
     return false;
   }
-  std::unique_ptr<FcFontSet, FontSetDeleter> fonts(
-      FcFontList(nullptr, pattern.get(), objects.get()));
+  GPtr<FcFontSet, FcFontSetDestroy> fonts(FcFontList(nullptr, pattern.get(), objects.get()));
   return fonts && fonts->nfont > 0;
 }
 

@@ -137,39 +137,17 @@ inline constexpr double status = 13;
 
 // Functions, not constants: which faces are installed is known only at run time.
 namespace Text {
-inline FontSpec defaultFont() {
-  return font(TypeSize::defaultSize);
-}
-inline FontSpec title() {
-  return font(TypeSize::title, FontWeight::semibold);
-}
-inline FontSpec body() {
-  return font(TypeSize::body);
-}
-inline FontSpec action() {
-  return font(TypeSize::action, FontWeight::medium);
-}
-inline FontSpec caption() {
-  return font(TypeSize::caption);
-}
-inline FontSpec label() {
-  return font(TypeSize::label, FontWeight::medium);
-}
-inline FontSpec meta() {
-  return font(TypeSize::meta);
-}
-inline FontSpec fine() {
-  return font(TypeSize::fine);
-}
-inline FontSpec installer() {
-  return font(TypeSize::installer, FontWeight::semibold);
-}
-inline FontSpec setup() {
-  return font(TypeSize::setup, FontWeight::semibold);
-}
-inline FontSpec status() {
-  return font(TypeSize::status, FontWeight::semibold);
-}
+inline FontSpec defaultFont() { return font(TypeSize::defaultSize); }
+inline FontSpec title() { return font(TypeSize::title, FontWeight::semibold); }
+inline FontSpec body() { return font(TypeSize::body); }
+inline FontSpec action() { return font(TypeSize::action, FontWeight::medium); }
+inline FontSpec caption() { return font(TypeSize::caption); }
+inline FontSpec label() { return font(TypeSize::label, FontWeight::medium); }
+inline FontSpec meta() { return font(TypeSize::meta); }
+inline FontSpec fine() { return font(TypeSize::fine); }
+inline FontSpec installer() { return font(TypeSize::installer, FontWeight::semibold); }
+inline FontSpec setup() { return font(TypeSize::setup, FontWeight::semibold); }
+inline FontSpec status() { return font(TypeSize::status, FontWeight::semibold); }
 }  // namespace Text
 
 inline constexpr double iconStroke = 1.65;

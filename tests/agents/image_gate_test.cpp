@@ -10,6 +10,7 @@
 
 #include "agents/local_agent_manager.h"
 #include "core/failure.h"
+#include "core/glib_ptr.h"
 #include "support/test_support.h"
 
 namespace glimmet {
@@ -21,10 +22,7 @@ constexpr char kFormatMessage[] = "图片格式无效或超过 10 MB。";
 constexpr char kDecodeMessage[] = "生成结果无法解码，或图片超过 4000 万像素。";
 constexpr char kTooLargeMessage[] = "生成结果超过 10 MB，请生成更小的图片。";
 
-struct Unref {
-  void operator()(VipsImage* image) const { g_object_unref(image); }
-};
-using Image = std::unique_ptr<VipsImage, Unref>;
+using Image = GObjectPtr<VipsImage>;
 
 class ImageGateTest : public ::testing::Test {
  protected:

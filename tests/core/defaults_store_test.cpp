@@ -101,15 +101,5 @@ TEST(DefaultsStore, ConcurrentWritersLoseNothing) {
   }
 }
 
-TEST(DefaultsStore, StandardLocationFollowsXdgConfigHome) {
-  ::setenv("XDG_CONFIG_HOME", "/tmp/xdg-config", 1);
-  EXPECT_EQ(DefaultsStore::standardLocation(), fs::path("/tmp/xdg-config/Glimmet/defaults.json"));
-  ::setenv("XDG_CONFIG_HOME", "relative/ignored", 1);
-  ::setenv("HOME", "/home/someone", 1);
-  EXPECT_EQ(DefaultsStore::standardLocation(),
-            fs::path("/home/someone/.config/Glimmet/defaults.json"));
-  ::unsetenv("XDG_CONFIG_HOME");
-}
-
 }  // namespace
 }  // namespace glimmet

@@ -4,7 +4,6 @@
 #include "platform/linux/libsecret_store.h"
 
 #include <gio/gio.h>
-#include <libsecret/secret.h>
 
 #include <cstdlib>
 #include <memory>
@@ -12,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/glib_ptr.h"
+#include "core/glib_ptr.h"
 #include "secret_store_contract.h"
 
 namespace glimmet::testing {
@@ -118,43 +117,6 @@ class LibsecretStoreTest : public ::testing::Test {
 
   const std::string service_ = "app.glimmet.test." + std::to_string(g_random_int());
 };
-
-// Other keyring tools find the item by its schema name and attributes, show a
-// readable label, and see a single item however often it was added.
-TEST_F(LibsecretStoreTest, StoresOneLabelledItemInTheDefaultCollection) {
-  LibsecretStore store;
-  const std::string account = "https://images.example.com/v1";
-  ASSERT_TRUE(store.add(service_, account, "first"));
-  ASSERT_TRUE(store.add(service_, account, "second"));
-
-  GHashTablePtr attributes(g_hash_table_new(g_str_hash, g_str_equal));
-  g_hash_table_insert(attributes.get(), const_cast<char*>("xdg:schema"),
-                      const_cast<char*>("app.glimmet.Secret"));
-  g_hash_table_insert(attributes.get(), const_cast<char*>("service"),
-                      const_cast<char*>(service_.c_str()));
-  g_hash_table_insert(attributes.get(), const_cast<char*>("account"),
-                      const_cast<char*>(account.c_str()));
-  GError* raw = nullptr;
-  GObjectPtr<SecretService> service(secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &raw));
-  GErrorPtr serviceError(raw);
-  ASSERT_TRUE(service) << serviceError->message;
-  GObjectListPtr items(secret_service_search_sync(service.get(), nullptr, attributes.get(),
-                                                  SECRET_SEARCH_ALL, nullptr, &raw));
-  GErrorPtr searchError(raw);
-  ASSERT_FALSE(searchError) << searchError->message;
-  ASSERT_EQ(g_list_length(items.get()), 1u);
-
-  auto* item = static_cast<SecretItem*>(items->data);
-  GTextPtr label(secret_item_get_label(item));
-  EXPECT_STREQ(label.get(), ("Glimmet: " + service_ + " (" + account + ")").c_str());
-  GObjectPtr<SecretCollection> collection(secret_collection_for_alias_sync(
-      service.get(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &raw));
-  GErrorPtr aliasError(raw);
-  ASSERT_TRUE(collection);
-  const std::string collectionPath = g_dbus_proxy_get_object_path(G_DBUS_PROXY(collection.get()));
-  const std::string itemPath = g_dbus_proxy_get_object_path(G_DBUS_PROXY(item));
-  EXPECT_TRUE(itemPath.starts_with(collectionPath + "/")) << itemPath;
-}
 
 // An item the user does not unlock stays as it is, and no call may claim
 // otherwise: above all, remove must not report it gone.

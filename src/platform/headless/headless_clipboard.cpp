@@ -12,29 +12,19 @@ std::optional<T> held(const Variant& content) {
 
 }  // namespace
 
-bool HeadlessClipboard::writeText(const std::string& text) {
-  return write(text);
-}
+bool HeadlessClipboard::writeText(const std::string& text) { return write(text); }
 
-bool HeadlessClipboard::writeImage(const Bytes& png) {
-  return write(png);
-}
+bool HeadlessClipboard::writeImage(const Bytes& png) { return write(png); }
 
 bool HeadlessClipboard::writeFileUrls(const std::vector<std::filesystem::path>& paths) {
   return write(paths);
 }
 
-std::optional<std::string> HeadlessClipboard::readText() {
-  return text();
-}
+std::optional<std::string> HeadlessClipboard::readText() { return text(); }
 
-std::optional<std::string> HeadlessClipboard::text() const {
-  return held<std::string>(content_);
-}
+std::optional<std::string> HeadlessClipboard::text() const { return held<std::string>(content_); }
 
-std::optional<Bytes> HeadlessClipboard::image() const {
-  return held<Bytes>(content_);
-}
+std::optional<Bytes> HeadlessClipboard::image() const { return held<Bytes>(content_); }
 
 std::optional<std::vector<std::filesystem::path>> HeadlessClipboard::fileUrls() const {
   return held<std::vector<std::filesystem::path>>(content_);

@@ -6,7 +6,7 @@
 #include <memory>
 #include <thread>
 
-#include "platform/linux/glib_ptr.h"
+#include "core/glib_ptr.h"
 
 namespace glimmet {
 namespace {
@@ -90,112 +90,113 @@ class BoundedCall {
   std::jthread watchdog_;  // last member: stopped and joined before the cancellable goes
 };
 
+// Runs `body` with the cancellable of one bounded call, or answers `refused`
+// when the key cannot name an item or the call never got its turn.
+template <typename R, typename Body>
+R boundedCall(std::timed_mutex& serial, std::chrono::milliseconds bound, const char* operation,
+              const std::string& service, const std::string& account, R refused, Body&& body) {
+  if (!validKey(service) || !validKey(account)) return refused;
+  BoundedCall call(serial, bound);
+  if (!call.admitted()) {
+    logFailure(operation, "timed out waiting for an earlier call");
+    return refused;
+  }
+  return body(call.cancellable());
+}
+
 }  // namespace
 
 LibsecretStore::LibsecretStore(std::chrono::milliseconds bound) : bound_(bound) {}
 
 std::optional<std::string> LibsecretStore::read(const std::string& service,
                                                 const std::string& account) {
-  if (!validKey(service) || !validKey(account)) return std::nullopt;
-  BoundedCall call(serial_, bound_);
-  if (!call.admitted()) {
-    logFailure("read", "timed out waiting for an earlier call");
-    return std::nullopt;
-  }
-  GError* raw = nullptr;
-  ValuePtr value(secret_service_lookup_sync(
-      nullptr, glimmetSchema(), attributesFor(service, account).get(), call.cancellable(), &raw));
-  GErrorPtr error(raw);
-  if (error) {
-    logFailure("read", error->message);
-    return std::nullopt;
-  }
-  if (!value) return std::nullopt;
-  gsize length = 0;
-  const gchar* data = secret_value_get(value.get(), &length);
-  return std::string(data, length);
+  return boundedCall(
+      serial_, bound_, "read", service, account, std::optional<std::string>(),
+      [&](GCancellable* cancellable) -> std::optional<std::string> {
+        GError* raw = nullptr;
+        ValuePtr value(secret_service_lookup_sync(
+            nullptr, glimmetSchema(), attributesFor(service, account).get(), cancellable, &raw));
+        GErrorPtr error(raw);
+        if (error) {
+          logFailure("read", error->message);
+          return std::nullopt;
+        }
+        if (!value) return std::nullopt;
+        gsize length = 0;
+        const gchar* data = secret_value_get(value.get(), &length);
+        return std::string(data, length);
+      });
 }
 
 SecretStore::UpdateStatus LibsecretStore::update(const std::string& service,
                                                  const std::string& account,
                                                  const std::string& value) {
-  if (!validKey(service) || !validKey(account)) return UpdateStatus::failed;
-  BoundedCall call(serial_, bound_);
-  if (!call.admitted()) {
-    logFailure("update", "timed out waiting for an earlier call");
-    return UpdateStatus::failed;
-  }
-  // Setting the secret of the items found never creates one, unlike storing.
-  GErrorPtr searchError;
-  const GObjectListPtr items = findItems(service, account, call.cancellable(), searchError);
-  if (searchError) {
-    logFailure("update", searchError->message);
-    return UpdateStatus::failed;
-  }
-  if (!items) return UpdateStatus::notFound;
-  // Every match gets the value, so a later read cannot pick a stale duplicate.
-  const ValuePtr secret = secretFor(value);
-  for (GList* node = items.get(); node != nullptr; node = node->next) {
-    GError* raw = nullptr;
-    const bool set = secret_item_set_secret_sync(static_cast<SecretItem*>(node->data), secret.get(),
-                                                 call.cancellable(), &raw);
-    GErrorPtr setError(raw);
-    if (!set) {
-      logFailure("update", setError ? setError->message : "no reason given");
-      return UpdateStatus::failed;
-    }
-  }
-  return UpdateStatus::updated;
+  return boundedCall(serial_, bound_, "update", service, account, UpdateStatus::failed,
+                     [&](GCancellable* cancellable) {
+                       // Setting the secret of the items found never creates one, unlike storing.
+                       GErrorPtr searchError;
+                       const GObjectListPtr items =
+                           findItems(service, account, cancellable, searchError);
+                       if (searchError) {
+                         logFailure("update", searchError->message);
+                         return UpdateStatus::failed;
+                       }
+                       if (!items) return UpdateStatus::notFound;
+                       // Every match gets the value, so a later read cannot pick a stale duplicate.
+                       const ValuePtr secret = secretFor(value);
+                       for (GList* node = items.get(); node != nullptr; node = node->next) {
+                         GError* raw = nullptr;
+                         const bool set = secret_item_set_secret_sync(
+                             static_cast<SecretItem*>(node->data), secret.get(), cancellable, &raw);
+                         GErrorPtr setError(raw);
+                         if (!set) {
+                           logFailure("update", setError ? setError->message : "no reason given");
+                           return UpdateStatus::failed;
+                         }
+                       }
+                       return UpdateStatus::updated;
+                     });
 }
 
 bool LibsecretStore::add(const std::string& service, const std::string& account,
                          const std::string& value) {
-  if (!validKey(service) || !validKey(account)) return false;
-  BoundedCall call(serial_, bound_);
-  if (!call.admitted()) {
-    logFailure("add", "timed out waiting for an earlier call");
-    return false;
-  }
-  const std::string label = "Glimmet: " + service + " (" + account + ")";
-  GError* raw = nullptr;
-  // Storing replaces an item with the same attributes in the collection.
-  const bool stored = secret_service_store_sync(
-      nullptr, glimmetSchema(), attributesFor(service, account).get(), SECRET_COLLECTION_DEFAULT,
-      label.c_str(), secretFor(value).get(), call.cancellable(), &raw);
-  GErrorPtr error(raw);
-  if (!stored) {
-    logFailure("add", error ? error->message : "no reason given");
-    return false;
-  }
-  return true;
+  return boundedCall(
+      serial_, bound_, "add", service, account, false, [&](GCancellable* cancellable) {
+        const std::string label = "Glimmet: " + service + " (" + account + ")";
+        GError* raw = nullptr;
+        // Storing replaces an item with the same attributes in the collection.
+        const bool stored = secret_service_store_sync(
+            nullptr, glimmetSchema(), attributesFor(service, account).get(),
+            SECRET_COLLECTION_DEFAULT, label.c_str(), secretFor(value).get(), cancellable, &raw);
+        GErrorPtr error(raw);
+        if (!stored) logFailure("add", error ? error->message : "no reason given");
+        return stored;
+      });
 }
 
 bool LibsecretStore::remove(const std::string& service, const std::string& account) {
-  if (!validKey(service) || !validKey(account)) return false;
-  BoundedCall call(serial_, bound_);
-  if (!call.admitted()) {
-    logFailure("remove", "timed out waiting for an earlier call");
-    return false;
-  }
-  // Deleting the items found: clearing by attributes skips locked items, and
-  // would report an item that stays in a locked keyring as gone.
-  GErrorPtr searchError;
-  const GObjectListPtr items = findItems(service, account, call.cancellable(), searchError);
-  if (searchError) {
-    logFailure("remove", searchError->message);
-    return false;
-  }
-  for (GList* node = items.get(); node != nullptr; node = node->next) {
-    GError* raw = nullptr;
-    const bool deleted =
-        secret_item_delete_sync(static_cast<SecretItem*>(node->data), call.cancellable(), &raw);
-    GErrorPtr deleteError(raw);
-    if (!deleted) {
-      logFailure("remove", deleteError ? deleteError->message : "no reason given");
-      return false;
-    }
-  }
-  return true;
+  return boundedCall(
+      serial_, bound_, "remove", service, account, false, [&](GCancellable* cancellable) {
+        // Deleting the items found: clearing by attributes skips locked items, and
+        // would report an item that stays in a locked keyring as gone.
+        GErrorPtr searchError;
+        const GObjectListPtr items = findItems(service, account, cancellable, searchError);
+        if (searchError) {
+          logFailure("remove", searchError->message);
+          return false;
+        }
+        for (GList* node = items.get(); node != nullptr; node = node->next) {
+          GError* raw = nullptr;
+          const bool deleted =
+              secret_item_delete_sync(static_cast<SecretItem*>(node->data), cancellable, &raw);
+          GErrorPtr deleteError(raw);
+          if (!deleted) {
+            logFailure("remove", deleteError ? deleteError->message : "no reason given");
+            return false;
+          }
+        }
+        return true;
+      });
 }
 
 }  // namespace glimmet

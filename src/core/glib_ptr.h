@@ -1,7 +1,8 @@
 #pragma once
 
-// Owning pointers for GLib-style handles, each released by its library's own
-// function: GPtr<SecretValue, secret_value_unref>, GObjectPtr<GCancellable>...
+// Owning pointers for C library handles, each released by its library's own
+// function: GPtr<SecretValue, secret_value_unref>, GObjectPtr<VipsImage>,
+// GPtr<FcPattern, FcPatternDestroy>...
 
 #include <glib-object.h>
 
