@@ -11,7 +11,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // Far beyond what the program stores; a larger file is treated as damaged.
-constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
+constexpr std::size_t kMaxFileBytes = std::size_t{16} << 20;
 
 fs::path asideName(const fs::path& file) {
   char stamp[32];

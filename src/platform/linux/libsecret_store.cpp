@@ -70,7 +70,7 @@ class BoundedCall {
       : deadline_(std::chrono::steady_clock::now() + bound), turn_(serial, deadline_) {
     if (!turn_.owns_lock()) return;
     watchdog_ = std::jthread(
-        [deadline = deadline_, cancellable = cancellable_.get()](std::stop_token finished) {
+        [deadline = deadline_, cancellable = cancellable_.get()](const std::stop_token& finished) {
           std::mutex mutex;
           std::condition_variable_any wake;
           std::unique_lock lock(mutex);
