@@ -1,0 +1,229 @@
+#include "agents/local_command.h"
+
+#include <glib.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace glimmet {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using testing::TempDir;
+
+// The test process adopts orphaned descendants (see SetUpTestSuite), so a
+// grandchild that died is reaped here at once instead of lingering as a zombie
+// of the init process; one that is still alive keeps the group in existence.
+bool groupVanishes(pid_t group) {
+  const auto deadline = Clock::now() + 2s;
+  for (;;) {
+    while (::waitpid(-group, nullptr, WNOHANG) > 0) {
+    }
+    if (::kill(-group, 0) != 0) return errno == ESRCH;
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+}
+
+class LocalCommandTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0); }
+
+  std::string script(const std::string& body) {
+    const auto path = dir_ / ("script" + std::to_string(++count_));
+    testing::writeFile(path, "#!/bin/sh\n" + body + "\n");
+    chmod(path.c_str(), 0755);
+    return path.string();
+  }
+
+  struct Finished {
+    LocalCommandResult result;
+    std::chrono::duration<double> elapsed;
+    pid_t pid;
+  };
+
+  // Runs to the end and checks that neither the child nor anything in its
+  // process group is left behind.
+  static Finished finish(const std::shared_ptr<LocalCommand>& command, const std::string& path,
+                         const std::vector<std::string>& arguments = {}, std::string input = {},
+                         double timeout = 30, LocalCommand::OutputHandler output = nullptr) {
+    std::promise<LocalCommandResult> done;
+    const auto start = Clock::now();
+    command->run(path, arguments, std::move(input), timeout, std::move(output),
+                 [&done](LocalCommandResult result) { done.set_value(std::move(result)); });
+    auto result = done.get_future().get();
+    const std::chrono::duration<double> elapsed = Clock::now() - start;
+    const pid_t pid = command->pid();
+    if (pid > 0) {
+      EXPECT_TRUE(command->ended());
+      EXPECT_TRUE(groupVanishes(pid)) << "process group still exists";
+      EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), -1) << "child not reaped";
+    }
+    return {std::move(result), elapsed, pid};
+  }
+
+  Finished finish(const std::string& body, std::string input = {}, double timeout = 30) {
+    return finish(LocalCommand::create(), script(body), {}, std::move(input), timeout);
+  }
+
+  TempDir dir_;
+  int count_ = 0;
+};
+
+TEST_F(LocalCommandTest, ReportsStatusAndMergedOutput) {
+  struct Row {
+    const char* body;
+    int status;
+    std::string output;
+  };
+  const std::vector<Row> rows = {
+      {"echo only-error >&2; exit 3", 3, "only-error\n"},
+      {"echo out; echo err >&2; echo out2", 0, "out\nerr\nout2\n"},
+      {"kill -KILL $$", 137, ""},
+      {"printf 'a\\377b\\342\\202'", 0,
+       "a\xEF\xBF\xBD"
+       "b\xEF\xBF\xBD"},
+  };
+  for (const auto& row : rows) {
+    const auto run = finish(row.body);
+    EXPECT_EQ(run.result.status, row.status) << row.body;
+    EXPECT_EQ(run.result.output, row.output) << row.body;
+    EXPECT_FALSE(run.result.cancelled || run.result.timedOut) << row.body;
+  }
+}
+
+TEST_F(LocalCommandTest, PassesArgumentsInputAndEnvironment) {
+  g_setenv("GLIMMET_MARKER", "kept", TRUE);
+  const std::string path =
+      script("printf '%s|' \"$0\" \"$@\"; echo \"$GLIMMET_MARKER\"; echo \"$PATH\"; cat");
+  const std::string input = "第一行\nsecond line";
+  std::string live;
+  const auto run = finish(LocalCommand::create(), path, {"exec", "a b", ""}, input, 30,
+                          [&live](std::string_view chunk) { live.append(chunk); });
+  const char* inherited = g_getenv("PATH");
+  const std::string expected = path + "|exec|a b||kept\n" +
+                               LocalCommand::childPath(g_get_home_dir(), inherited) + "\n" + input;
+  EXPECT_EQ(run.result.output, expected);
+  EXPECT_EQ(live, expected);
+}
+
+TEST_F(LocalCommandTest, ChildClosingInputEarlyDoesNotKillTheProgram) {
+  const auto run = finish("exec 0<&-; sleep 0.2; echo done", std::string(4 << 20, 'x'));
+  EXPECT_EQ(run.result.status, 0);
+  EXPECT_EQ(run.result.output, "done\n");
+}
+
+TEST_F(LocalCommandTest, KeepsTheFirst24MiBOfOutput) {
+  const auto run = finish("head -c 31457280 /dev/zero");
+  EXPECT_EQ(run.result.status, 0);
+  EXPECT_EQ(run.result.output.size(), LocalOutputBuffer::kCapacity);
+}
+
+TEST_F(LocalCommandTest, TimeOutIsClampedAndEscalatesToKill) {
+  struct Row {
+    const char* body;
+    double timeout;
+    int status;
+    double minimum;
+    double maximum;
+  };
+  const std::vector<Row> rows = {
+      {"sleep 10", 0.2, 143, 0.9, 2.5},
+      {"trap '' TERM; sleep 10", 1, 137, 1.9, 4},
+  };
+  for (const auto& row : rows) {
+    const auto run = finish(row.body, {}, row.timeout);
+    EXPECT_TRUE(run.result.timedOut) << row.body;
+    EXPECT_FALSE(run.result.cancelled) << row.body;
+    EXPECT_EQ(run.result.status, row.status) << row.body;
+    EXPECT_GE(run.elapsed.count(), row.minimum) << row.body;
+    EXPECT_LE(run.elapsed.count(), row.maximum) << row.body;
+  }
+}
+
+TEST_F(LocalCommandTest, CancelBeforeSpawnStopsTheChildOnceItExists) {
+  auto command = LocalCommand::create();
+  command->cancel();
+  const auto run = finish(command, script("sleep 10"));
+  EXPECT_TRUE(run.result.cancelled);
+  EXPECT_EQ(run.result.status, 143);
+  EXPECT_LT(run.elapsed.count(), 3);
+}
+
+TEST_F(LocalCommandTest, HardStopDuringRunAndStopAfterTheEndChangeNothingLater) {
+  auto command = LocalCommand::create();
+  std::promise<LocalCommandResult> done;
+  command->run(
+      script("trap '' TERM; echo started; sleep 10"), {}, {}, 30,
+      [&command](std::string_view) { command->terminateNow(); },
+      [&done](LocalCommandResult result) { done.set_value(std::move(result)); });
+  const auto result = done.get_future().get();
+  EXPECT_TRUE(result.cancelled);
+  EXPECT_EQ(result.status, 137);
+  command->stop(true);
+  command->cancel();
+  EXPECT_TRUE(command->ended());
+  EXPECT_TRUE(groupVanishes(command->pid()));
+}
+
+TEST_F(LocalCommandTest, GrandchildHoldingThePipeDoesNotKeepTheRunAlive) {
+  const auto run = finish("trap '' TERM; sleep 30 & echo parent-done");
+  EXPECT_EQ(run.result.status, 0);
+  EXPECT_EQ(run.result.output, "parent-done\n");
+  EXPECT_GE(run.elapsed.count(), 0.9);
+  EXPECT_LT(run.elapsed.count(), 4);
+}
+
+TEST_F(LocalCommandTest, MissingExecutableFailsSynchronously) {
+  bool called = false;
+  LocalCommandResult result;
+  LocalCommand::create()->run((dir_ / "missing").string(), {}, {}, 5, nullptr,
+                              [&](LocalCommandResult r) {
+                                called = true;
+                                result = std::move(r);
+                              });
+  ASSERT_TRUE(called);
+  EXPECT_EQ(result.status, ENOENT);
+  EXPECT_EQ(result.output, "无法启动本机 CLI");
+}
+
+TEST_F(LocalCommandTest, RunAndWaitAnswersTheResult) {
+  const LocalCommandResult placeholder{-1, "探测未完成", false, true};
+  const auto quick = runAndWait(script("echo fine"), {}, 8, placeholder);
+  EXPECT_EQ(quick.output, "fine\n");
+  EXPECT_EQ(quick.status, 0);
+}
+
+TEST(Utf8Test, RepairsEachMaximalInvalidSubsequence) {
+  struct Row {
+    std::string input;
+    std::string repaired;
+  };
+  const std::string fffd = "\xEF\xBF\xBD";
+  const std::vector<Row> rows = {
+      {"plain 文本 😀", "plain 文本 😀"},
+      {"\xC0\xAF", fffd + fffd},
+      {"\xE2\x82", fffd},
+      {"\xED\xA0\x80", fffd + fffd + fffd},
+      {"\xF4\x90\x80\x80", fffd + fffd + fffd + fffd},
+      {"x\xF0\x9F\x98", "x" + fffd},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(repairedUtf8(row.input), row.repaired);
+    EXPECT_EQ(isValidUtf8(row.input), row.input == row.repaired);
+  }
+}
+
+}  // namespace
+}  // namespace glimmet
