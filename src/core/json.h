@@ -16,4 +16,7 @@ using Json = nlohmann::json;
 // script literal when it is spliced into page script.
 std::string json(const Json& value);
 
+// The user-facing message for data that should be JSON and is not.
+inline constexpr const char* kUnreadableJsonMessage = "未能读取数据，因为它的格式不正确。";
+
 }  // namespace glimmet

@@ -38,7 +38,6 @@ constexpr const char* kNoTrashLocation = "系统未返回废纸篓位置";
 constexpr const char* kVideoNotImage = "视频不能作为图片读取";
 constexpr const char* kUnnamed = "未命名资源";
 // What the reader of a record says when its bytes are not JSON.
-constexpr const char* kUnparsableRecord = "未能读取数据，因为它的格式不正确。";
 constexpr const char* kThumbnailFailed = "无法生成缩略图。";
 constexpr const char* kPngDataPrefix = "data:image/png;base64,";
 
@@ -206,7 +205,7 @@ Json PlumoraHistory::readRecordIn(const Checked& work) const {
   const std::string text =
       readRegularFile(work.directory / "record.json", kMaxRecordBytes, kInvalidRecord);
   Json record = Json::parse(text, nullptr, false);
-  if (record.is_discarded()) throw LocalAgentFailure(kUnparsableRecord);
+  if (record.is_discarded()) throw LocalAgentFailure(kUnreadableJsonMessage);
   const std::string* recordId = record.is_object() ? stringField(record, "id") : nullptr;
   if (recordId == nullptr || Uuid::parse(*recordId) != work.uuid) {
     throw LocalAgentFailure(kInvalidRecord);

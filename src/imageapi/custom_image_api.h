@@ -1,0 +1,87 @@
+#pragma once
+
+// The user's own HTTP image service: its stored configuration (base URL and
+// model in the user defaults, the API key in the secret store, one item per
+// base URL), the protocol the base URL selects, the classification of every
+// transfer outcome, and the connection check. One instance per process; every
+// operation runs on the main thread. Generation adds its state beside
+// `transfer_` and `running_`, which already guard configuration changes.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/base64.h"
+#include "core/defaults_store.h"
+#include "core/http/http_transfer.h"
+#include "core/http/url.h"
+#include "core/json.h"
+#include "core/result.h"
+#include "core/secret_store.h"
+#include "imageapi/image_api_transfer.h"
+
+namespace glimmet {
+
+class CustomImageAPI {
+ public:
+  // `session` carries extra trust and host mappings for tests and the harness;
+  // the program passes the default.
+  CustomImageAPI(DefaultsStore& defaults, SecretStore& secrets,
+                 HttpSessionConfiguration session = {});
+  ~CustomImageAPI();
+  CustomImageAPI(const CustomImageAPI&) = delete;
+  CustomImageAPI& operator=(const CustomImageAPI&) = delete;
+
+  // {"baseURL", "model", "hasKey", "verified"} from the user defaults.
+  Json status() const;
+
+  // Validates and stores {"baseURL", "model", "key"} (an empty or absent key
+  // keeps the stored one) and answers status(). Throws LocalAgentFailure; a
+  // refusal leaves the stored configuration untouched.
+  Json configure(const Json& value);
+
+  // The base URL validator: an HTTPS URL without credentials, query or fragment.
+  static URL baseURL(std::string_view text);
+  // The stored text of a base URL (and its key's account): without leading or trailing "/".
+  static std::string normalised(const URL& base);
+
+  // The stored key for a normalised base URL. Throws LocalAgentFailure.
+  std::string key(const std::string& account) const;
+
+  struct KeychainQuery {
+    std::string service;
+    std::string account;
+  };
+  static KeychainQuery query(const std::string& account);
+
+  // True when the base URL is the API Mart endpoint (its protocol is then the task API).
+  static bool isAPIMart(const URL& url);
+
+  // Asks the service for its model list and looks for the configured model.
+  // The completion runs once on the main thread (synchronously for a refusal
+  // before any request) with status() or the failure.
+  void check(std::function<void(Result<Json>)> completion);
+
+  // Ends the request in flight with the cancellation message; answers whether
+  // one was running.
+  bool cancel();
+
+  bool running() const { return running_; }
+
+  // A transfer outcome as body bytes, or the failure its status or error means.
+  static Result<Bytes> checked(const ImageAPIOutcome& outcome);
+  // True for outcomes worth polling again: passing network trouble, 429 and 5xx.
+  static bool retryablePoll(const ImageAPIOutcome& outcome);
+
+ private:
+  DefaultsStore& defaults_;
+  std::shared_ptr<ImageAPITransfer> transfer_;
+  bool running_ = false;
+  SecretStore& secrets_;
+  const HttpSessionConfiguration session_;
+  // Late completions check this before touching a destroyed client.
+  std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+};
+
+}  // namespace glimmet
