@@ -26,10 +26,15 @@
 #include <vector>
 
 #include "agents/local_command.h"
+#include "bench_support.h"
 
 extern char** environ;  // NOLINT(readability-redundant-declaration)
 
 namespace {
+
+using glimmet::bench::median;
+using glimmet::bench::seconds;
+using glimmet::bench::statusKiB;
 
 using glimmet::LocalCommand;
 using glimmet::LocalCommandResult;
@@ -43,17 +48,6 @@ std::vector<std::string> floodArguments() { return {"-c", "31457280", "/dev/zero
 [[noreturn]] void die(const std::string& message) {
   std::fprintf(stderr, "bench_command_runner: %s\n", message.c_str());
   std::exit(1);
-}
-
-double seconds(const std::function<void()>& work) {
-  const auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 LocalCommandResult runCommand(const std::string& executable,
@@ -108,19 +102,6 @@ LocalCommandResult runnerFlood() {
   auto result = runCommand(kHead, floodArguments());
   if (result.output.size() != glimmet::LocalOutputBuffer::kCapacity) die("runner output size");
   return result;
-}
-
-long statusKiB(const std::string& key) {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind(key, 0) == 0) {
-      std::istringstream fields(line.substr(key.size()));
-      long kib = 0;
-      fields >> kib;
-      return kib;
-    }
-  }
-  die("no " + key + " in /proc/self/status");
 }
 
 // Freed heap is handed back first, then "5" in clear_refs resets the

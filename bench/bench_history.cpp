@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "agents/local_agent_manager.h"
+#include "bench_support.h"
 #include "core/base64.h"
 #include "core/failure.h"
 #include "core/files.h"
@@ -34,6 +35,10 @@
 #include "history/plumora_history.h"
 
 namespace {
+
+using glimmet::bench::median;
+using glimmet::bench::seconds;
+using glimmet::bench::statusKiB;
 
 namespace fs = std::filesystem;
 using glimmet::Bytes;
@@ -84,17 +89,6 @@ Bytes photoLikePng(int side) {
 
 std::string dataUrl(const Bytes& png) {
   return "data:image/png;base64," + glimmet::base64Encode(png);
-}
-
-double seconds(const std::function<void()>& work) {
-  const auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 // Alternates the two sides (and which goes first) so drift hits both alike.

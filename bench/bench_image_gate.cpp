@@ -24,10 +24,15 @@
 
 #include "agents/image_gate.h"
 #include "agents/local_agent_manager.h"
+#include "bench_support.h"
 #include "core/failure.h"
 #include "core/glib_ptr.h"
 
 namespace {
+
+using glimmet::bench::median;
+using glimmet::bench::seconds;
+using glimmet::bench::statusKiB;
 
 using glimmet::Bytes;
 using glimmet::LocalAgentFailure;
@@ -94,12 +99,6 @@ Bytes simpleLargePNG() {
   return encode(rgb, ".png[compression=1]");
 }
 
-double seconds(const std::function<void()>& work) {
-  const auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 LocalAgentManager::DecodedImage gate(const Bytes& input) {
   try {
     return LocalAgentManager::decodeBytes(input);
@@ -118,11 +117,6 @@ void libvipsAlone(const Bytes& input) {
     die("libvips alone failed");
   }
   g_free(buffer);
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 // Alternates gate and libvips runs (and which goes first) so drift in clock
@@ -146,19 +140,6 @@ double timeRatio(const char* name, const Bytes& input) {
   std::printf("%s: input %zu bytes, PNG %zu bytes, gate %.1f ms, libvips alone %.1f ms\n", name,
               input.size(), outputSize, gateMedian * 1e3, aloneMedian * 1e3);
   return gateMedian / aloneMedian;
-}
-
-long statusKiB(const std::string& key) {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind(key, 0) == 0) {
-      std::istringstream fields(line.substr(key.size()));
-      long kib = 0;
-      fields >> kib;
-      return kib;
-    }
-  }
-  die("no " + key + " in /proc/self/status");
 }
 
 // Peak resident growth during one gate run: freed heap is handed back first,

@@ -45,8 +45,6 @@ LocalAgentFailure fileFailure(int errorNumber) {
   }
 }
 
-namespace {
-
 void writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t n = ::write(fd, bytes.data(), bytes.size());
@@ -55,6 +53,8 @@ void writeAll(int fd, std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
 }
+
+namespace {
 
 // Makes a rename durable: the directory entry itself is flushed.
 void syncDirectory(const fs::path& directory) {
@@ -98,21 +98,17 @@ void createPrivateDirectories(const fs::path& directory) {
   }
 }
 
-std::string readFileBounded(const fs::path& path, std::size_t maxBytes,
-                            const std::string& tooLargeMessage) {
-  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!file) throw fileFailure(errno);
-  struct stat info {};
-  if (::fstat(file.get(), &info) != 0) throw fileFailure(errno);
-  if (!S_ISREG(info.st_mode)) throw fileFailure(EISDIR);
-  if (static_cast<std::size_t>(info.st_size) > maxBytes) throw LocalAgentFailure(tooLargeMessage);
+namespace {
 
-  // Read at most one byte past the ceiling, so a file that grows meanwhile is
-  // still refused rather than read without bound.
-  std::string content(static_cast<std::size_t>(info.st_size) + 1, '\0');
+// Reads an open file to its end, expecting about `expected` bytes. Reading stops
+// one byte past `maxBytes`, so a file that grows meanwhile is still refused
+// rather than read without bound.
+std::string readToEnd(int fd, std::size_t expected, std::size_t maxBytes,
+                      const std::string& tooLargeMessage) {
+  std::string content(expected + 1, '\0');
   std::size_t filled = 0;
   while (filled < content.size()) {
-    const ssize_t n = ::read(file.get(), content.data() + filled, content.size() - filled);
+    const ssize_t n = ::read(fd, content.data() + filled, content.size() - filled);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) throw fileFailure(errno);
     if (n == 0) break;
@@ -122,6 +118,35 @@ std::string readFileBounded(const fs::path& path, std::size_t maxBytes,
   }
   content.resize(filled);
   return content;
+}
+
+}  // namespace
+
+std::string readFileBounded(const fs::path& path, std::size_t maxBytes,
+                            const std::string& tooLargeMessage) {
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file) throw fileFailure(errno);
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0) throw fileFailure(errno);
+  if (!S_ISREG(info.st_mode)) throw fileFailure(EISDIR);
+  if (static_cast<std::size_t>(info.st_size) > maxBytes) throw LocalAgentFailure(tooLargeMessage);
+  return readToEnd(file.get(), static_cast<std::size_t>(info.st_size), maxBytes, tooLargeMessage);
+}
+
+std::string readRegularFileNoFollow(const fs::path& path, std::size_t maxBytes,
+                                    const std::string& refusal) {
+  // O_NONBLOCK: opening a FIFO planted in place of the file must not hang.
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (!file) {
+    if (errno == ELOOP) throw LocalAgentFailure(refusal);
+    throw fileFailure(errno);
+  }
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0) throw fileFailure(errno);
+  if (!S_ISREG(info.st_mode) || static_cast<std::uintmax_t>(info.st_size) > maxBytes) {
+    throw LocalAgentFailure(refusal);
+  }
+  return readToEnd(file.get(), static_cast<std::size_t>(info.st_size), maxBytes, refusal);
 }
 
 std::optional<fs::path> confinedPath(const fs::path& root, const fs::path& candidate) {

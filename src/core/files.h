@@ -64,6 +64,15 @@ void createPrivateDirectories(const std::filesystem::path& directory);
 std::string readFileBounded(const std::filesystem::path& path, std::size_t maxBytes,
                             const std::string& tooLargeMessage);
 
+// Like readFileBounded, for files whose place outside input may have tampered
+// with: a final symbolic link, another kind of file or a larger file fails with
+// `refusal`; other system errors pass on.
+std::string readRegularFileNoFollow(const std::filesystem::path& path, std::size_t maxBytes,
+                                    const std::string& refusal);
+
+// Writes all of `bytes` to `fd`, resuming after interruptions and short writes.
+void writeAll(int fd, std::string_view bytes);
+
 // `candidate` with every symbolic link resolved (missing trailing components are
 // kept as written), provided the result is `root` itself or lies below the
 // resolved `root`; none otherwise.

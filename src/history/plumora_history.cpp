@@ -77,33 +77,6 @@ bool isVideo(const Json& record) {
          kind->get_ref<const std::string&>() == "video";
 }
 
-// Reads a regular file of at most `maxBytes` without following a final
-// symbolic link. A link, another kind of file or a larger file fails with
-// `refusal`; other system errors are passed on.
-std::string readRegularFile(const fs::path& path, std::uintmax_t maxBytes, const char* refusal) {
-  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-  if (!file) {
-    if (errno == ELOOP) throw LocalAgentFailure(refusal);
-    throw fileFailure(errno);
-  }
-  struct stat info {};
-  if (::fstat(file.get(), &info) != 0) throw fileFailure(errno);
-  if (!S_ISREG(info.st_mode) || static_cast<std::uintmax_t>(info.st_size) > maxBytes) {
-    throw LocalAgentFailure(refusal);
-  }
-  std::string content(static_cast<std::size_t>(info.st_size), '\0');
-  std::size_t filled = 0;
-  while (filled < content.size()) {
-    const ssize_t n = ::read(file.get(), content.data() + filled, content.size() - filled);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw fileFailure(errno);
-    if (n == 0) break;
-    filled += static_cast<std::size_t>(n);
-  }
-  content.resize(filled);
-  return content;
-}
-
 struct stat linkStatus(const fs::path& path) {
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0) throw fileFailure(errno);
@@ -203,7 +176,7 @@ fs::path PlumoraHistory::directory(const std::string& id) const { return check(i
 
 Json PlumoraHistory::readRecordIn(const Checked& work) const {
   const std::string text =
-      readRegularFile(work.directory / "record.json", kMaxRecordBytes, kInvalidRecord);
+      readRegularFileNoFollow(work.directory / "record.json", kMaxRecordBytes, kInvalidRecord);
   Json record = Json::parse(text, nullptr, false);
   if (record.is_discarded()) throw LocalAgentFailure(kUnreadableJsonMessage);
   const std::string* recordId = record.is_object() ? stringField(record, "id") : nullptr;
@@ -383,7 +356,7 @@ std::string PlumoraHistory::image(const std::string& id) const {
   const Json record = readRecordIn(work);
   if (isVideo(record)) throw LocalAgentFailure(kVideoNotImage);
   const fs::path file = mediaFileIn(work, record, nullptr);
-  const std::string bytes = readRegularFile(file, kMaxImageBytes, kUnreadableMedia);
+  const std::string bytes = readRegularFileNoFollow(file, kMaxImageBytes, kUnreadableMedia);
   const LocalAgentManager::DecodedImage decoded = LocalAgentManager::decodeBytes(
       reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
   return kPngDataPrefix + base64Encode(decoded.data);

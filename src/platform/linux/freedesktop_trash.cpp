@@ -55,15 +55,6 @@ std::string localDeletionDate() {
   return text;
 }
 
-void writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw fileFailure(errno);
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
-
 // The mount point holding `item`: the highest ancestor on the same device.
 fs::path topDirectory(const fs::path& item, dev_t device) {
   fs::path top = item;
@@ -92,7 +83,7 @@ fs::path volumeTrash(const fs::path& top) {
 struct Destination {
   fs::path trash;
   // The Path= value: absolute in the home trash, relative to the volume's top
-  // directory in a volume trash, as the specification recommends.
+  // directory in a volume trash, as the freedesktop.org Trash rules recommend.
   std::string originalPath;
 };
 
