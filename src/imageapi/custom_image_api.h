@@ -9,8 +9,10 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "core/base64.h"
 #include "core/defaults_store.h"
@@ -68,6 +70,47 @@ class CustomImageAPI {
   bool cancel();
 
   bool running() const { return running_; }
+
+  // --- generation requests (pure; safe on the image queue) ---
+
+  // The one image a generation input sends, by its "mode": the reference or
+  // source image as a data URL, or none. Throws LocalAgentFailure.
+  static std::optional<std::string> attachment(const Json& value);
+
+  // The generation request for the service `base` selects: validates the
+  // prompt and ratio, decodes the reference image through the image gate and
+  // builds the exact wire form. Throws LocalAgentFailure.
+  static HttpRequest request(const URL& base, const std::string& model, const std::string& secret,
+                             const std::string& prompt, const std::string& ratio,
+                             const std::optional<std::string>& reference);
+
+  // Lower-case SHA-256 of the base URL, a line feed, the key and the body:
+  // equal for requests a paid API Mart task may be resumed for.
+  static std::string requestIdentity(const URL& base, const std::string& secret, const Bytes& body);
+
+  // --- responses (pure; safe on the image queue) ---
+
+  struct Base64Image {
+    std::string text;
+  };
+  struct RemoteImage {
+    URL url;
+  };
+  struct PendingTask {
+    std::string id;
+  };
+  struct FailedTask {};
+  // What one submission or task answer means.
+  using ImageResponse = std::variant<Base64Image, RemoteImage, PendingTask, FailedTask>;
+
+  // Reads a body `checked` accepted: a submission answer without
+  // `expectedTask`, an API Mart task answer with it. Throws LocalAgentFailure.
+  static ImageResponse imageResponse(const Bytes& body, const URL& base,
+                                     const std::optional<std::string>& expectedTask);
+  // A result image URL: HTTPS with a host and no credentials. Throws LocalAgentFailure.
+  static ImageResponse remoteImage(const std::optional<std::string>& url);
+  // The poll URL of an API Mart task id. Throws LocalAgentFailure.
+  static URL taskURL(std::string_view id, const URL& base);
 
   // A transfer outcome as body bytes, or the failure its status or error means.
   static Result<Bytes> checked(const ImageAPIOutcome& outcome);

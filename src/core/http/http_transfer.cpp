@@ -14,6 +14,8 @@
 #include <mutex>
 #include <thread>
 
+#include "core/glib_ptr.h"
+
 namespace glimmet {
 namespace {
 
@@ -33,14 +35,8 @@ std::string_view trimmedField(std::string_view text) {
   return text;
 }
 
-struct EasyRelease {
-  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
-};
-struct ListRelease {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-using EasyHandle = std::unique_ptr<CURL, EasyRelease>;
-using HeaderList = std::unique_ptr<curl_slist, ListRelease>;
+using EasyHandle = GPtr<CURL, curl_easy_cleanup>;
+using HeaderList = GPtr<curl_slist, curl_slist_free_all>;
 
 void append(HeaderList& list, const std::string& line) {
   curl_slist* grown = curl_slist_append(list.get(), line.c_str());
