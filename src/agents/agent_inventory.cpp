@@ -13,6 +13,7 @@
 #include "agents/local_agent_manager.h"
 #include "agents/local_command.h"
 #include "core/defaults_store.h"
+#include "core/files.h"
 #include "core/text.h"
 
 namespace glimmet {
@@ -84,8 +85,8 @@ std::string iso8601Now() {
 
 LocalAgentPaths LocalAgentPaths::standard(std::filesystem::path resourceDirectory) {
   LocalAgentPaths paths;
-  paths.dataHome = g_get_user_data_dir();
-  paths.home = g_get_home_dir();
+  paths.dataHome = userDataHome();
+  paths.home = homeDirectory();
   paths.resourceDirectory = std::move(resourceDirectory);
   const char* inherited = g_getenv("PATH");
   paths.inheritedPath = inherited ? inherited : "";

@@ -6,11 +6,10 @@
 // Every kind carries the user-facing message the page shows.
 
 #include <string>
-#include <utility>
-#include <variant>
 
 #include "core/http/network_problem.h"
 #include "core/json.h"
+#include "core/result.h"
 
 namespace glimmet {
 
@@ -36,27 +35,8 @@ CloudError networkFailure(NetworkProblem problem);
 // Data that should have been JSON and is not.
 CloudError jsonFailure();
 
-// A value or the error that prevented it; completions receive it on any thread.
+// A value or the cloud error that prevented it; completions receive it on any thread.
 template <typename T>
-class CloudResult {
- public:
-  CloudResult(T value) : state_(std::move(value)) {}  // NOLINT(google-explicit-constructor)
-  CloudResult(CloudError error)
-      : state_(std::move(error)) {}  // NOLINT(google-explicit-constructor)
-
-  bool ok() const { return std::holds_alternative<T>(state_); }
-  explicit operator bool() const { return ok(); }
-
-  // Precondition: ok().
-  T& value() & { return std::get<T>(state_); }
-  const T& value() const& { return std::get<T>(state_); }
-  T&& value() && { return std::get<T>(std::move(state_)); }
-
-  // Precondition: !ok().
-  const CloudError& error() const { return std::get<CloudError>(state_); }
-
- private:
-  std::variant<T, CloudError> state_;
-};
+using CloudResult = Result<T, CloudError>;
 
 }  // namespace glimmet

@@ -137,7 +137,7 @@ void PlumoraCloudAccount::send(const CloudCall& call, SendCompletion completion)
   if (call.authenticated) {
     CloudResult<std::string> bearer = token();
     if (!bearer) {
-      completion(bearer.error());
+      completion(bearer.failure());
       return;
     }
     request.headers.emplace_back("Authorization", "Bearer " + bearer.value());
@@ -170,9 +170,9 @@ void PlumoraCloudAccount::send(const CloudCall& call, SendCompletion completion)
 void PlumoraCloudAccount::beginLogin(Completion completion) {
   send(jsonPost("/api/auth/device/code", {{"client_id", std::string(cloud::kClientId)}}, false),
        [this, completion = std::move(completion)](CloudResult<HttpResponse> outcome) {
-         if (!outcome) return completion(outcome.error());
+         if (!outcome) return completion(outcome.failure());
          CloudResult<Json> answer = parsed(outcome.value());
-         if (!answer) return completion(answer.error());
+         if (!answer) return completion(answer.failure());
          const Json& object = answer.value();
          if (outcome.value().status != 200 || !object.is_object()) {
            return completion(cloudFailure(kLoginStartFailedMessage));
@@ -246,9 +246,9 @@ void PlumoraCloudAccount::pollLogin(Completion completion) {
 
 void PlumoraCloudAccount::finishPoll(const CloudResult<HttpResponse>& outcome,
                                      const Completion& completion) {
-  if (!outcome) return completion(outcome.error());
+  if (!outcome) return completion(outcome.failure());
   CloudResult<Json> answer = parsed(outcome.value());
-  if (!answer) return completion(answer.error());
+  if (!answer) return completion(answer.failure());
   const Json& object = answer.value();
   if (!object.is_object()) return completion(cloudFailure(kLoginAnswerInvalidMessage));
 
@@ -293,7 +293,7 @@ std::optional<CloudError> PlumoraCloudAccount::storeToken(const std::string& tok
 void PlumoraCloudAccount::logout(Completion completion) {
   send(jsonPost("/api/auth/sign-out", Json::object(), true),
        [this, completion = std::move(completion)](CloudResult<HttpResponse> outcome) {
-         if (!outcome) return completion(outcome.error());
+         if (!outcome) return completion(outcome.failure());
          long status = outcome.value().status;
          if (status != 200 && status != 401) return completion(cloudFailure(kLogoutFailedMessage));
          // Reporting success while the token stays stored would leave the user
@@ -332,9 +332,9 @@ void PlumoraCloudAccount::request(const Json& value, Completion completion) {
   }
   call.idempotencyKey = textEntry(value, "requestKey");
   send(call, [completion = std::move(completion)](CloudResult<HttpResponse> outcome) {
-    if (!outcome) return completion(outcome.error());
+    if (!outcome) return completion(outcome.failure());
     CloudResult<Json> answer = parsed(outcome.value());
-    if (!answer) return completion(answer.error());
+    if (!answer) return completion(answer.failure());
     if (!answer.value().is_object()) return completion(cloudFailure(kBadAnswerFormatMessage));
     answer.value()["httpStatus"] = outcome.value().status;
     completion(std::move(answer));
@@ -371,9 +371,9 @@ void PlumoraCloudAccount::upload(const Json& value, Completion completion) {
   call.authenticated = true;
   call.limit = cloud::kResponseLimit;
   send(call, [completion = std::move(completion)](CloudResult<HttpResponse> outcome) {
-    if (!outcome) return completion(outcome.error());
+    if (!outcome) return completion(outcome.failure());
     CloudResult<Json> answer = parsed(outcome.value());
-    if (!answer) return completion(answer.error());
+    if (!answer) return completion(answer.failure());
     const Json& object = answer.value();
     if (!object.is_object()) return completion(cloudFailure(kBadUploadAnswerMessage));
     if (outcome.value().status < 300 && object.contains("data")) return completion(object["data"]);
@@ -392,7 +392,7 @@ void PlumoraCloudAccount::asset(const std::string& id, bool save, Completion com
   call.limit = kAssetLimit;
   send(call, [this, id, save,
               completion = std::move(completion)](CloudResult<HttpResponse> outcome) mutable {
-    if (!outcome) return completion(outcome.error());
+    if (!outcome) return completion(outcome.failure());
     HttpResponse& response = outcome.value();
     // The media type without parameters such as "; charset=binary".
     std::string mime = response.header("Content-Type").value_or("");

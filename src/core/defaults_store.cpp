@@ -33,15 +33,7 @@ fs::path asideName(const fs::path& file) {
 DefaultsStore::DefaultsStore(fs::path file) : file_(std::move(file)) { load(); }
 
 fs::path DefaultsStore::standardLocation() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  fs::path base;
-  if (config != nullptr && fs::path(config).is_absolute()) {
-    base = config;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = fs::path(home != nullptr ? home : "/") / ".config";
-  }
-  return base / "Glimmet" / "defaults.json";
+  return userConfigHome() / "Glimmet" / "defaults.json";
 }
 
 void DefaultsStore::load() {

@@ -15,6 +15,25 @@ void FileDescriptor::reset() {
   fd_ = -1;
 }
 
+namespace {
+
+fs::path xdgDirectory(const char* variable, const char* fallback) {
+  const char* value = std::getenv(variable);
+  if (value != nullptr && fs::path(value).is_absolute()) return value;
+  return homeDirectory() / fallback;
+}
+
+}  // namespace
+
+fs::path homeDirectory() {
+  const char* home = std::getenv("HOME");
+  return home != nullptr && home[0] != '\0' ? fs::path(home) : fs::path("/");
+}
+
+fs::path userDataHome() { return xdgDirectory("XDG_DATA_HOME", ".local/share"); }
+
+fs::path userConfigHome() { return xdgDirectory("XDG_CONFIG_HOME", ".config"); }
+
 LocalAgentFailure fileFailure(int errorNumber) {
   switch (errorNumber) {
     case ENOENT:
@@ -149,19 +168,30 @@ std::string readRegularFileNoFollow(const fs::path& path, std::size_t maxBytes,
   return readToEnd(file.get(), static_cast<std::size_t>(info.st_size), maxBytes, refusal);
 }
 
-std::optional<fs::path> confinedPath(const fs::path& root, const fs::path& candidate) {
+std::optional<fs::path> resolvedPath(const fs::path& path) {
   std::error_code error;
-  const fs::path resolvedRoot = fs::weakly_canonical(root, error);
+  fs::path resolved = fs::weakly_canonical(path, error);
   if (error) return std::nullopt;
-  const fs::path resolved = fs::weakly_canonical(candidate, error);
-  if (error) return std::nullopt;
+  return resolved;
+}
 
-  auto rootPart = resolvedRoot.begin();
-  auto part = resolved.begin();
-  for (; rootPart != resolvedRoot.end(); ++rootPart, ++part) {
-    // A trailing separator in the root shows up as an empty last component.
-    if (rootPart->empty() && std::next(rootPart) == resolvedRoot.end()) break;
-    if (part == resolved.end() || *part != *rootPart) return std::nullopt;
+bool liesBelow(const fs::path& outer, const fs::path& inner, bool orSame) {
+  auto outerPart = outer.begin();
+  auto part = inner.begin();
+  for (; outerPart != outer.end(); ++outerPart, ++part) {
+    // A trailing separator shows up as an empty last component.
+    if (outerPart->empty() && std::next(outerPart) == outer.end()) break;
+    if (part == inner.end() || *part != *outerPart) return false;
+  }
+  const bool same = part == inner.end() || (part->empty() && std::next(part) == inner.end());
+  return orSame || !same;
+}
+
+std::optional<fs::path> confinedPath(const fs::path& root, const fs::path& candidate) {
+  const auto resolvedRoot = resolvedPath(root);
+  auto resolved = resolvedPath(candidate);
+  if (!resolvedRoot || !resolved || !liesBelow(*resolvedRoot, *resolved, /*orSame=*/true)) {
+    return std::nullopt;
   }
   return resolved;
 }

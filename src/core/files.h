@@ -46,6 +46,13 @@ class FileDescriptor {
 // The user-facing failure for a failed system call, by its errno value.
 LocalAgentFailure fileFailure(int errorNumber);
 
+// The user's directories by the XDG base-directory rules, read from the
+// environment at each call: an absolute $XDG_DATA_HOME / $XDG_CONFIG_HOME, else
+// ~/.local/share / ~/.config.
+std::filesystem::path homeDirectory();
+std::filesystem::path userDataHome();
+std::filesystem::path userConfigHome();
+
 inline constexpr mode_t kPrivateFileMode = 0600;
 inline constexpr mode_t kPrivateDirectoryMode = 0700;
 
@@ -72,6 +79,16 @@ std::string readRegularFileNoFollow(const std::filesystem::path& path, std::size
 
 // Writes all of `bytes` to `fd`, resuming after interruptions and short writes.
 void writeAll(int fd, std::string_view bytes);
+
+// `path` with every symbolic link resolved (missing trailing components are
+// kept as written); none when it cannot be resolved.
+std::optional<std::filesystem::path> resolvedPath(const std::filesystem::path& path);
+
+// True when the resolved path `inner` lies below the resolved path `outer`, or
+// is `outer` itself when `orSame` is set. Compares whole components, so
+// "/a/bc" is not below "/a/b".
+bool liesBelow(const std::filesystem::path& outer, const std::filesystem::path& inner,
+               bool orSame = false);
 
 // `candidate` with every symbolic link resolved (missing trailing components are
 // kept as written), provided the result is `root` itself or lies below the

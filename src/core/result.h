@@ -1,7 +1,8 @@
 #pragma once
 
 // A value or the failure that prevented it: what completions receive, so that
-// errors travel between threads as plain values.
+// errors travel between threads as plain values. The failure is the program's
+// one error record unless a subsystem's callers rely on another shape.
 
 #include <exception>
 #include <functional>
@@ -13,11 +14,11 @@
 
 namespace glimmet {
 
-template <typename T>
+template <typename T, typename Failure = LocalAgentFailure>
 class Result {
  public:
   Result(T value) : state_(std::move(value)) {}  // NOLINT(google-explicit-constructor)
-  Result(LocalAgentFailure failure)              // NOLINT(google-explicit-constructor)
+  Result(Failure failure)                        // NOLINT(google-explicit-constructor)
       : state_(std::move(failure)) {}
 
   bool ok() const { return std::holds_alternative<T>(state_); }
@@ -29,7 +30,7 @@ class Result {
   T&& value() && { return std::get<T>(std::move(state_)); }
 
   // Precondition: !ok().
-  const LocalAgentFailure& failure() const { return std::get<LocalAgentFailure>(state_); }
+  const Failure& failure() const { return std::get<Failure>(state_); }
 
   // The value, or the failure thrown again on the calling thread.
   T take() && {
@@ -38,7 +39,7 @@ class Result {
   }
 
  private:
-  std::variant<T, LocalAgentFailure> state_;
+  std::variant<T, Failure> state_;
 };
 
 struct Unit {};

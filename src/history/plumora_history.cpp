@@ -48,28 +48,7 @@ constexpr std::int64_t kMaxVersion = 9999;
 
 using DirectoryPtr = GPtr<DIR, ::closedir>;
 
-fs::path defaultRoot() {
-  const char* dataHome = std::getenv("XDG_DATA_HOME");
-  if (dataHome != nullptr && dataHome[0] == '/') return fs::path(dataHome) / "Plumora" / "history";
-  const char* home = std::getenv("HOME");
-  return fs::path(home != nullptr ? home : "/") / ".local" / "share" / "Plumora" / "history";
-}
-
-// `path` resolved the way confinedPath does it; none when it cannot be resolved.
-std::optional<fs::path> resolved(const fs::path& path) {
-  std::error_code error;
-  fs::path result = fs::weakly_canonical(path, error);
-  if (error) return std::nullopt;
-  return result;
-}
-
-// True when `inner` lies strictly below `outer` (both resolved).
-bool strictlyBelow(const fs::path& outer, const fs::path& inner) {
-  const std::string& base = outer.native();
-  const std::string& candidate = inner.native();
-  const std::string prefix = base.ends_with('/') ? base : base + "/";
-  return candidate.size() > prefix.size() && candidate.starts_with(prefix);
-}
+fs::path defaultRoot() { return userDataHome() / "Plumora" / "history"; }
 
 bool isVideo(const Json& record) {
   const auto kind = record.find("kind");
@@ -153,7 +132,7 @@ PlumoraHistory::PlumoraHistory(std::optional<fs::path> root, FileWriter writer)
     : root_(root ? std::move(*root) : defaultRoot()), writer_(std::move(writer)) {}
 
 PlumoraHistory::Checked PlumoraHistory::check(const std::string& id) const {
-  return check(id, resolved(root_));
+  return check(id, resolvedPath(root_));
 }
 
 PlumoraHistory::Checked PlumoraHistory::check(const std::string& id,
@@ -165,8 +144,8 @@ PlumoraHistory::Checked PlumoraHistory::check(const std::string& id,
   if (::lstat(candidate.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
     throw LocalAgentFailure(kOutOfBounds);
   }
-  std::optional<fs::path> resolvedCandidate = resolved(candidate);
-  if (!resolvedRoot || !resolvedCandidate || !strictlyBelow(*resolvedRoot, *resolvedCandidate)) {
+  std::optional<fs::path> resolvedCandidate = resolvedPath(candidate);
+  if (!resolvedRoot || !resolvedCandidate || !liesBelow(*resolvedRoot, *resolvedCandidate)) {
     throw LocalAgentFailure(kOutOfBounds);
   }
   return Checked{id, *uuid, std::move(candidate), std::move(*resolvedCandidate)};
@@ -197,8 +176,8 @@ fs::path PlumoraHistory::mediaFileIn(const Checked& work, const Json& record,
   if (!S_ISREG(info.st_mode) || static_cast<std::uintmax_t>(info.st_size) > ceiling) {
     throw LocalAgentFailure(kUnreadableMedia);
   }
-  const std::optional<fs::path> resolvedFile = resolved(file);
-  if (!resolvedFile || !strictlyBelow(work.resolvedDirectory, *resolvedFile)) {
+  const std::optional<fs::path> resolvedFile = resolvedPath(file);
+  if (!resolvedFile || !liesBelow(work.resolvedDirectory, *resolvedFile)) {
     throw LocalAgentFailure(kUnreadableMedia);
   }
   if (size != nullptr) *size = static_cast<std::uintmax_t>(info.st_size);
@@ -277,7 +256,7 @@ Json PlumoraHistory::list() const {
   if (::lstat(root_.c_str(), &info) != 0 && errno == ENOENT) return entries;
   const DirectoryPtr listing(::opendir(root_.c_str()));
   if (!listing) throw fileFailure(errno);
-  const std::optional<fs::path> resolvedRoot = resolved(root_);
+  const std::optional<fs::path> resolvedRoot = resolvedPath(root_);
   errno = 0;
   while (const dirent* item = ::readdir(listing.get())) {
     const std::string name = item->d_name;

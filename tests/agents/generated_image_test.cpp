@@ -14,6 +14,8 @@
 namespace glimmet {
 namespace {
 
+using testing::failureOf;
+
 namespace fs = std::filesystem;
 using testing::TempDir;
 
@@ -29,15 +31,6 @@ std::string png() {
 
 std::string started(const std::string& id) {
   return R"({"type":"thread.started","thread_id":")" + id + "\"}";
-}
-
-std::string failureOf(const std::function<void()>& work) {
-  try {
-    work();
-  } catch (const LocalAgentFailure& failure) {
-    return failure.message();
-  }
-  return "";
 }
 
 TEST(ThreadIdTest, OnlyOneValidIdentifierCounts) {
@@ -114,7 +107,7 @@ TEST_F(GeneratedImageTest, ThreadFolderRules) {
   EXPECT_EQ(own(kThread), "本次任务未返回真实图片。不会读取其他任务的历史图片。");
 
   image(threadFolder() / "fresh.webp.png");
-  EXPECT_EQ(own(kThread), "");
+  EXPECT_EQ(own(kThread), testing::kNoFailure);
   EXPECT_EQ(LocalAgentManager::ownThreadImage(kThread, codexHome_, createdAt_).height, 2);
 
   const fs::path other = codexHome_ / "generated_images" / kOtherThread;

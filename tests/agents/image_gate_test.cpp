@@ -16,6 +16,8 @@
 namespace glimmet {
 namespace {
 
+using testing::failureOf;
+
 using Decoded = LocalAgentManager::DecodedImage;
 
 constexpr char kFormatMessage[] = "图片格式无效或超过 10 MB。";
@@ -113,15 +115,6 @@ Bytes svgImage() {
 Bytes padded(Bytes bytes, std::size_t size) {
   bytes.resize(size, 0);
   return bytes;
-}
-
-std::string failureOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const LocalAgentFailure& failure) {
-    return failure.message();
-  }
-  return "(no failure)";
 }
 
 Bytes pixelsOf(VipsImage* image) {

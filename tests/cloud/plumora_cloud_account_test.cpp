@@ -48,7 +48,7 @@ CloudResult<T> awaitResult(Start start) {
 
 template <typename T>
 std::string messageOf(const CloudResult<T>& result) {
-  return result ? "" : result.error().message;
+  return result ? "" : result.failure().message;
 }
 
 class PlumoraCloudAccountTest : public ::testing::Test {
@@ -173,7 +173,7 @@ TEST_F(PlumoraCloudAccountTest, RefusesUnusableDeviceCodeAnswersWithoutOpeningTh
   EXPECT_EQ(requestsTo("/api/x"), 0u);
 
   service.route("POST", kCodePath, Reply::with(200, "not json"));
-  EXPECT_EQ(begin().error(), jsonFailure());
+  EXPECT_EQ(begin().failure(), jsonFailure());
   spinMainUntil([] { return false; }, std::chrono::milliseconds(50));
   EXPECT_TRUE(workspace.openedUrls().empty());
 }

@@ -13,9 +13,12 @@
 #include "core/uuid.h"
 #include "history/history_fixtures.h"
 #include "platform/headless/headless_workspace.h"
+#include "support/test_support.h"
 
 namespace glimmet {
 namespace {
+
+using testing::failureOf;
 
 namespace fs = std::filesystem;
 using testing::pngDataUrl;
@@ -26,15 +29,6 @@ using testing::writeFile;
 
 constexpr const char* kA = "0A1B2C3D-0000-4000-8000-00000000000A";
 constexpr const char* kB = "0A1B2C3D-0000-4000-8000-00000000000B";
-
-std::string failureOf(const std::function<void()>& work) {
-  try {
-    work();
-  } catch (const LocalAgentFailure& failure) {
-    return failure.message();
-  }
-  return "(no failure)";
-}
 
 std::vector<std::string> namesIn(const fs::path& directory) {
   std::vector<std::string> names;

@@ -7,9 +7,12 @@
 #include "agents/local_agent_manager.h"
 #include "core/uuid.h"
 #include "imageapi/custom_image_api.h"
+#include "support/test_support.h"
 
 namespace glimmet {
 namespace {
+
+using testing::failureOf;
 
 constexpr const char* kOpenAIBase = "https://api.example.com/v1";
 constexpr const char* kAPIMartBase = "https://api.apimart.ai/v1";
@@ -41,16 +44,6 @@ std::string header(const HttpRequest& request, const std::string& name) {
   for (const auto& [key, value] : request.headers)
     if (key == name) return value;
   return "(absent)";
-}
-
-template <typename Action>
-std::string failureOf(Action action) {
-  try {
-    action();
-  } catch (const LocalAgentFailure& failure) {
-    return failure.message();
-  }
-  return "accepted";
 }
 
 TEST(GenerationRequest, AttachmentFollowsTheMode) {
@@ -94,7 +87,7 @@ TEST(GenerationRequest, RefusesBlankOrLongPromptsAndUnknownRatios) {
     std::string expected;
   };
   const Row rows[] = {
-      {" \n\t ", "1:1", kTextOrRatio},       {longest, "1:1", "accepted"},
+      {" \n\t ", "1:1", kTextOrRatio},       {longest, "1:1", testing::kNoFailure},
       {longest + "字", "1:1", kTextOrRatio}, {"cat", "2:1", kTextOrRatio},
       {"c\xff", "1:1", kTextOrRatio},
   };
@@ -203,13 +196,13 @@ TEST(GenerationRequest, SeedreamReferenceBounds) {
                 CustomImageAPI::request(url(kAPIMartBase), "seedream-5-0-lite", "k", "cat", "1:1",
                                         reference);
               }),
-              row.accepted ? "accepted" : kSeedream)
+              row.accepted ? testing::kNoFailure : kSeedream)
         << row.width << "x" << row.height;
     // Other models take any reference the gate accepts.
     EXPECT_EQ(failureOf([&] {
                 CustomImageAPI::request(url(kAPIMartBase), "other", "k", "cat", "1:1", reference);
               }),
-              "accepted");
+              testing::kNoFailure);
   }
 }
 

@@ -7,6 +7,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "core/failure.h"
+
 namespace glimmet::testing {
 
 TempDir::TempDir() {
@@ -41,6 +43,15 @@ bool spinMainUntil(const std::function<bool()>& done, std::chrono::milliseconds 
 bool peersRequired() {
   const char* ci = std::getenv("CI");
   return ci != nullptr && std::string(ci) == "true";
+}
+
+std::string failureOf(const std::function<void()>& work) {
+  try {
+    work();
+  } catch (const LocalAgentFailure& failure) {
+    return failure.message();
+  }
+  return kNoFailure;
 }
 
 void writeFile(const std::filesystem::path& path, const std::string& content) {

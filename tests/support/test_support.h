@@ -34,6 +34,12 @@ bool spinMainUntil(const std::function<bool()>& done,
 // fails instead of skipping.
 bool peersRequired();
 
+// What failureOf answers when the work throws nothing.
+inline constexpr const char* kNoFailure = "(no failure)";
+
+// The message of the LocalAgentFailure that `work` throws, or kNoFailure.
+std::string failureOf(const std::function<void()>& work);
+
 void writeFile(const std::filesystem::path& path, const std::string& content);
 std::string readFile(const std::filesystem::path& path);
 

@@ -21,12 +21,7 @@ constexpr const char* kNoVolumeTrash = "该文件所在的磁盘没有可用的�
 constexpr const char* kCannotTrashTrash = "不能将废纸篓本身移到废纸篓。";
 constexpr int kMaxNameAttempts = 10'000;
 
-fs::path defaultHomeTrash() {
-  const char* dataHome = std::getenv("XDG_DATA_HOME");
-  if (dataHome != nullptr && dataHome[0] == '/') return fs::path(dataHome) / "Trash";
-  const char* home = std::getenv("HOME");
-  return fs::path(home != nullptr ? home : "/") / ".local" / "share" / "Trash";
-}
+fs::path defaultHomeTrash() { return userDataHome() / "Trash"; }
 
 // Percent-encodes everything but unreserved characters and "/", as file URLs do.
 std::string percentEncoded(std::string_view path) {
