@@ -17,13 +17,13 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "agents/image_gate.h"
 #include "agents/local_agent_manager.h"
+#include "bench_images.h"
 #include "bench_support.h"
 #include "core/failure.h"
 #include "core/glib_ptr.h"
@@ -43,45 +43,12 @@ constexpr int kLargeWidth = 8000, kLargeHeight = 5000;
 constexpr int kTimedRounds = 11;
 constexpr int kMemoryRounds = 3;
 
-using Image = glimmet::GObjectPtr<VipsImage>;
+using glimmet::bench::encode;
+using glimmet::bench::Image;
 
 [[noreturn]] void die(const std::string& what) {
   std::fprintf(stderr, "bench_image_gate: %s %s\n", what.c_str(), vips_error_buffer());
   std::exit(1);
-}
-
-Bytes encode(VipsImage* image, const char* format) {
-  void* buffer = nullptr;
-  std::size_t length = 0;
-  if (vips_image_write_to_buffer(image, format, &buffer, &length, nullptr) != 0) {
-    die(std::string("cannot write ") + format);
-  }
-  Bytes bytes(static_cast<std::uint8_t*>(buffer), static_cast<std::uint8_t*>(buffer) + length);
-  g_free(buffer);
-  return bytes;
-}
-
-// Smooth colour fields with fine sensor-like noise: compresses like a photograph,
-// neither like flat colour nor like pure noise.
-Image photoLike() {
-  Bytes pixels(static_cast<std::size_t>(kPhotoSide) * kPhotoSide * 3);
-  std::mt19937 random(42);
-  std::normal_distribution<float> grain(0.0f, 3.0f);
-  std::size_t i = 0;
-  for (int y = 0; y < kPhotoSide; ++y) {
-    for (int x = 0; x < kPhotoSide; ++x) {
-      const float u = x / float(kPhotoSide), v = y / float(kPhotoSide);
-      const float light =
-          0.5f + 0.5f * std::sin(6.0f * u + 3.0f * v) * std::cos(4.0f * v - 2.0f * u);
-      const float base[3] = {200.0f * light + 40.0f * u, 150.0f * light + 60.0f * v,
-                             90.0f + 100.0f * (1.0f - light) * u};
-      for (float channel : base) {
-        pixels[i++] = static_cast<std::uint8_t>(std::clamp(channel + grain(random), 0.0f, 255.0f));
-      }
-    }
-  }
-  return Image(vips_image_new_from_memory_copy(pixels.data(), pixels.size(), kPhotoSide, kPhotoSide,
-                                               3, VIPS_FORMAT_UCHAR));
 }
 
 // Horizontal colour ramps: cheap to make and to compress.
@@ -157,7 +124,7 @@ double peakGrowthBytes(const Bytes& input) {
 int main(int, char** argv) {
   if (VIPS_INIT(argv[0]) != 0) die("cannot start libvips");
 
-  const Image photo = photoLike();
+  const Image photo = glimmet::bench::photoLike(kPhotoSide, kPhotoSide);
   const Bytes jpeg = encode(photo.get(), ".jpg[Q=90]");
   const Bytes png = encode(photo.get(), ".png[filter=all]");
   const Bytes large = simpleLargePNG();

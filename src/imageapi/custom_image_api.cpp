@@ -20,15 +20,8 @@ constexpr const char* kKeyFormatMessage = "API Key 格式无效";
 constexpr const char* kKeyMissingMessage = "请在配置中填写 API Key，并允许 Glimmet 访问钥匙串";
 constexpr const char* kKeyUpdateMessage = "无法更新钥匙串，原配置已保留";
 constexpr const char* kKeyAddMessage = "无法将 API Key 保存到钥匙串，原配置已保留";
-constexpr const char* kBusyMessage = "已有请求正在进行";
 constexpr const char* kModelNotListedMessage =
     "连接成功，但模型列表未包含该模型；可核对模型名后进行真实试生成";
-// What the platform says of data that is not JSON.
-
-std::string textEntry(const Json& value, std::string_view name) {
-  const auto found = value.find(name);
-  return found != value.end() && found->is_string() ? found->get<std::string>() : std::string();
-}
 
 std::string lowercased(std::string value) {
   std::transform(value.begin(), value.end(), value.begin(),
@@ -57,11 +50,27 @@ bool listsModel(const Json& list, const std::string& model) {
 
 }  // namespace
 
-CustomImageAPI::CustomImageAPI(DefaultsStore& defaults, SecretStore& secrets,
-                               HttpSessionConfiguration session)
-    : defaults_(defaults), secrets_(secrets), session_(std::move(session)) {}
+std::string imageapi::textEntry(const Json& value, std::string_view name) {
+  const auto found = value.find(name);
+  return found != value.end() && found->is_string() ? found->get<std::string>() : std::string();
+}
 
-CustomImageAPI::~CustomImageAPI() = default;
+CustomImageAPI::CustomImageAPI(DefaultsStore& defaults, SecretStore& secrets, Clock& clock,
+                               HttpSessionConfiguration session)
+    : defaults_(defaults),
+      secrets_(secrets),
+      clock_(clock),
+      session_(std::move(session)),
+      imageQueue_(std::string(kImageQueueLabel)) {}
+
+CustomImageAPI::~CustomImageAPI() {
+  // Completions and scheduled work find the client gone before anything stops,
+  // so stopping them reaches no half-destroyed state.
+  lifetime_.reset();
+  if (pollWork_) pollWork_->cancel();
+  if (deadlineWork_) deadlineWork_->cancel();
+  if (const auto transfer = transfer_) transfer->cancel();
+}
 
 Json CustomImageAPI::status() const {
   return Json{{"baseURL", defaults_.string(kBaseKey).value_or("")},
@@ -179,18 +188,25 @@ void CustomImageAPI::check(std::function<void(Result<Json>)> completion) {
 
 bool CustomImageAPI::cancel() {
   if (!running_) return false;
-  if (const auto transfer = transfer_) transfer->cancel();
+  if (cancelActive_) {
+    // Taken out first: ending the generation clears the member that holds it.
+    std::function<void()> cancelGeneration;
+    cancelGeneration.swap(cancelActive_);
+    cancelGeneration();
+  } else if (const auto transfer = transfer_) {
+    transfer->cancel();
+  }
   return true;
 }
 
-Result<Bytes> CustomImageAPI::checked(const ImageAPIOutcome& outcome) {
+Result<Bytes> CustomImageAPI::checked(ImageAPIOutcome outcome) {
   if (const auto* network = std::get_if<ImageAPINetworkFailure>(&outcome)) {
     return LocalAgentFailure(network->errorDescription());
   }
   if (const auto* failure = std::get_if<LocalAgentFailure>(&outcome)) return *failure;
-  const auto& response = std::get<HttpResponse>(outcome);
+  auto& response = std::get<HttpResponse>(outcome);
   const long status = response.status;
-  if (status >= 200 && status <= 299) return response.body;
+  if (status >= 200 && status <= 299) return std::move(response.body);
   if (status == 401 || status == 403) return LocalAgentFailure("API Key 无效或没有模型权限");
   if (status == 402) return LocalAgentFailure("服务商账户额度不足");
   if (status == 404) return LocalAgentFailure("服务地址或模型不存在，请检查 Base URL 与模型名");

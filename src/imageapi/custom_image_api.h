@@ -4,8 +4,11 @@
 // model in the user defaults, the API key in the secret store, one item per
 // base URL), the protocol the base URL selects, the classification of every
 // transfer outcome, and the connection check. One instance per process; every
-// operation runs on the main thread. Generation adds its state beside
-// `transfer_` and `running_`, which already guard configuration changes.
+// operation runs on the main thread. One generation or connection check runs at
+// a time (`running`). A generation carries a token; every later step of it
+// (request building and decoding on the image queue, transfers, polls, the
+// deadline) compares its copy with the current one before acting, so the
+// steps of a cancelled or timed-out generation do nothing.
 
 #include <functional>
 #include <memory>
@@ -15,7 +18,9 @@
 #include <variant>
 
 #include "core/base64.h"
+#include "core/clock.h"
 #include "core/defaults_store.h"
+#include "core/executors.h"
 #include "core/http/http_transfer.h"
 #include "core/http/url.h"
 #include "core/json.h"
@@ -29,7 +34,8 @@ class CustomImageAPI {
  public:
   // `session` carries extra trust and host mappings for tests and the harness;
   // the program passes the default.
-  CustomImageAPI(DefaultsStore& defaults, SecretStore& secrets,
+  // Polls and the generation deadline run on `clock`.
+  CustomImageAPI(DefaultsStore& defaults, SecretStore& secrets, Clock& clock,
                  HttpSessionConfiguration session = {});
   ~CustomImageAPI();
   CustomImageAPI(const CustomImageAPI&) = delete;
@@ -65,8 +71,17 @@ class CustomImageAPI {
   // before any request) with status() or the failure.
   void check(std::function<void(Result<Json>)> completion);
 
-  // Ends the request in flight with the cancellation message; answers whether
-  // one was running.
+  using GenerationCompletion = std::function<void(Result<Json>)>;
+
+  // Generates one image from the page's input {"kind", "prompt", "ratio",
+  // "mode", "referenceImage", "sourceImage"}. The completion runs exactly once
+  // on the main thread: synchronously for a refusal of the input, otherwise
+  // later with {"image", "agent", "model", "width", "height", "taskId"} or the
+  // failure.
+  void generate(const Json& value, GenerationCompletion completion);
+
+  // Ends the generation or check in flight with the cancellation message;
+  // answers whether one was running.
   bool cancel();
 
   bool running() const { return running_; }
@@ -113,18 +128,64 @@ class CustomImageAPI {
   static URL taskURL(std::string_view id, const URL& base);
 
   // A transfer outcome as body bytes, or the failure its status or error means.
-  static Result<Bytes> checked(const ImageAPIOutcome& outcome);
+  static Result<Bytes> checked(ImageAPIOutcome outcome);
   // True for outcomes worth polling again: passing network trouble, 429 and 5xx.
   static bool retryablePoll(const ImageAPIOutcome& outcome);
 
+  // --- API Mart task receipts ---
+
+  // Request identity -> task id of every paid task not yet settled
+  // ("api.pendingRequests"; anything but a text-to-text object reads as empty).
+  Json pendingRequests() const;
+  // Records identity -> `id`, or forgets the identity without an id.
+  void receipt(const std::optional<std::string>& id, const std::string& identity);
+
  private:
+  // What one generation's steps carry along.
+  struct Generation {
+    std::string token;
+    URL base;
+    std::string model;
+    std::string secret;
+    std::string identity;
+    TimePoint deadline;
+    GenerationCompletion completion;
+  };
+  using Step = std::variant<Json, ImageResponse>;
+
+  void send(const Generation& generation, HttpRequest request);
+  void schedulePoll(const std::string& id, const Generation& generation);
+  void poll(const std::string& id, const Generation& generation);
+  // Handles a submission (no expected task) or poll outcome.
+  void receive(ImageAPIOutcome outcome, const Generation& generation,
+               const std::optional<std::string>& expectedTask);
+  // Runs `work` on the image queue and hands its step back on the main thread
+  // while the generation is current.
+  void onImageQueue(const Generation& generation, std::function<Step()> work);
+  void handle(Result<Step> step, const Generation& generation);
+  void download(const URL& url, const Generation& generation);
+  bool isCurrent(const std::string& token) const { return generationID_ == token; }
+  void finish(const std::string& token, const std::optional<std::string>& identity,
+              Result<Json> result, GenerationCompletion completion);
+  void finishCancellation(const std::string& token, const std::string& message,
+                          GenerationCompletion completion);
+  void clearGeneration();
+
   DefaultsStore& defaults_;
+  SecretStore& secrets_;
+  Clock& clock_;
+  const HttpSessionConfiguration session_;
+
   std::shared_ptr<ImageAPITransfer> transfer_;
   bool running_ = false;
-  SecretStore& secrets_;
-  const HttpSessionConfiguration session_;
+  std::optional<std::string> generationID_;
+  std::function<void()> cancelActive_;
+  std::shared_ptr<ScheduledWork> pollWork_;
+  std::shared_ptr<ScheduledWork> deadlineWork_;
   // Late completions check this before touching a destroyed client.
   std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+  // Builds requests and decodes answers; its work never touches the client.
+  SerialQueue imageQueue_;
 };
 
 }  // namespace glimmet

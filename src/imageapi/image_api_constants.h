@@ -5,7 +5,10 @@
 
 #include <chrono>
 #include <cstddef>
+#include <string>
 #include <string_view>
+
+#include "core/json.h"
 
 namespace glimmet::imageapi {
 
@@ -21,6 +24,12 @@ inline constexpr const char* kModelKey = "api.model";
 inline constexpr const char* kHasKeyKey = "api.hasKey";
 inline constexpr const char* kVerifiedKey = "api.verified";
 
+inline constexpr const char* kPendingRequestsKey = "api.pendingRequests";
+inline constexpr const char* kLastTaskKey = "api.lastTask";
+inline constexpr const char* kLastTaskBaseKey = "api.lastTaskBase";
+
+inline constexpr const char* kBusyMessage = "已有请求正在进行";
+
 inline constexpr std::size_t kMaxBaseURLCharacters = 2048;
 inline constexpr std::size_t kMaxModelBytes = 128;
 inline constexpr std::size_t kMaxKeyBytes = 8192;
@@ -35,5 +44,13 @@ inline constexpr std::size_t kModelListLimit = std::size_t{2} << 20;
 // the session bounds a whole transfer.
 inline constexpr std::chrono::seconds kRequestTimeout{60};
 inline constexpr std::chrono::seconds kSessionTimeout{300};
+
+// Every generation ends within this time; API Mart tasks are polled this often,
+// counted from the previous answer.
+inline constexpr std::chrono::seconds kGenerationDeadline{600};
+inline constexpr std::chrono::seconds kPollInterval{4};
+
+// The text entry `name` of an object, or "" when absent or not text.
+std::string textEntry(const Json& value, std::string_view name);
 
 }  // namespace glimmet::imageapi

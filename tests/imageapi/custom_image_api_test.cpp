@@ -21,7 +21,7 @@ constexpr const char* kBase = "https://api.example.com/v1";
 
 class CustomImageAPITest : public ::testing::Test {
  protected:
-  CustomImageAPITest() : defaults(dir / "defaults.json"), api(defaults, secrets, session()) {}
+  CustomImageAPITest() : defaults(dir / "defaults.json"), api(defaults, secrets, clock, session()) {}
 
   HttpSessionConfiguration session() const {
     HttpSessionConfiguration configuration;
@@ -54,6 +54,7 @@ class CustomImageAPITest : public ::testing::Test {
   TempDir dir;
   DefaultsStore defaults;
   MemorySecretStore secrets;
+  ManualClock clock;
   CustomImageAPI api;
 };
 

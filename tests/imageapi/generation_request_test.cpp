@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
-#include <vips/vips.h>
 
-#include <stdexcept>
 #include <string>
 
 #include "agents/local_agent_manager.h"
 #include "core/uuid.h"
 #include "imageapi/custom_image_api.h"
+#include "support/https/fake_image_services.h"
 #include "support/test_support.h"
 
 namespace glimmet {
@@ -21,19 +20,9 @@ constexpr const char* kSeedream =
     "Seedream 参考图需大于 14px、比例在 1:3 至 3:1 之间，且不超过 3600 万像素";
 
 std::string pngDataURL(int width, int height) {
-  if (VIPS_INIT("generation-request-test") != 0) throw std::runtime_error("libvips did not start");
-  VipsImage* black = nullptr;
-  void* buffer = nullptr;
-  std::size_t length = 0;
-  if (vips_black(&black, width, height, "bands", 3, nullptr) != 0 ||
-      vips_pngsave_buffer(black, &buffer, &length, nullptr) != 0) {
-    throw std::runtime_error("libvips could not write a PNG");
-  }
-  std::string url = "data:image/png;base64,";
-  url += base64Encode(static_cast<const std::uint8_t*>(buffer), length);
-  g_free(buffer);
-  g_object_unref(black);
-  return url;
+  const std::string png = testing::testPNG(width, height);
+  return "data:image/png;base64," +
+         base64Encode(reinterpret_cast<const std::uint8_t*>(png.data()), png.size());
 }
 
 URL url(const char* text) { return *URL::parse(text); }

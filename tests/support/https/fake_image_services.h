@@ -1,0 +1,71 @@
+#pragma once
+
+// Image services played on a loopback TestHttpsService: an OpenAI-compatible
+// one (generations, edits, the model list) and an API-Mart-like task service
+// whose task polls walk a scripted sequence. Results given by URL are served
+// from the same service under another host name.
+
+#include <mutex>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "support/https/test_https_service.h"
+
+namespace glimmet::testing {
+
+// A PNG of the given size as bytes, for answers and references.
+std::string testPNG(int width, int height);
+
+class OpenAICompatibleService {
+ public:
+  // Serves under https://<any mapped host>/v1.
+  explicit OpenAICompatibleService(TestHttpsService& service);
+
+  // Generations and edits answer {"data":[{"b64_json": Base64 of `png`}]}.
+  void answerWithBase64(const std::string& png);
+  // ... or {"data":[{"url": `url`}]}.
+  void answerWithURL(const std::string& url);
+  // ... or exactly this reply.
+  void answerWith(Reply reply);
+  void listModels(const std::vector<std::string>& ids);
+
+ private:
+  TestHttpsService& service_;
+};
+
+class APIMartLikeService {
+ public:
+  // One poll answer: a task status (answered with HTTP 200 and the task's id),
+  // or a reply as it stands (an HTTP failure, a foreign id, a malformed body).
+  using Poll = std::variant<std::string, Reply>;
+
+  // Serves /v1/images/generations and /v1/tasks/<id>; each submission issues
+  // "task-1", "task-2", …
+  explicit APIMartLikeService(TestHttpsService& service);
+
+  // How the polls of every task answer, in order; the last one repeats.
+  // "completed" answers with the result URL.
+  void script(std::vector<Poll> polls);
+  // The result image URL a completed task names.
+  void resultURL(std::string url);
+  // The submission answer instead of a fresh task.
+  void answerSubmissionWith(Reply reply);
+
+  int submissions() const;
+  int polls() const;
+
+ private:
+  Reply submit();
+  Reply answerPoll(const std::string& id);
+
+  TestHttpsService& service_;
+  mutable std::mutex mutex_;
+  std::vector<Poll> script_{std::string("processing")};
+  std::string resultURL_;
+  std::optional<Reply> submissionReply_;
+  int submissions_ = 0;
+  int polls_ = 0;
+};
+
+}  // namespace glimmet::testing
