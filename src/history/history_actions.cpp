@@ -61,21 +61,6 @@ std::optional<Bytes> clipboardImage(const fs::path& file) {
 
 }  // namespace
 
-std::string BridgeReply::script(std::int64_t messageId) const {
-  const std::string id = std::to_string(messageId);
-  switch (kind) {
-    case Kind::kResolveJson:
-      return "window.__plumoraResolve(" + id + "," + json(payload) + ");";
-    case Kind::kResolveLiteral:
-      return "window.__plumoraResolve(" + id + "," + text + ");";
-    case Kind::kRejectFixed:
-      return "window.__plumoraReject(" + id + ",'" + text + "');";
-    case Kind::kRejectMessage:
-      break;
-  }
-  return "window.__plumoraReject(" + id + "," + json(text) + ");";
-}
-
 HistoryActions::HistoryActions(const PlumoraHistory& store, Executor& historyQueue,
                                Clipboard& clipboard, Workspace& workspace, ReplySink replies)
     : store_(store),

@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "bridge/bridge_reply.h"
 #include "core/executors.h"
 #include "core/json.h"
 #include "history/plumora_history.h"
@@ -18,34 +19,6 @@ namespace glimmet {
 
 class Clipboard;
 class Workspace;
-
-// One answer to a page request, rendered as the script that settles its promise.
-struct BridgeReply {
-  enum class Kind {
-    kResolveJson,     // resolve with the JSON text of `payload`
-    kResolveLiteral,  // resolve with `text` as written (a script literal)
-    kRejectFixed,     // reject with `text` between single quotes
-    kRejectMessage,   // reject with the JSON string of `text`
-  };
-
-  static BridgeReply resolve(Json value) { return {Kind::kResolveJson, std::move(value), {}}; }
-  static BridgeReply literal(std::string text) {
-    return {Kind::kResolveLiteral, {}, std::move(text)};
-  }
-  static BridgeReply fixedRejection(std::string text) {
-    return {Kind::kRejectFixed, {}, std::move(text)};
-  }
-  static BridgeReply rejection(std::string message) {
-    return {Kind::kRejectMessage, {}, std::move(message)};
-  }
-
-  // "window.__plumoraResolve(<id>,...);" or "window.__plumoraReject(<id>,...);"
-  std::string script(std::int64_t messageId) const;
-
-  Kind kind;
-  Json payload;
-  std::string text;
-};
 
 class HistoryActions {
  public:

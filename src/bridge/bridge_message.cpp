@@ -1,0 +1,59 @@
+#include "bridge/bridge_message.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace glimmet {
+namespace {
+
+constexpr std::string_view kTrustedPrefix = "plumora://local";
+
+// A serialised URL is printable ASCII without spaces; anything else means the
+// text did not come from a URL serialiser and is not judged further.
+bool printableASCII(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte > 0x20 && byte < 0x7F;
+  });
+}
+
+std::optional<std::int64_t> integerID(const Json& id) {
+  if (id.is_number_unsigned()) {
+    const auto value = id.get<std::uint64_t>();
+    if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+      return std::nullopt;
+    }
+    return static_cast<std::int64_t>(value);
+  }
+  if (id.is_number_integer()) return id.get<std::int64_t>();
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool trusted(std::optional<std::string_view> url) {
+  if (!url || !printableASCII(*url)) return false;
+  // The authority ends at the first "/", "?" or "#" (or the end), so it must
+  // be exactly "local": any "@", ":" or other host character makes it longer.
+  if (!url->starts_with(kTrustedPrefix)) return false;
+  const std::string_view rest = url->substr(kTrustedPrefix.size());
+  return rest.empty() || rest.front() == '/' || rest.front() == '?' || rest.front() == '#';
+}
+
+bool isBridgeAction(std::string_view action) {
+  return std::find(kBridgeActions.begin(), kBridgeActions.end(), action) != kBridgeActions.end();
+}
+
+std::optional<BridgeMessage> acceptedMessage(std::optional<std::string_view> frameURL,
+                                             bool mainFrame, const Json& body) {
+  if (!mainFrame || !trusted(frameURL) || !body.is_object()) return std::nullopt;
+  const auto id = body.find("id");
+  const auto action = body.find("action");
+  if (id == body.end() || action == body.end() || !action->is_string()) return std::nullopt;
+  const auto number = integerID(*id);
+  if (!number || !isBridgeAction(action->get_ref<const std::string&>())) return std::nullopt;
+  const auto value = body.find("value");
+  return BridgeMessage{*number, action->get<std::string>(), value == body.end() ? Json() : *value};
+}
+
+}  // namespace glimmet

@@ -1,0 +1,93 @@
+#pragma once
+
+// The gate in front of the action dispatcher: which pages may use the bridge
+// and which posted bodies are requests at all. Everything that fails here is
+// dropped without a reply.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/json.h"
+
+namespace glimmet {
+
+// Every action the page may post, in the order the page contract lists them.
+inline constexpr std::array<std::string_view, 47> kBridgeActions = {
+    "previewSound",
+    "cloudRequest",
+    "cloudUpload",
+    "cloudAsset",
+    "cloudSaveAsset",
+    "cloudOpen",
+    "cloudLogin",
+    "cloudPoll",
+    "cloudLogout",
+    "previewTrace",
+    "appearance",
+    "islandAnchor",
+    "islandGeometry",
+    "templateModal",
+    "apiStatus",
+    "apiConfigure",
+    "apiCheck",
+    "apiGenerate",
+    "apiCancel",
+    "prepareHistory",
+    "layoutHistory",
+    "selectMenu",
+    "fit",
+    "accessibility",
+    "requestAccessibility",
+    "capture",
+    "clipboard",
+    "copyText",
+    "copyImage",
+    "settings",
+    "agents",
+    "setupAgent",
+    "localGenerate",
+    "cancelLocal",
+    "present",
+    "hide",
+    "pin",
+    "taskState",
+    "historyList",
+    "historyImage",
+    "historySave",
+    "libraryAction",
+    "libraryTrash",
+    "libraryMedia",
+    "libraryPreview",
+    "libraryVideo",
+    "saveImage",
+};
+
+// True only for URL text whose scheme is exactly "plumora" and whose authority
+// is exactly "local": no user, no password, no port (not even an empty one
+// after ":"). The text is judged as written, case-sensitively and without any
+// decoding, so no spelling of another origin can pass. A path, query or
+// fragment may follow. Text that cannot be a serialised URL (whitespace,
+// control characters, non-ASCII bytes) is untrusted.
+bool trusted(std::optional<std::string_view> url);
+
+bool isBridgeAction(std::string_view action);
+
+// One request from the page that passed every check.
+struct BridgeMessage {
+  std::int64_t id = 0;
+  std::string action;
+  Json value;  // null when the page sent none
+};
+
+// The request carried by `body`, posted by the frame at `frameURL`; none when
+// the frame is not the main frame, the frame is not trusted, the body is not
+// an object, its "id" is not an integer that fits 64 signed bits (floats such
+// as 1.0 and booleans are not integers), its "action" is not a string, or the
+// action is unknown.
+std::optional<BridgeMessage> acceptedMessage(std::optional<std::string_view> frameURL,
+                                             bool mainFrame, const Json& body);
+
+}  // namespace glimmet

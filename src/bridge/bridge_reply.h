@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "core/json.h"
+
+namespace glimmet {
+
+// One answer to a page request, rendered as the script that settles its promise.
+struct BridgeReply {
+  enum class Kind {
+    kResolveJson,     // resolve with the JSON text of `payload`
+    kResolveLiteral,  // resolve with `text` as written (a script literal)
+    kRejectFixed,     // reject with `text` between single quotes
+    kRejectMessage,   // reject with the JSON string of `text`
+  };
+
+  static BridgeReply resolve(Json value) { return {Kind::kResolveJson, std::move(value), {}}; }
+  static BridgeReply literal(std::string text) {
+    return {Kind::kResolveLiteral, {}, std::move(text)};
+  }
+  static BridgeReply fixedRejection(std::string text) {
+    return {Kind::kRejectFixed, {}, std::move(text)};
+  }
+  static BridgeReply rejection(std::string message) {
+    return {Kind::kRejectMessage, {}, std::move(message)};
+  }
+
+  // "window.__plumoraResolve(<id>,...);" or "window.__plumoraReject(<id>,...);"
+  std::string script(std::int64_t messageId) const {
+    const std::string id = std::to_string(messageId);
+    switch (kind) {
+      case Kind::kResolveJson:
+        return "window.__plumoraResolve(" + id + "," + json(payload) + ");";
+      case Kind::kResolveLiteral:
+        return "window.__plumoraResolve(" + id + "," + text + ");";
+      case Kind::kRejectFixed:
+        return "window.__plumoraReject(" + id + ",'" + text + "');";
+      case Kind::kRejectMessage:
+        break;
+    }
+    return "window.__plumoraReject(" + id + "," + json(text) + ");";
+  }
+
+  Kind kind;
+  Json payload;
+  std::string text;
+};
+
+}  // namespace glimmet

@@ -1,0 +1,79 @@
+#pragma once
+
+// Serves the packaged page to the web view under "plumora://local/": the files
+// of the web directory, and the PNG of a history work under
+// "plumora://local/history-preview/<id>/image.png". Every path is checked
+// before a byte is read, so the page can only reach files inside the web
+// directory and the validated media of the library.
+//
+// The web view starts and stops scheme tasks on the main thread. Files are read
+// on a concurrent executor; the answer returns to the main queue and reaches
+// the task only while the task is still wanted, and then exactly once.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/executors.h"
+#include "core/failure.h"
+#include "history/plumora_history.h"
+
+namespace glimmet {
+
+// A complete answer to a resource request: sent as one response, one data
+// chunk and the end of the load.
+struct SchemeResponse {
+  int status = 200;
+  std::string httpVersion = "HTTP/1.1";
+  std::string contentType;
+  // In the order they are sent.
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+};
+
+// One load the web view asked for. The web view's adapter and the tests
+// implement it; the handler calls respond or fail at most once, on the main
+// thread, and never after the task was stopped.
+class SchemeTask {
+ public:
+  virtual ~SchemeTask() = default;
+  // The requested URL as the web view hands it over; empty when it has none.
+  virtual std::string url() const = 0;
+  virtual void respond(SchemeResponse response) = 0;
+  virtual void fail(const LocalAgentFailure& failure) = 0;
+};
+
+class BundledWebHandler {
+ public:
+  // The largest packaged file served; the history route relies on the store's ceilings.
+  static constexpr std::uintmax_t kMaxResourceBytes = 33'554'432;
+
+  // `resourceDirectory` holds the packaged "web" directory; empty when the
+  // installation has none. `history` must outlive the work of every task
+  // started; `files` runs the file checks and reads and may run several at once.
+  BundledWebHandler(const PlumoraHistory& history, std::filesystem::path resourceDirectory,
+                    Executor& files = GlobalPool::shared());
+
+  // Both on the main thread.
+  void start(std::shared_ptr<SchemeTask> task);
+  void stop(const SchemeTask& task);
+
+  // The answer for `url`, or a LocalAgentFailure saying why it is refused.
+  SchemeResponse resource(const std::string& url) const;
+
+  // The content type served for a file name, by its extension in any case.
+  static std::string contentType(const std::filesystem::path& file);
+
+ private:
+  struct State;
+
+  // Shared with queued work, so work still running when the handler goes away
+  // never touches freed memory.
+  std::shared_ptr<State> state_;
+  Executor& files_;
+};
+
+}  // namespace glimmet
