@@ -25,7 +25,6 @@ constexpr const char* kNoResources = "本地资源缺失";
 constexpr const char* kMissingOrTooLarge = "资源不存在或过大";
 // The history store's refusal of a media file, for one that changes between
 // its checks and the read.
-constexpr const char* kUnreadableMedia = "资源文件不存在或无法读取";
 
 constexpr std::string_view kPreviewRoute = "history-preview";
 
@@ -97,9 +96,9 @@ SchemeResponse previewResponse(const PlumoraHistory& history,
   if (pieces.size() != 3 || pieces[2] != "image.png") throw LocalAgentFailure(kInvalidPreview);
   const fs::path media = history.mediaFile(pieces[1]);
   if (media.extension() != ".png") throw LocalAgentFailure(kNotAnImage);
-  return okResponse(
-      readRegularFileNoFollow(media, PlumoraHistory::kMaxImageBytes, kUnreadableMedia),
-      "image/png");
+  return okResponse(readRegularFileNoFollow(media, PlumoraHistory::kMaxImageBytes,
+                                            PlumoraHistory::kUnreadableMedia),
+                    "image/png");
 }
 
 SchemeResponse packagedFileResponse(const fs::path& resourceDirectory,

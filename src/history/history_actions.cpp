@@ -50,7 +50,7 @@ std::optional<Bytes> clipboardImage(const fs::path& file) {
   if (file.extension() != ".png") return std::nullopt;
   try {
     const std::string bytes =
-        readFileBounded(file, PlumoraHistory::kMaxImageBytes, "资源文件不存在或无法读取");
+        readFileBounded(file, PlumoraHistory::kMaxImageBytes, PlumoraHistory::kUnreadableMedia);
     return LocalAgentManager::decodeBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                           bytes.size())
         .data;

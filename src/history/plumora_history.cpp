@@ -30,7 +30,6 @@ namespace {
 constexpr const char* kInvalidId = "作品编号无效";
 constexpr const char* kOutOfBounds = "历史目录越界";
 constexpr const char* kInvalidRecord = "资源记录无效";
-constexpr const char* kUnreadableMedia = "资源文件不存在或无法读取";
 constexpr const char* kInvalidRequest = "历史记录无效";
 constexpr const char* kInvalidParent = "原作品编号无效";
 constexpr const char* kInvalidName = "名称需为 1–200 个字符，且不能包含控制字符";
@@ -139,8 +138,14 @@ PlumoraHistory::Checked PlumoraHistory::check(const std::string& id,
                                               const std::optional<fs::path>& resolvedRoot) const {
   const std::optional<Uuid> uuid = Uuid::parse(id);
   if (!uuid) throw LocalAgentFailure(kInvalidId);
+  // Works are stored under the canonical upper-case form; an id written in
+  // another case still finds its work on a case-sensitive file system.
   fs::path candidate = root_ / id;
   struct stat info {};
+  if (::lstat(candidate.c_str(), &info) != 0) {
+    candidate = root_ / uuid->string();
+    if (::lstat(candidate.c_str(), &info) != 0) candidate = root_ / id;
+  }
   if (::lstat(candidate.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
     throw LocalAgentFailure(kOutOfBounds);
   }

@@ -31,6 +31,8 @@ class PlumoraHistory {
 
   static constexpr std::uintmax_t kMaxRecordBytes = 1'048'575;
   static constexpr std::uintmax_t kMaxImageBytes = 10'485'760;
+  // Why a work's media file cannot be served.
+  static constexpr const char* kUnreadableMedia = "资源文件不存在或无法读取";
   static constexpr std::uintmax_t kMaxVideoBytes = 536'870'912;
   static constexpr std::size_t kMaxPromptCharacters = 10'000;
   static constexpr std::size_t kMaxTitleCharacters = 200;

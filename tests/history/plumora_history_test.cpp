@@ -244,13 +244,21 @@ TEST_F(HistoryStoreTest, RenameRows) {
 }
 
 // Identifiers compare as UUIDs: a lower-case directory name finds a record
-// whose "id" is written in upper case.
+// whose "id" is written in upper case, and a lower-case id finds a work the
+// store saved under its upper-case name.
 TEST_F(HistoryStoreTest, IdentifiersCompareAsUuids) {
-  std::string lower = kA;
-  std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+  const auto lowered = [](std::string id) {
+    std::transform(id.begin(), id.end(), id.begin(), ::tolower);
+    return id;
+  };
+  const std::string lower = lowered(kA);
   seedWork(root, lower, "x");
   writeFile(root / lower / "record.json", Json({{"id", kA}}).dump());
   EXPECT_EQ(store.entry(lower)["id"], kA);
+
+  const std::string saved =
+      store.save({{"image", pngDataUrl(8, 8)}, {"prompt", "p"}})["id"].get<std::string>();
+  EXPECT_EQ(store.mediaFile(lowered(saved)), root / saved / "image.png");
 }
 
 }  // namespace
