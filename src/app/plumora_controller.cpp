@@ -1,0 +1,305 @@
+#include "app/plumora_controller.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <system_error>
+#include <utility>
+
+#include "app/plumora_appearance.h"
+#include "app/seed_image.h"
+#include "bridge/bridge_message.h"
+#include "core/base64.h"
+#include "surfaces/design.h"
+
+namespace glimmet {
+
+namespace {
+
+// The titles of the works the library smoke test seeds.
+constexpr const char* kValidationTitles[] = {"资源验收 · 可重命名", "资源验收 · 可多选 A",
+                                             "资源验收 · 可多选 B"};
+constexpr const char* kRetry = "重试";
+constexpr const char* kLater = "稍后";
+
+ControllerOptions completed(ControllerOptions options) {
+  if (!options.printLine) {
+    options.printLine = [](const std::string& line) {
+      std::fputs((line + "\n").c_str(), stdout);
+      std::fflush(stdout);
+    };
+  }
+  if (options.temporaryDirectory.empty()) {
+    std::error_code error;
+    options.temporaryDirectory = std::filesystem::temp_directory_path(error);
+    if (error) options.temporaryDirectory = "/tmp";
+  }
+  if (options.processId == 0) options.processId = getpid();
+  if (options.appVersion.empty()) options.appVersion = kDevelopmentPreviewVersion;
+  return options;
+}
+
+bool within(double value, double target) { return std::abs(value - target) <= 1; }
+
+}  // namespace
+
+PlumoraController::PlumoraController(Platform platform, ControllerOptions options)
+    : platform_(std::move(platform)),
+      options_(completed(std::move(options))),
+      islandHost_(platform_.clock, platform_.pointer, platform_.screens,
+                  [this](std::string script) { evaluate(script); }),
+      imageAPI_(platform_.defaults, platform_.secrets, platform_.clock, options_.session),
+      state_(islandHost_),
+      historyStore_(validationRoot()),
+      historyQueue_(std::make_unique<SerialQueue>(HistoryActions::kQueueLabel)),
+      taskFeedback_(platform_.clock, platform_.sound, platform_.appearance,
+                    options_.resourceDirectory / PlumoraTaskFeedback::kChimeFile),
+      cloudAccount_(options_.origin.value_or(PlumoraCloudAccount::websiteOrigin()),
+                    platform_.secrets, platform_.workspace, platform_.filePanels, platform_.clock,
+                    options_.session),
+      localAgents_(platform_.defaults, options_.agentPaths.value_or(
+                                           LocalAgentPaths::standard(options_.resourceDirectory))),
+      webHandler_(historyStore_, options_.resourceDirectory),
+      validationTrash_(platform_.workspace, options_.switches.librarySmokeTest),
+      historyActions_(
+          historyStore_, *historyQueue_, platform_.clipboard, validationTrash_,
+          [this](std::int64_t messageId, const BridgeReply& answer) { reply(messageId, answer); }),
+      mediaActions_(
+          historyStore_, platform_.clipboard, platform_.filePanels, platform_.videoPlayer,
+          MediaActions::Host{[this] {
+                               const WebViewSize size = platform_.webView.size();
+                               return MediaActions::WebViewSize{size.width, size.height};
+                             },
+                             [this] { return beginFilePanel(); }, [this] { endFilePanel(); },
+                             options_.switches.librarySmokeTest,
+                             [this](const std::string& line) { printLine(line); }},
+          [this](std::int64_t messageId, const BridgeReply& answer) { reply(messageId, answer); }),
+      dispatcher_(*this, platform_,
+                  BridgeServices{imageAPI_, localAgents_, cloudAccount_, taskFeedback_, islandHost_,
+                                 historyActions_, mediaActions_},
+                  BridgeFlags{options_.switches.previewSmokeTest,
+                              options_.switches.notificationTest(), options_.resourceDirectory}) {
+  state_.libraryValidation = options_.switches.librarySmokeTest;
+}
+
+PlumoraController::~PlumoraController() {
+  // Runs the history work still queued while the actions it reports to exist.
+  historyQueue_.reset();
+}
+
+std::optional<std::filesystem::path> PlumoraController::validationRoot() const {
+  if (!options_.switches.librarySmokeTest) return std::nullopt;
+  return options_.temporaryDirectory / (kValidationRootPrefix + std::to_string(options_.processId));
+}
+
+void PlumoraController::launch() {
+  if (state_.libraryValidation) seedValidationLibrary();
+  const std::string preview = options_.switches.previewAppearance();
+  PlumoraAppearance::apply(preview.empty() ? PlumoraAppearance::saved(platform_.defaults) : preview,
+                           false, platform_.appearance, platform_.defaults);
+  islandHost_.attach(platform_.panel);
+  taskFeedback_.attach(platform_.statusButton);
+  islandHost_.position(platform_.statusButton.get());
+
+  std::error_code error;
+  if (std::filesystem::is_regular_file(options_.resourceDirectory / "web" / "index.html", error)) {
+    platform_.webView.load(kPageURL);
+  } else {
+    platform_.alerts.present({kMissingResources, kMissingResourcesDetail, {}}, [](std::size_t) {});
+  }
+  show();
+}
+
+std::string PlumoraController::bridgeScript() const {
+  BridgeScriptValues values;
+  values.librarySmokeTest = state_.libraryValidation;
+  values.appearancePreference = PlumoraAppearance::saved(platform_.defaults);
+  values.appVersion = options_.appVersion;
+  values.notificationTest = options_.switches.notificationTest();
+  values.notificationTestFailure = options_.switches.notificationFailureSmokeTest;
+  values.previewTrace = options_.switches.previewSmokeTest;
+  return glimmet::bridgeScript(values);
+}
+
+void PlumoraController::seedValidationLibrary() {
+  const std::string png = seedImagePNG();
+  const std::string image =
+      "data:image/png;base64," +
+      base64Encode(reinterpret_cast<const std::uint8_t*>(png.data()), png.size());
+  for (const char* title : kValidationTitles) {
+    try {
+      historyStore_.save(
+          Json{{"image", image}, {"prompt", title}, {"ratio", "1:1"}, {"version", 1}});
+    } catch (const LocalAgentFailure& failure) {
+      printLine(std::string("LIBRARY_VALIDATION seedFailed=") + failure.what());
+      return;
+    }
+  }
+  printLine("LIBRARY_VALIDATION root=" + historyStore_.root().string());
+}
+
+void PlumoraController::deleteValidationLibrary() {
+  std::error_code ignored;
+  for (const std::filesystem::path& landed : validationTrash_.landed()) {
+    std::filesystem::remove_all(landed, ignored);
+    // A freedesktop.org Trash keeps what it knows of each item beside the
+    // "files" directory; without the item that record would dangle.
+    if (landed.parent_path().filename() == "files") {
+      const std::filesystem::path info =
+          landed.parent_path().parent_path() / "info" / (landed.filename().string() + ".trashinfo");
+      std::filesystem::remove(info, ignored);
+    }
+  }
+  std::filesystem::remove_all(historyStore_.root(), ignored);
+}
+
+void PlumoraController::receive(std::optional<std::string_view> frameURL, bool mainFrame,
+                                const Json& body) {
+  if (shutDown_) return;
+  if (std::optional<BridgeMessage> message = acceptedMessage(frameURL, mainFrame, body)) {
+    dispatcher_.dispatch(*message);
+  }
+}
+
+void PlumoraController::deliver(Json payload) {
+  state_.pending = std::move(payload);
+  show();
+  if (!state_.loaded) return;
+  evaluate(eventScript(PageDetailEvent::kCapture, json(state_.pending)));
+  state_.pending = ShellState::idlePayload();
+}
+
+void PlumoraController::statusClick() {
+  show();
+  evaluate(eventScript(PageEvent::kToggle));
+}
+
+void PlumoraController::openStudio() {
+  show();
+  evaluate(eventScript(PageDetailEvent::kSurface, "'quick'"));
+}
+
+void PlumoraController::openBrowser() {
+  platform_.workspace.openUrl(cloudAccount_.origin().absoluteString() + "/desktop");
+}
+
+void PlumoraController::pageLoaded() {
+  state_.loaded = true;
+  islandHost_.position(platform_.statusButton.get());
+}
+
+void PlumoraController::pageLoadFailed() {
+  platform_.alerts.present({kLoadFailed, kLoadFailedDetail, {kRetry, kLater}},
+                           [this, alive = std::weak_ptr<int>(lifetime_)](std::size_t button) {
+                             if (!alive.expired() && button == 0) platform_.webView.load(kPageURL);
+                           });
+}
+
+void PlumoraController::resignActive() {
+  if (!state_.isPinned) setPanelLevel(PanelLevel::normal);
+}
+
+void PlumoraController::setPanelLevel(PanelLevel level) { platform_.panel->setLevel(level); }
+
+void PlumoraController::show() {
+  if (state_.overlays.filePanelOpen()) {
+    platform_.panel->bringSheetToFront();
+    return;
+  }
+  std::optional<RunningApplication> front = platform_.workspace.frontmostApplication();
+  if (front && front->pid != options_.processId) state_.sourceApplication = std::move(front);
+  islandHost_.position(platform_.statusButton.get());
+  setPanelLevel(PanelLevel::floating);
+  state_.pendingTaskHUD = false;
+  platform_.panel->makeKeyAndOrderFront();
+  platform_.activity.activate();
+}
+
+void PlumoraController::hideCreator() {
+  mediaActions_.pauseLibraryVideo();
+  if (state_.overlays.filePanelOpen()) return;
+  evaluate(eventScript(PageEvent::kHide));
+  state_.pendingTaskHUD = false;
+  platform_.panel->resignKeyAndOrderOut();
+  const std::optional<RunningApplication>& source = state_.sourceApplication;
+  if (platform_.activity.isActive() && source && source->pid != options_.processId) {
+    platform_.workspace.activate(*source);
+  }
+}
+
+bool PlumoraController::beginFilePanel() {
+  if (state_.overlays.filePanelOpen()) return false;
+  state_.overlays.setFilePanelOpen(true);
+  setPanelLevel(PanelLevel::normal);
+  evaluate(eventScript(PageDetailEvent::kInteraction, "true"));
+  return true;
+}
+
+void PlumoraController::endFilePanel() {
+  state_.overlays.setFilePanelOpen(false);
+  if (state_.pendingTaskHUD) presentTaskHUD();
+  if (platform_.activity.isActive() || state_.isPinned) setPanelLevel(PanelLevel::floating);
+  evaluate(eventScript(PageDetailEvent::kInteraction, "false"));
+}
+
+void PlumoraController::presentTaskHUD() {
+  if (state_.isPinned) {
+    state_.pendingTaskHUD = false;
+    return;
+  }
+  state_.pendingTaskHUD = true;
+  if (state_.overlays.anyOpen()) return;
+  // The page shrinks the island to the notice and then the panel comes forward.
+  platform_.webView.evaluate(eventScript(PageEvent::kTaskNotice),
+                             [this, alive = std::weak_ptr<int>(lifetime_)] {
+                               if (!alive.expired()) flushTaskHUD();
+                             });
+}
+
+void PlumoraController::flushTaskHUD() {
+  if (!state_.pendingTaskHUD || state_.isPinned || state_.overlays.anyOpen()) return;
+  const Rect& island = islandHost_.rect();
+  if (!within(island.width, PlumoraDesign::Layout::compactWidth) ||
+      !within(island.height, PlumoraDesign::Layout::compactHeight)) {
+    return;
+  }
+  state_.pendingTaskHUD = false;
+  islandHost_.position(platform_.statusButton.get());
+  setPanelLevel(PanelLevel::floating);
+  platform_.panel->orderFrontRegardless();
+}
+
+void PlumoraController::clearLibraryVideo() { mediaActions_.clearLibraryVideo(); }
+
+void PlumoraController::evaluate(const std::string& script) { platform_.webView.evaluate(script); }
+
+void PlumoraController::reply(std::int64_t messageId, const BridgeReply& answer) {
+  evaluate(answer.script(messageId));
+}
+
+void PlumoraController::printLine(const std::string& line) { options_.printLine(line); }
+
+std::optional<Json> PlumoraController::applyAppearance(const Json& value) {
+  const auto& options = PlumoraAppearance::options;
+  if (!value.is_string() ||
+      std::find(options.begin(), options.end(), value.get<std::string>()) == options.end()) {
+    return std::nullopt;
+  }
+  return PlumoraAppearance::apply(value.get<std::string>(), !state_.libraryValidation,
+                                  platform_.appearance, platform_.defaults);
+}
+
+void PlumoraController::shutdown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  clearLibraryVideo();
+  if (state_.libraryValidation) deleteValidationLibrary();
+  taskFeedback_.stop();
+  islandHost_.stop();
+  imageAPI_.cancel();
+  localAgents_.cancelAll();
+}
+
+}  // namespace glimmet

@@ -1,0 +1,155 @@
+#pragma once
+
+// The application controller: created once at entry, it owns one instance of
+// every service, keeps the shell's state, answers the page's bridge messages
+// through the dispatcher, shows and hides the creation panel, runs the single
+// file-panel slot and the compact task notice, and stops everything in order
+// at shutdown. It runs on any Platform: the GTK desktop for the program, the
+// in-memory doubles for tests and the headless harness, which drive it through
+// `launch`, `receive`, `pageLoaded`, `deliver` and `shutdown` and read back the
+// scripts it evaluates in the page. Main thread only.
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "agents/local_agent_manager.h"
+#include "app/switches.h"
+#include "app/validation_trash.h"
+#include "bridge/bridge_dispatcher.h"
+#include "bridge/bridge_script.h"
+#include "bridge/bundled_web_handler.h"
+#include "bridge/media_actions.h"
+#include "cloud/plumora_cloud_account.h"
+#include "core/executors.h"
+#include "core/http/http_transfer.h"
+#include "history/history_actions.h"
+#include "history/plumora_history.h"
+#include "imageapi/custom_image_api.h"
+#include "platform/platform.h"
+#include "surfaces/island_host.h"
+#include "surfaces/task_feedback.h"
+
+namespace glimmet {
+
+struct ControllerOptions {
+  Switches switches;
+  // The installed resources: the packaged "web" directory, the provider icons
+  // and the completion chime.
+  std::filesystem::path resourceDirectory;
+  // Extra trust and host mappings for the image service and the website.
+  HttpSessionConfiguration session;
+  // The product website; the real one when none.
+  std::optional<URL> origin;
+  // Where the local agents are looked for; the standard places when none.
+  std::optional<LocalAgentPaths> agentPaths;
+  // Prints one diagnostic line (given without its line feed) and flushes it;
+  // standard output when empty.
+  std::function<void(const std::string&)> printLine;
+  // Holds the library smoke test's history root; the system's when empty.
+  std::filesystem::path temporaryDirectory;
+  // Names the library smoke test's history root.
+  pid_t processId = 0;
+  // The version the page shows; kDevelopmentPreviewVersion when empty.
+  std::string appVersion;
+};
+
+class PlumoraController final : public BridgeShell {
+ public:
+  static constexpr const char* kPageURL = "plumora://local/index.html";
+  static constexpr const char* kValidationRootPrefix = "Plumora-library-validation-";
+  static constexpr const char* kMissingResources = "本地创作资源缺失";
+  static constexpr const char* kMissingResourcesDetail =
+      "请重新安装完整 Glimmet 应用。当前包无法脱离网站运行。";
+  static constexpr const char* kLoadFailed = "无法加载内置创作界面";
+  static constexpr const char* kLoadFailedDetail = "请重试或重新安装完整 Glimmet 应用。";
+
+  PlumoraController(Platform platform, ControllerOptions options);
+  ~PlumoraController() override;
+  PlumoraController(const PlumoraController&) = delete;
+  PlumoraController& operator=(const PlumoraController&) = delete;
+
+  // The launch steps that need no toolkit: seeds the library smoke test,
+  // applies the appearance, hosts the panel in the island, hands the status
+  // button to the feedback, anchors the island, loads the page (or tells the
+  // user that it is missing) and shows the panel. The desktop build creates the
+  // web view, the panel and the status item before calling this.
+  void launch();
+  // The script injected into every page before its own scripts.
+  std::string bridgeScript() const;
+  BundledWebHandler& webHandler() { return webHandler_; }
+
+  // A message the page posted to the "plumora" handler from the frame at
+  // `frameURL`: checked, then dispatched; anything that fails a check is dropped.
+  void receive(std::optional<std::string_view> frameURL, bool mainFrame, const Json& body);
+  // Hands a capture payload to the page, or keeps it until the page asks.
+  void deliver(Json payload);
+
+  // Status item and menu actions.
+  void statusClick();
+  void openStudio();
+  void openBrowser();
+
+  // Web view duties.
+  void pageLoaded();
+  void pageLoadFailed();
+  // The program stopped being the active application.
+  void resignActive();
+
+  // The single file-panel slot: begin answers false while a panel is up.
+  bool beginFilePanel();
+  void endFilePanel();
+
+  // Stops every service in order; nothing is written to the user defaults.
+  // Later messages are dropped. Runs at most once.
+  void shutdown();
+
+  // BridgeShell.
+  ShellState& state() override { return state_; }
+  void evaluate(const std::string& script) override;
+  void reply(std::int64_t messageId, const BridgeReply& answer) override;
+  void printLine(const std::string& line) override;
+  std::optional<Json> applyAppearance(const Json& value) override;
+  void show() override;
+  void hideCreator() override;
+  void presentTaskHUD() override;
+  void flushTaskHUD() override;
+  void clearLibraryVideo() override;
+
+  const PlumoraHistory& history() const { return historyStore_; }
+  PlumoraTaskFeedback& taskFeedback() { return taskFeedback_; }
+  PlumoraIslandHost& islandHost() { return islandHost_; }
+  CustomImageAPI& imageAPI() { return imageAPI_; }
+
+ private:
+  // The library smoke test's history root, or none for the standard library.
+  std::optional<std::filesystem::path> validationRoot() const;
+  void seedValidationLibrary();
+  void deleteValidationLibrary();
+  void setPanelLevel(PanelLevel level);
+
+  Platform platform_;
+  const ControllerOptions options_;
+  std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+  PlumoraIslandHost islandHost_;
+  CustomImageAPI imageAPI_;
+  ShellState state_;
+  PlumoraHistory historyStore_;
+  std::unique_ptr<SerialQueue> historyQueue_;
+  PlumoraTaskFeedback taskFeedback_;
+  PlumoraCloudAccount cloudAccount_;
+  LocalAgentManager localAgents_;
+  BundledWebHandler webHandler_;
+  ValidationTrash validationTrash_;
+  HistoryActions historyActions_;
+  MediaActions mediaActions_;
+  BridgeDispatcher dispatcher_;
+  bool shutDown_ = false;
+};
+
+}  // namespace glimmet

@@ -1,0 +1,18 @@
+#pragma once
+
+// The "--self-test" mode: contract checks of the subsystems, run in order
+// without starting the application. Every check works in temporary
+// directories and in-memory doubles of the desktop, so it touches none of the
+// user's data.
+
+#include <ostream>
+
+namespace glimmet {
+
+class DesktopAppearance;
+
+// Runs every check. A failing check writes "FAIL: <label>" to `failures` and
+// answers 1 at once; when all pass, the PASS line goes to `out` and the answer is 0.
+int runSelfTest(DesktopAppearance& appearance, std::ostream& out, std::ostream& failures);
+
+}  // namespace glimmet

@@ -1,0 +1,17 @@
+#pragma once
+
+// The program's own windows beside the creation panel: the shortcut and
+// permission settings and the local agent setup. Opening one that is open
+// brings it forward. Main thread only.
+
+namespace glimmet {
+
+class AppWindows {
+ public:
+  virtual ~AppWindows() = default;
+
+  virtual void openSettings() = 0;
+  virtual void openAgentSetup() = 0;
+};
+
+}  // namespace glimmet

@@ -1,0 +1,143 @@
+#pragma once
+
+// Doubles for the controller's side of the desktop: a web view that records
+// every script in order, a creation panel that records its level and whether
+// it is shown and key, a pop-up menu the test answers, the accessibility
+// trust, the program's activity and its other windows.
+
+#include <cstddef>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/accessibility.h"
+#include "platform/app_windows.h"
+#include "platform/application_activity.h"
+#include "platform/creator_panel.h"
+#include "platform/popup_menu.h"
+#include "platform/web_view_host.h"
+
+namespace glimmet {
+
+class HeadlessWebView final : public WebViewHost {
+ public:
+  explicit HeadlessWebView(WebViewSize size = {748, 740}) : size_(size) {}
+
+  // Records the script; a completion runs later on the main queue, as the web
+  // view's would.
+  void evaluate(const std::string& script, EvaluationCompletion completion) override;
+  using WebViewHost::evaluate;
+  void load(const std::string& url) override { loads_.push_back(url); }
+  WebViewSize size() const override { return size_; }
+
+  void setSize(WebViewSize size) { size_ = size; }
+  // Every script evaluated so far, in order.
+  const std::vector<std::string>& scripts() const { return scripts_; }
+  // Scripts evaluated since the last call.
+  std::vector<std::string> takeScripts();
+  const std::vector<std::string>& loads() const { return loads_; }
+
+ private:
+  WebViewSize size_;
+  std::vector<std::string> scripts_;
+  std::size_t taken_ = 0;
+  std::vector<std::string> loads_;
+};
+
+class HeadlessCreatorPanel final : public CreatorPanel {
+ public:
+  explicit HeadlessCreatorPanel(const Rect& frame = {0, 0, 748, 740}) : frame_(frame) {}
+
+  Rect frame() const override { return frame_; }
+  void setFrame(const Rect& frame) override { frame_ = frame; }
+  bool isVisible() const override { return visible_; }
+  void setLevel(PanelLevel level) override;
+  void setInputRegion(const InputRegion& region) override { region_ = region; }
+  void showGlass(const Rect&, double) override {}
+  PanelLevel level() const override { return level_; }
+  void makeKeyAndOrderFront() override;
+  void orderFrontRegardless() override;
+  void resignKeyAndOrderOut() override;
+  bool isKey() const override { return key_; }
+  void bringSheetToFront() override { ++sheetRaises_; }
+
+  // Every level set, in order.
+  const std::vector<PanelLevel>& levels() const { return levels_; }
+  int frontOrders() const { return frontOrders_; }
+  int sheetRaises() const { return sheetRaises_; }
+  const InputRegion& inputRegion() const { return region_; }
+
+ private:
+  Rect frame_;
+  bool visible_ = false;
+  bool key_ = false;
+  PanelLevel level_ = PanelLevel::floating;
+  std::vector<PanelLevel> levels_;
+  InputRegion region_;
+  int frontOrders_ = 0;
+  int sheetRaises_ = 0;
+};
+
+class HeadlessPopUpMenu final : public PopUpMenu {
+ public:
+  void popUp(const PopUpMenuRequest& request, Completion completion) override;
+
+  // The menu that is open, if any.
+  std::optional<PopUpMenuRequest> open() const;
+  // Every menu opened so far.
+  const std::vector<PopUpMenuRequest>& requests() const { return requests_; }
+  // The user picks item `index` or closes the menu; false when no menu is open.
+  bool choose(std::size_t index);
+  bool dismiss();
+
+ private:
+  bool close(std::optional<std::size_t> chosen);
+
+  std::vector<PopUpMenuRequest> requests_;
+  std::optional<Completion> completion_;
+};
+
+class HeadlessAccessibility final : public Accessibility {
+ public:
+  bool isTrusted() const override { return trusted_; }
+  // Counts the request; grants trust when set to do so.
+  void requestTrust() override;
+
+  void setTrusted(bool trusted) { trusted_ = trusted; }
+  void setGrantsOnRequest(bool grants) { grantsOnRequest_ = grants; }
+  int requests() const { return requests_; }
+
+ private:
+  bool trusted_ = false;
+  bool grantsOnRequest_ = false;
+  int requests_ = 0;
+};
+
+class HeadlessApplicationActivity final : public ApplicationActivity {
+ public:
+  bool isActive() const override { return active_; }
+  void activate() override;
+
+  void setActive(bool active) { active_ = active; }
+  int activations() const { return activations_; }
+
+ private:
+  bool active_ = false;
+  int activations_ = 0;
+};
+
+class HeadlessAppWindows final : public AppWindows {
+ public:
+  void openSettings() override { ++settingsOpened_; }
+  void openAgentSetup() override { ++agentSetupOpened_; }
+
+  int settingsOpened() const { return settingsOpened_; }
+  int agentSetupOpened() const { return agentSetupOpened_; }
+
+ private:
+  int settingsOpened_ = 0;
+  int agentSetupOpened_ = 0;
+};
+
+}  // namespace glimmet

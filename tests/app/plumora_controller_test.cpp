@@ -1,0 +1,240 @@
+// The controller's shell duties: delivering captures, pinning and window
+// levels, the compact task notice, the file-panel slot, the library through
+// the bridge, and the library smoke test from seeding to shutdown.
+
+#include "app/seed_image.h"
+#include "controller_fixture.h"
+#include "core/base64.h"
+#include "surfaces/design.h"
+
+namespace glimmet {
+namespace {
+
+using testing::ControllerTest;
+
+constexpr const char* kTask = "6F1E0C8A-1B2C-4D3E-8F90-0123456789AB";
+constexpr const char* kNotice = "window.dispatchEvent(new Event('plumora:task-notice'));";
+
+std::string seedDataURL() {
+  const std::string png = seedImagePNG();
+  return "data:image/png;base64," +
+         base64Encode(reinterpret_cast<const std::uint8_t*>(png.data()), png.size());
+}
+
+class PlumoraControllerTest : public ControllerTest {
+ protected:
+  Json compactIsland() const {
+    return {{"x", 100},
+            {"y", 0},
+            {"width", PlumoraDesign::Layout::compactWidth},
+            {"height", PlumoraDesign::Layout::compactHeight}};
+  }
+  void startWorking() {
+    const std::string reply =
+        call("taskState", {{"state", "working"}, {"taskId", kTask}, {"present", true}});
+    ASSERT_EQ(reply, "window.__plumoraResolve(" + std::to_string(nextId) + ",true);");
+  }
+};
+
+TEST_F(PlumoraControllerTest, CaptureWaitsForThePageAndIsTakenOnce) {
+  start();
+  const Json payload = {{"text", "雨天"}, {"voice", false}, {"source", "Editor"}};
+  const std::string event =
+      "window.dispatchEvent(new CustomEvent('plumora:capture',{detail:" + json(payload) + "}));";
+  controller->deliver(payload);
+  EXPECT_FALSE(evaluated(event));  // not loaded: the payload waits
+  EXPECT_EQ(call("capture"), "window.__plumoraResolve(1," + json(payload) + ");");
+  EXPECT_EQ(call("capture"), R"(window.__plumoraResolve(2,{"text":"","voice":false});)");
+
+  controller->pageLoaded();
+  fresh();
+  controller->deliver(payload);
+  EXPECT_EQ(fresh().back(), event);
+  EXPECT_EQ(call("capture"), R"(window.__plumoraResolve(3,{"text":"","voice":false});)");
+  EXPECT_TRUE(desktop.panel->isVisible());
+}
+
+TEST_F(PlumoraControllerTest, PinningKeepsThePanelFloatingAndUnpinnedItDropsWhenInactive) {
+  start();
+  struct Row {
+    std::string step;
+    bool active;
+    PanelLevel level;
+  };
+  const std::vector<Row> rows = {
+      {"pin", false, PanelLevel::floating},  {"resign", false, PanelLevel::floating},
+      {"unpin", true, PanelLevel::floating}, {"resign", false, PanelLevel::normal},
+      {"unpin", false, PanelLevel::normal},  {"show", true, PanelLevel::floating},
+  };
+  for (const Row& row : rows) {
+    desktop.activity.setActive(row.active);
+    if (row.step == "resign") {
+      controller->resignActive();
+    } else if (row.step == "show") {
+      controller->show();
+    } else {
+      EXPECT_EQ(replyTo(post("pin", {{"enabled", row.step == "pin"}})).substr(0, 24),
+                "window.__plumoraResolve(");
+    }
+    EXPECT_EQ(desktop.panel->level(), row.level) << row.step;
+  }
+  // While a file panel is up, pinning leaves the lowered level alone.
+  ASSERT_TRUE(controller->beginFilePanel());
+  EXPECT_EQ(desktop.panel->level(), PanelLevel::normal);
+  EXPECT_FALSE(controller->beginFilePanel());
+  call("pin", {{"enabled", true}});
+  EXPECT_EQ(desktop.panel->level(), PanelLevel::normal);
+  controller->endFilePanel();
+  EXPECT_EQ(desktop.panel->level(), PanelLevel::floating);
+  EXPECT_TRUE(
+      evaluated("window.dispatchEvent(new CustomEvent('plumora:interaction',{detail:true}));"));
+  EXPECT_TRUE(
+      evaluated("window.dispatchEvent(new CustomEvent('plumora:interaction',{detail:false}));"));
+  // A shape the page never sends gets no reply.
+  const std::int64_t unanswered = post("pin", {{"enabled", "yes"}});
+  testing::spinMainUntil([] { return false; }, std::chrono::milliseconds(20));
+  for (const std::string& script : fresh()) {
+    EXPECT_FALSE(script.starts_with("window.__plumoraResolve(" + std::to_string(unanswered)));
+  }
+}
+
+TEST_F(PlumoraControllerTest, CompactNoticeWaitsForTheCompactIslandAndForOverlaysToClose) {
+  start();
+  controller->hideCreator();
+  const int shown = desktop.panel->frontOrders();
+
+  // A running task asks for the notice; the panel comes forward only once the
+  // page has shrunk the island to the notice's size.
+  startWorking();
+  EXPECT_TRUE(evaluated(kNotice));
+  testing::spinMainUntil([] { return false; }, std::chrono::milliseconds(20));
+  EXPECT_TRUE(controller->state().pendingTaskHUD);
+  EXPECT_EQ(desktop.panel->frontOrders(), shown);
+  EXPECT_EQ(call("islandGeometry", {{"x", 0}, {"y", 0}, {"width", 300}, {"height", 38}}),
+            "window.__plumoraResolve(2,true);");
+  EXPECT_EQ(desktop.panel->frontOrders(), shown);
+  EXPECT_EQ(call("islandGeometry", compactIsland()), "window.__plumoraResolve(3,true);");
+  EXPECT_EQ(desktop.panel->frontOrders(), shown + 1);
+  EXPECT_FALSE(desktop.panel->isKey());
+  EXPECT_FALSE(controller->state().pendingTaskHUD);
+
+  // The end of the task is announced only after the page modal closes.
+  call("templateModal", true);
+  fresh();
+  call("taskState", {{"state", "done"}, {"taskId", kTask}, {"present", true}});
+  EXPECT_TRUE(controller->state().pendingTaskHUD);
+  const std::vector<std::string> waiting = fresh();
+  EXPECT_EQ(std::count(waiting.begin(), waiting.end(), kNotice), 0);
+  call("templateModal", false);
+  EXPECT_TRUE(testing::spinMainUntil([&] { return desktop.panel->frontOrders() == shown + 2; }));
+
+  // A native menu holds it back the same way, and so does a file panel.
+  const std::string next = "7F1E0C8A-1B2C-4D3E-8F90-0123456789AB";
+  const std::int64_t menu = post("selectMenu", {{"options", {"a"}}, {"x", 1}, {"y", 1}});
+  call("taskState", {{"state", "working"}, {"taskId", next}, {"present", true}});
+  fresh();
+  ASSERT_TRUE(controller->beginFilePanel());
+  controller->presentTaskHUD();
+  desktop.menu.dismiss();
+  replyTo(menu);
+  EXPECT_EQ(desktop.panel->frontOrders(), shown + 2);
+  controller->endFilePanel();
+  EXPECT_TRUE(testing::spinMainUntil([&] { return desktop.panel->frontOrders() == shown + 3; }));
+
+  // A pinned panel shows the result itself: nothing is owed.
+  call("pin", {{"enabled", true}});
+  controller->presentTaskHUD();
+  EXPECT_FALSE(controller->state().pendingTaskHUD);
+}
+
+TEST_F(PlumoraControllerTest, LibraryActionsWorkEndToEndOnTheUserLibrary) {
+  start();
+  const std::string saved =
+      call("historySave", {{"image", seedDataURL()}, {"prompt", "雨天的城市"}, {"ratio", "1:1"}});
+  ASSERT_TRUE(saved.starts_with("window.__plumoraResolve(1,{")) << saved;
+  const Json entry = Json::parse(saved.substr(26, saved.size() - 28));
+  const std::string id = entry.at("id");
+  EXPECT_TRUE(std::filesystem::exists(temp / "home/.local/share/Plumora/history" / id));
+
+  const std::string list = call("historyList");
+  EXPECT_NE(list.find(id), std::string::npos) << list;
+  EXPECT_EQ(call("libraryAction", {{"id", id}, {"action", "copy"}}).substr(0, 26),
+            "window.__plumoraResolve(3,");
+  const std::string trashed = call("libraryTrash", {{"ids", {id}}});
+  EXPECT_NE(trashed.find("\"removed\":[\"" + id + "\"]"), std::string::npos) << trashed;
+  EXPECT_EQ(desktop.workspace.trashedItems().size(), 1u);
+  EXPECT_EQ(call("libraryTrash", {{"ids", Json::array()}}),
+            "window.__plumoraReject(5,'清理列表无效');");
+  EXPECT_EQ(call("libraryVideo", nullptr), "window.__plumoraResolve(6,true);");
+}
+
+TEST_F(PlumoraControllerTest, LibrarySmokeTestSeedsATemporaryLibraryAndRemovesItAtShutdown) {
+  start({"--library-smoke-test"});
+  const std::filesystem::path root =
+      temp / ("Plumora-library-validation-" + std::to_string(getpid()));
+  ASSERT_EQ(lines, std::vector<std::string>{"LIBRARY_VALIDATION root=" + root.string()});
+  const std::string list = call("historyList");
+  for (const char* title : {"资源验收 · 可重命名", "资源验收 · 可多选 A", "资源验收 · 可多选 B"}) {
+    EXPECT_NE(list.find(title), std::string::npos) << title;
+  }
+  const Json entries = Json::parse(list.substr(26, list.size() - 28));
+  const std::string id = entries.at(0).at("id");
+  ASSERT_NE(call("libraryTrash", {{"ids", {id}}}).find("\"removed\":[\""), std::string::npos);
+  const std::filesystem::path landed = desktop.workspace.trashedItems().at(0).landed;
+  ASSERT_TRUE(std::filesystem::exists(landed));
+
+  controller->shutdown();
+  EXPECT_FALSE(std::filesystem::exists(root));
+  EXPECT_FALSE(std::filesystem::exists(landed));
+  controller->receive(kPage, true, {{"action", "fit"}, {"id", 9}});
+  EXPECT_FALSE(evaluated("window.__plumoraResolve(9,null);"));
+}
+
+TEST_F(PlumoraControllerTest, ShowAndHideHandFocusBackToTheApplicationTheUserCameFrom) {
+  desktop.workspace.setFrontmostApplication(RunningApplication{4242, "firefox", "Firefox", 7});
+  start();
+  EXPECT_TRUE(desktop.panel->isKey());
+  desktop.workspace.setFrontmostApplication(RunningApplication{getpid(), "glimmet", "", 9});
+  EXPECT_EQ(call("present", "quick"), "window.__plumoraResolve(1,true);");
+  EXPECT_EQ(call("hide"), "window.__plumoraResolve(2,true);");
+  EXPECT_TRUE(evaluated("window.dispatchEvent(new Event('plumora:hide'));"));
+  EXPECT_FALSE(desktop.panel->isVisible());
+  ASSERT_EQ(desktop.workspace.activations().size(), 1u);
+  EXPECT_EQ(desktop.workspace.activations()[0].bundleIdentifier, "firefox");
+  // No web resources are installed here: the user was told so at launch.
+  ASSERT_EQ(desktop.alerts.presented().size(), 1u);
+  EXPECT_EQ(desktop.alerts.presented()[0].messageText, "本地创作资源缺失");
+  desktop.alerts.answer(0);
+
+  controller->statusClick();
+  EXPECT_EQ(fresh().back(), "window.dispatchEvent(new Event('plumora:toggle')); ");
+  controller->openStudio();
+  EXPECT_EQ(fresh().back(),
+            "window.dispatchEvent(new CustomEvent('plumora:surface',{detail:'quick'}));");
+  controller->openBrowser();
+  EXPECT_EQ(desktop.workspace.openedUrls(),
+            std::vector<std::string>{"https://glimmet.app/desktop"});
+
+  // A failed load offers a retry, which loads the page again; "later" does nothing.
+  controller->pageLoadFailed();
+  controller->pageLoadFailed();
+  EXPECT_EQ(desktop.alerts.pending()->buttonTitles, (std::vector<std::string>{"重试", "稍后"}));
+  desktop.alerts.answer(0);
+  desktop.alerts.answer(1);
+  EXPECT_EQ(desktop.webView.loads(), std::vector<std::string>{"plumora://local/index.html"});
+}
+
+TEST_F(PlumoraControllerTest, LaunchLoadsTheInstalledPageUnderTheForcedPreviewAppearance) {
+  std::filesystem::create_directories(temp / "resources/web");
+  testing::writeFile(temp / "resources/web/index.html", "<!doctype html>");
+  desktop.defaults.set("plumora-appearance", "light");
+  start({"--notification-preview-dark"});
+  EXPECT_EQ(desktop.webView.loads(), std::vector<std::string>{"plumora://local/index.html"});
+  EXPECT_TRUE(desktop.alerts.presented().empty());
+  EXPECT_EQ(desktop.appearance.schemeOverride(), ColorScheme::dark);
+  EXPECT_EQ(desktop.defaults.string("plumora-appearance"), "light");
+  EXPECT_NE(controller->bridgeScript().find("appearancePreference: \"light\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace glimmet
