@@ -1,17 +1,22 @@
-// Process entry. The desktop shell is not wired yet; until it is, the program
-// demonstrates what exists: it passes an image through the image gate (a file
-// named on the command line, or a small built-in picture) and reports what the
-// gate made of it, in the words a user would see.
+// Process entry. "--self-test" runs the contract checks and exits with their
+// verdict. The desktop shell is not wired yet; until it is, the program
+// otherwise demonstrates what exists: it passes an image through the image
+// gate (a file named on the command line, or a small built-in picture) and
+// reports what the gate made of it, in the words a user would see.
 
 #include <cstdio>
 #include <exception>
+#include <iostream>
 #include <string>
 
 #include "agents/image_gate.h"
 #include "agents/local_agent_manager.h"
+#include "app/self_test.h"
+#include "app/switches.h"
 #include "core/defaults_store.h"
 #include "core/failure.h"
 #include "core/files.h"
+#include "platform/headless/headless_desktop_appearance.h"
 #include "surfaces/design.h"
 
 namespace {
@@ -33,6 +38,12 @@ glimmet::LocalAgentManager::DecodedImage gate(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (glimmet::Switches::parse(argc, argv).selfTest) {
+    // The appearance checks run against an in-memory desktop until the shell
+    // hands over the real one.
+    glimmet::HeadlessDesktopAppearance appearance;
+    return glimmet::runSelfTest(appearance, std::cout, std::cerr);
+  }
   std::printf("Glimmet %s\n", GLIMMET_VERSION);
   std::printf("桌面界面尚未接入；以下演示图片检查。\n");
   std::printf("设置文件：%s\n", glimmet::DefaultsStore::standardLocation().c_str());
