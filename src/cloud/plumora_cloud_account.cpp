@@ -147,24 +147,48 @@ void PlumoraCloudAccount::send(const CloudCall& call, SendCompletion completion)
   // response and its Location is never fetched; the host check below still
   // guards the answer's URL in case that ever changes.
   std::optional<std::string> host = origin_.components().host;
-  HttpTransfer::start(std::move(request), call.limit, session_, GlobalPool::shared(),
-                      [host, completion = std::move(completion)](HttpOutcome outcome) {
-                        if (auto* failure = std::get_if<HttpFailure>(&outcome)) {
-                          if (failure->kind == HttpFailure::Kind::network) {
-                            completion(networkFailure(failure->problem));
-                          } else {
-                            completion(cloudFailure(kInvalidResponseMessage));
-                          }
-                          return;
-                        }
-                        auto& response = std::get<HttpResponse>(outcome);
-                        std::optional<URL> answered = URL::parse(response.url);
-                        if (!answered || answered->components().host != host) {
-                          completion(cloudFailure(kRedirectedMessage));
-                          return;
-                        }
-                        completion(std::move(response));
-                      });
+  std::lock_guard flight(flightLock_);
+  const std::uint64_t id = nextTransfer_++;
+  const auto finished = [this, id] {
+    std::lock_guard guard(flightLock_);
+    transfers_.erase(id);
+    flightDone_.notify_all();
+  };
+  // The completion runs on the pool after start() returns, so it finds the
+  // transfer recorded (this lock is held until then).
+  transfers_[id] = HttpTransfer::start(
+      std::move(request), call.limit, session_, GlobalPool::shared(),
+      [host, completion = std::move(completion), finished](HttpOutcome outcome) {
+        deliver(std::move(outcome), host, completion);
+        finished();
+      });
+}
+
+PlumoraCloudAccount::~PlumoraCloudAccount() {
+  // Completions reach into the account: stop every exchange and wait until
+  // their completions have returned.
+  std::unique_lock flight(flightLock_);
+  for (const auto& [id, transfer] : transfers_) transfer->cancel();
+  flightDone_.wait(flight, [this] { return transfers_.empty(); });
+}
+
+void PlumoraCloudAccount::deliver(HttpOutcome outcome, const std::optional<std::string>& host,
+                                  const SendCompletion& completion) {
+  if (auto* failure = std::get_if<HttpFailure>(&outcome)) {
+    if (failure->kind == HttpFailure::Kind::network) {
+      completion(networkFailure(failure->problem));
+    } else {
+      completion(cloudFailure(kInvalidResponseMessage));
+    }
+    return;
+  }
+  auto& response = std::get<HttpResponse>(outcome);
+  std::optional<URL> answered = URL::parse(response.url);
+  if (!answered || answered->components().host != host) {
+    completion(cloudFailure(kRedirectedMessage));
+    return;
+  }
+  completion(std::move(response));
 }
 
 void PlumoraCloudAccount::beginLogin(Completion completion) {
@@ -209,7 +233,8 @@ void PlumoraCloudAccount::beginLogin(Completion completion) {
            nextPoll_ = now + cloud::kPollInterval;
          }
          std::string pageText = page->absoluteString();
-         MainQueue::shared().post([this, pageText] { workspace_.openUrl(pageText); });
+         MainQueue::shared().post(
+             [&workspace = workspace_, pageText] { workspace.openUrl(pageText); });
          completion(Json{{"userCode", *userCode}, {"verificationUri", pageText}});
        });
 }
@@ -403,10 +428,11 @@ void PlumoraCloudAccount::asset(const std::string& id, bool save, Completion com
     if (!save) return completion(Json("data:" + mime + ";base64," + base64Encode(response.body)));
 
     SavePanelRequest panel{"Glimmet-" + id + "." + mime.substr(mime.rfind('/') + 1)};
-    MainQueue::shared().post([this, panel = std::move(panel), body = std::move(response.body),
+    MainQueue::shared().post([&panels = panels_, panel = std::move(panel),
+                              body = std::move(response.body),
                               completion = std::move(completion)]() mutable {
-      panels_.runSavePanel(panel, [body = std::move(body), completion = std::move(completion)](
-                                      std::optional<std::filesystem::path> location) {
+      panels.runSavePanel(panel, [body = std::move(body), completion = std::move(completion)](
+                                     std::optional<std::filesystem::path> location) {
         if (!location) return completion(Json(false));
         try {
           writeFileAtomically(

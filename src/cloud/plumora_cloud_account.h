@@ -11,7 +11,11 @@
 // touching the page); errors found before anything is sent are delivered
 // synchronously. The account must outlive the operations it started.
 
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -46,6 +50,10 @@ class PlumoraCloudAccount {
   // `session` lets tests trust a loopback website; the program passes the default.
   PlumoraCloudAccount(URL origin, SecretStore& secrets, Workspace& workspace, FilePanels& panels,
                       Clock& clock, HttpSessionConfiguration session = {});
+  // Stops the exchanges in flight; their completions run with the cancellation first.
+  ~PlumoraCloudAccount();
+  PlumoraCloudAccount(const PlumoraCloudAccount&) = delete;
+  PlumoraCloudAccount& operator=(const PlumoraCloudAccount&) = delete;
 
   // The product website's origin.
   static URL websiteOrigin();
@@ -83,6 +91,10 @@ class PlumoraCloudAccount {
   bool open(const std::string& url);
 
  private:
+  // An exchange's outcome as the sender's answer: network failures with their
+  // meaning, answers from any host but the website's refused.
+  static void deliver(HttpOutcome outcome, const std::optional<std::string>& host,
+                      const SendCompletion& completion);
   void finishPoll(const CloudResult<HttpResponse>& outcome, const Completion& completion);
   std::optional<CloudError> storeToken(const std::string& token);
 
@@ -98,6 +110,11 @@ class PlumoraCloudAccount {
   TimePoint pendingExpiry_ = TimePoint::min();
   TimePoint nextPoll_ = TimePoint::min();
   bool polling_ = false;
+
+  std::mutex flightLock_;  // guards the exchanges in flight
+  std::condition_variable flightDone_;
+  std::map<std::uint64_t, std::shared_ptr<HttpTransfer>> transfers_;
+  std::uint64_t nextTransfer_ = 0;
 };
 
 }  // namespace glimmet

@@ -77,7 +77,9 @@ std::string HistoryActions::previewUrl(const std::string& id) {
 
 void HistoryActions::reply(std::int64_t messageId, BridgeReply answer) {
   MainQueue::shared().post(
-      [this, messageId, answer = std::move(answer)] { replies_(messageId, answer); });
+      [this, alive = std::weak_ptr<int>(lifetime_), messageId, answer = std::move(answer)] {
+        if (!alive.expired()) replies_(messageId, answer);
+      });
 }
 
 void HistoryActions::runOnHistoryQueue(std::int64_t messageId, std::function<BridgeReply()> work) {
@@ -138,18 +140,19 @@ void HistoryActions::mediaAction(std::int64_t messageId, const std::string& id,
       return;
     }
     std::optional<Bytes> image = action == "copy" ? clipboardImage(file.value()) : std::nullopt;
-    MainQueue::shared().post(
-        [this, messageId, action, file = std::move(file).value(), image = std::move(image)] {
-          bool ok = true;
-          if (action == "reveal") {
-            workspace_.revealFile(file);
-          } else if (action == "copyPath") {
-            ok = clipboard_.writeText(file.string());
-          } else {
-            ok = image ? clipboard_.writeImage(*image) : clipboard_.writeFileUrls({file});
-          }
-          replies_(messageId, BridgeReply::literal(ok ? kOk : kNotOk));
-        });
+    MainQueue::shared().post([this, alive = std::weak_ptr<int>(lifetime_), messageId, action,
+                              file = std::move(file).value(), image = std::move(image)] {
+      if (alive.expired()) return;
+      bool ok = true;
+      if (action == "reveal") {
+        workspace_.revealFile(file);
+      } else if (action == "copyPath") {
+        ok = clipboard_.writeText(file.string());
+      } else {
+        ok = image ? clipboard_.writeImage(*image) : clipboard_.writeFileUrls({file});
+      }
+      replies_(messageId, BridgeReply::literal(ok ? kOk : kNotOk));
+    });
   });
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -29,7 +30,7 @@ class HistoryActions {
   static constexpr std::size_t kMaxTrashBatch = 500;
 
   // `historyQueue` must be serial; every reference must outlive the actions and
-  // the work they have queued.
+  // the work they have queued on the history queue.
   HistoryActions(const PlumoraHistory& store, Executor& historyQueue, Clipboard& clipboard,
                  Workspace& workspace, ReplySink replies);
 
@@ -58,6 +59,9 @@ class HistoryActions {
   Clipboard& clipboard_;
   Workspace& workspace_;
   ReplySink replies_;
+  // Replies already queued for the main thread check it, so none reaches a
+  // destroyed sink.
+  std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };
 
 }  // namespace glimmet

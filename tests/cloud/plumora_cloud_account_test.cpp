@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <thread>
 
@@ -120,6 +121,23 @@ TEST_F(PlumoraCloudAccountTest, RefusesPathsOutsideTheApiAndUnauthenticatedCalls
   secrets.add(kService, kAccount, "");
   EXPECT_EQ(messageOf(send(call)), "请先登录 Glimmet 账号");
   EXPECT_TRUE(service.requests().empty());
+}
+
+// An account going away with an exchange in flight stops it and waits for its
+// completion instead of leaving it to run into freed memory.
+TEST_F(PlumoraCloudAccountTest, DestructionStopsTheExchangesInFlight) {
+  Reply stalled = Reply::with(200, "{}");
+  stalled.delay = std::chrono::seconds(20);
+  service.route("GET", "/api/slow", stalled);
+  std::atomic<bool> finished = false;
+  {
+    PlumoraCloudAccount leaving(PlumoraCloudAccount::websiteOrigin(), secrets, workspace, panels,
+                                clock, session());
+    leaving.send({.path = "/api/slow", .limit = 100},
+                 [&](CloudResult<HttpResponse> outcome) { finished = !outcome.ok(); });
+    ASSERT_TRUE(spinMainUntil([&] { return requestsTo("/api/slow") == 1; }));
+  }
+  EXPECT_TRUE(finished);
 }
 
 TEST_F(PlumoraCloudAccountTest, SendsTheHeadersAndBoundsTheAnswer) {
