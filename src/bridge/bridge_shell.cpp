@@ -4,19 +4,13 @@
 
 namespace glimmet {
 
-void IslandOverlays::setMenuOpen(bool open) {
-  menuOpen_ = open;
-  host_.setMenuOpen(open);
-}
+void IslandOverlays::setMenuOpen(bool open) { host_.setMenuOpen(open); }
+void IslandOverlays::setFilePanelOpen(bool open) { host_.setFilePanelOpen(open); }
+void IslandOverlays::setModalOpen(bool open) { host_.setModalOpen(open); }
 
-void IslandOverlays::setFilePanelOpen(bool open) {
-  filePanelOpen_ = open;
-  host_.setFilePanelOpen(open);
-}
-
-void IslandOverlays::setModalOpen(bool open) {
-  modalOpen_ = open;
-  host_.setModalOpen(open);
-}
+bool IslandOverlays::menuOpen() const { return host_.menuOpen(); }
+bool IslandOverlays::filePanelOpen() const { return host_.filePanelOpen(); }
+bool IslandOverlays::modalOpen() const { return host_.modalOpen(); }
+bool IslandOverlays::anyOpen() const { return host_.overlayOpen(); }
 
 }  // namespace glimmet

@@ -20,9 +20,8 @@ namespace glimmet {
 
 class PlumoraIslandHost;
 
-// The island host's overlay flags, kept here as well so that the shell can
-// read them back: while any is set the whole panel takes the mouse and the
-// compact notice waits.
+// The island host's overlay flags as the shell sees them: while any is set the
+// whole panel takes the mouse and the compact notice waits.
 class IslandOverlays {
  public:
   explicit IslandOverlays(PlumoraIslandHost& host) : host_(host) {}
@@ -31,16 +30,13 @@ class IslandOverlays {
   void setFilePanelOpen(bool open);
   void setModalOpen(bool open);
 
-  bool menuOpen() const { return menuOpen_; }
-  bool filePanelOpen() const { return filePanelOpen_; }
-  bool modalOpen() const { return modalOpen_; }
-  bool anyOpen() const { return menuOpen_ || filePanelOpen_ || modalOpen_; }
+  bool menuOpen() const;
+  bool filePanelOpen() const;
+  bool modalOpen() const;
+  bool anyOpen() const;
 
  private:
   PlumoraIslandHost& host_;
-  bool menuOpen_ = false;
-  bool filePanelOpen_ = false;
-  bool modalOpen_ = false;
 };
 
 struct ShellState {

@@ -73,6 +73,10 @@ class PlumoraIslandHost {
   void setMenuOpen(bool open);
   void setFilePanelOpen(bool open);
   void setModalOpen(bool open);
+  bool menuOpen() const { return menuOpen_; }
+  bool filePanelOpen() const { return filePanelOpen_; }
+  bool modalOpen() const { return modalOpen_; }
+  bool overlayOpen() const { return menuOpen_ || filePanelOpen_ || modalOpen_; }
 
   double anchorX() const { return anchorX_; }
   // The island as last applied, in panel coordinates.
@@ -87,7 +91,6 @@ class PlumoraIslandHost {
   void track();
   void scheduleTracking();
   void applyInputRegion(IslandPanel& panel, const InputRegion& region);
-  bool overlayOpen() const { return menuOpen_ || filePanelOpen_ || modalOpen_; }
 
   Clock& clock_;
   const PointerSource& pointer_;
