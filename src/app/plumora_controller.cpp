@@ -36,6 +36,9 @@ ControllerOptions completed(ControllerOptions options) {
     options.temporaryDirectory = std::filesystem::temp_directory_path(error);
     if (error) options.temporaryDirectory = "/tmp";
   }
+  if (options.webDirectory.empty() && !options.resourceDirectory.empty()) {
+    options.webDirectory = options.resourceDirectory / "web";
+  }
   if (options.processId == 0) options.processId = getpid();
   if (options.appVersion.empty()) options.appVersion = kDevelopmentPreviewVersion;
   return options;
@@ -61,7 +64,7 @@ PlumoraController::PlumoraController(Platform platform, ControllerOptions option
                     options_.session),
       localAgents_(platform_.defaults, options_.agentPaths.value_or(
                                            LocalAgentPaths::standard(options_.resourceDirectory))),
-      webHandler_(historyStore_, options_.resourceDirectory),
+      webHandler_(historyStore_, BundledWebHandler::WebDirectory{options_.webDirectory}),
       validationTrash_(platform_.workspace, options_.switches.librarySmokeTest),
       historyActions_(
           historyStore_, *historyQueue_, platform_.clipboard, validationTrash_,
@@ -104,7 +107,8 @@ void PlumoraController::launch() {
   islandHost_.position(platform_.statusButton.get());
 
   std::error_code error;
-  if (std::filesystem::is_regular_file(options_.resourceDirectory / "web" / "index.html", error)) {
+  if (!options_.webDirectory.empty() &&
+      std::filesystem::is_regular_file(options_.webDirectory / "index.html", error)) {
     platform_.webView.load(kPageURL);
   } else {
     platform_.alerts.present({kMissingResources, kMissingResourcesDetail, {}}, [](std::size_t) {});

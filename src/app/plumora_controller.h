@@ -42,6 +42,9 @@ struct ControllerOptions {
   // The installed resources: the packaged "web" directory, the provider icons
   // and the completion chime.
   std::filesystem::path resourceDirectory;
+  // The page served under "plumora://local/"; the "web" directory of the
+  // resources when empty.
+  std::filesystem::path webDirectory;
   // Extra trust and host mappings for the image service and the website.
   HttpSessionConfiguration session;
   // The product website; the real one when none.

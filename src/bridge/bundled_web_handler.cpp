@@ -101,10 +101,9 @@ SchemeResponse previewResponse(const PlumoraHistory& history,
                     "image/png");
 }
 
-SchemeResponse packagedFileResponse(const fs::path& resourceDirectory,
+SchemeResponse packagedFileResponse(const fs::path& webDirectory,
                                     const std::vector<std::string>& pieces) {
-  if (resourceDirectory.empty()) throw LocalAgentFailure(kNoResources);
-  const fs::path webDirectory = resourceDirectory / "web";
+  if (webDirectory.empty()) throw LocalAgentFailure(kNoResources);
   fs::path candidate = webDirectory;
   if (pieces.empty()) candidate /= "index.html";
   for (const std::string& piece : pieces) candidate /= piece;
@@ -129,8 +128,7 @@ SchemeResponse packagedFileResponse(const fs::path& resourceDirectory,
 }  // namespace
 
 struct BundledWebHandler::State {
-  State(const PlumoraHistory& store, fs::path resources)
-      : history(store), resourceDirectory(std::move(resources)) {}
+  State(const PlumoraHistory& store, fs::path web) : history(store), webDirectory(std::move(web)) {}
 
   SchemeResponse resource(const std::string& url) const {
     const std::optional<std::string> path = localPath(url);
@@ -141,7 +139,7 @@ struct BundledWebHandler::State {
       throw LocalAgentFailure(kOutOfBounds);
     }
     if (!pieces.empty() && pieces.front() == kPreviewRoute) return previewResponse(history, pieces);
-    return packagedFileResponse(resourceDirectory, pieces);
+    return packagedFileResponse(webDirectory, pieces);
   }
 
   // Takes the task out of the active set; answers whether it was still there,
@@ -152,14 +150,20 @@ struct BundledWebHandler::State {
   }
 
   const PlumoraHistory& history;
-  const fs::path resourceDirectory;
+  const fs::path webDirectory;
   std::mutex lock;
   std::set<const SchemeTask*> active;
 };
 
 BundledWebHandler::BundledWebHandler(const PlumoraHistory& history, fs::path resourceDirectory,
                                      Executor& files)
-    : state_(std::make_shared<State>(history, std::move(resourceDirectory))), files_(files) {}
+    : BundledWebHandler(
+          history, WebDirectory{resourceDirectory.empty() ? fs::path() : resourceDirectory / "web"},
+          files) {}
+
+BundledWebHandler::BundledWebHandler(const PlumoraHistory& history, WebDirectory web,
+                                     Executor& files)
+    : state_(std::make_shared<State>(history, std::move(web.path))), files_(files) {}
 
 void BundledWebHandler::start(std::shared_ptr<SchemeTask> task) {
   std::string url = task->url();

@@ -56,6 +56,14 @@ class BundledWebHandler {
   // started; `files` runs the file checks and reads and may run several at once.
   BundledWebHandler(const PlumoraHistory& history, std::filesystem::path resourceDirectory,
                     Executor& files = GlobalPool::shared());
+  // A page kept apart from the other resources: `path` is the web directory
+  // itself; empty when there is none.
+  struct WebDirectory {
+    explicit WebDirectory(std::filesystem::path directory) : path(std::move(directory)) {}
+    std::filesystem::path path;
+  };
+  BundledWebHandler(const PlumoraHistory& history, WebDirectory web,
+                    Executor& files = GlobalPool::shared());
 
   // Both on the main thread.
   void start(std::shared_ptr<SchemeTask> task);

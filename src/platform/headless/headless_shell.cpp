@@ -8,6 +8,7 @@ namespace glimmet {
 
 void HeadlessWebView::evaluate(const std::string& script, EvaluationCompletion completion) {
   scripts_.push_back(script);
+  if (observer_) observer_(script);
   if (completion) MainQueue::shared().post(std::move(completion));
 }
 

@@ -7,8 +7,10 @@
 
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/accessibility.h"
@@ -32,6 +34,11 @@ class HeadlessWebView final : public WebViewHost {
   WebViewSize size() const override { return size_; }
 
   void setSize(WebViewSize size) { size_ = size; }
+  // Called with each script as it is evaluated, so a reader can follow the
+  // page's side as it happens.
+  void setObserver(std::function<void(const std::string&)> observer) {
+    observer_ = std::move(observer);
+  }
   // Every script evaluated so far, in order.
   const std::vector<std::string>& scripts() const { return scripts_; }
   // Scripts evaluated since the last call.
@@ -43,6 +50,7 @@ class HeadlessWebView final : public WebViewHost {
   std::vector<std::string> scripts_;
   std::size_t taken_ = 0;
   std::vector<std::string> loads_;
+  std::function<void(const std::string&)> observer_;
 };
 
 class HeadlessCreatorPanel final : public CreatorPanel {

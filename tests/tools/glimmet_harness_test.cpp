@@ -1,0 +1,217 @@
+// Black-box runs of the built glimmet-harness: JSON lines in, page scripts and
+// scheme answers out, with the user's directories inside a temporary directory.
+
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/glib_ptr.h"
+#include "core/json.h"
+#include "support/https/fake_image_services.h"
+#include "support/test_support.h"
+
+namespace glimmet {
+namespace {
+
+using testing::TempDir;
+
+constexpr const char* kPage = "plumora://local/index.html";
+
+struct HarnessRun {
+  int status = -1;
+  std::vector<std::string> lines;
+  std::string errors;
+
+  bool printed(const std::string& line) const {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  }
+  bool printedStarting(const std::string& prefix) const {
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& line) { return line.starts_with(prefix); });
+  }
+};
+
+std::string message(const Json& frame, bool main, const Json& body) {
+  return json(Json{{"frame", frame}, {"main", main}, {"body", body}});
+}
+
+std::string request(std::int64_t id, const std::string& action, const Json& value = nullptr) {
+  return message(kPage, true, Json{{"id", id}, {"action", action}, {"value", value}});
+}
+
+class HarnessTest : public ::testing::Test {
+ protected:
+  HarnessRun run(const std::vector<std::string>& arguments,
+                 const std::vector<std::string>& input = {}) {
+    const GObjectPtr<GSubprocessLauncher> launcher(
+        g_subprocess_launcher_new(static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_PIPE |
+                                                                G_SUBPROCESS_FLAGS_STDOUT_PIPE |
+                                                                G_SUBPROCESS_FLAGS_STDERR_PIPE)));
+    const std::vector<std::pair<const char*, std::filesystem::path>> environment = {
+        {"HOME", temp / "home"},
+        {"XDG_CONFIG_HOME", temp / "home/.config"},
+        {"XDG_DATA_HOME", temp / "home/.local/share"},
+        {"TMPDIR", temp / "tmp"},
+    };
+    std::filesystem::create_directories(temp / "tmp");
+    for (const auto& [name, value] : environment) {
+      g_subprocess_launcher_setenv(launcher.get(), name, value.c_str(), TRUE);
+    }
+    std::vector<const char*> argv = {GLIMMET_HARNESS_PATH};
+    for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+    argv.push_back(nullptr);
+    GError* error = nullptr;
+    const GObjectPtr<GSubprocess> process(
+        g_subprocess_launcher_spawnv(launcher.get(), argv.data(), &error));
+    EXPECT_TRUE(process) << (error ? error->message : "");
+    if (!process) return {};
+
+    std::string text;
+    for (const std::string& line : input) text += line + "\n";
+    const GPtr<GBytes, g_bytes_unref> stdinBytes(g_bytes_new(text.data(), text.size()));
+    GBytes* out = nullptr;
+    GBytes* err = nullptr;
+    EXPECT_TRUE(
+        g_subprocess_communicate(process.get(), stdinBytes.get(), nullptr, &out, &err, &error));
+    const GPtr<GBytes, g_bytes_unref> outBytes(out), errBytes(err);
+    HarnessRun result;
+    result.status = g_subprocess_get_exit_status(process.get());
+    gsize size = 0;
+    const auto* data = static_cast<const char*>(g_bytes_get_data(outBytes.get(), &size));
+    std::istringstream stream(std::string(data, size));
+    for (std::string line; std::getline(stream, line);) result.lines.push_back(line);
+    data = static_cast<const char*>(g_bytes_get_data(errBytes.get(), &size));
+    result.errors.assign(data, size);
+    return result;
+  }
+
+  TempDir temp;
+};
+
+TEST_F(HarnessTest, AnswersTrustedMessagesDropsTheRestAndClosesMenus) {
+  const auto body = [&](int id) { return Json{{"id", id}, {"action", "apiStatus"}}; };
+  // The first menu is answered by a line, the second one closes when the input ends.
+  const Json menu = {{"options", {"a", "b"}}, {"x", 10}, {"y", 10}};
+  const HarnessRun result = run({}, {
+                                        message(kPage, true, body(1)),
+                                        message(kPage, false, body(2)),
+                                        message("https://example.com/", true, body(3)),
+                                        message("plumora://local:8080/index.html", true, body(4)),
+                                        message("PLUMORA://local/index.html", true, body(5)),
+                                        message(nullptr, true, body(6)),
+                                        R"({"loaded": true})",
+                                        R"({"capture": {"text": "一"}})",
+                                        R"({"capture": {"text": "二"}})",
+                                        request(7, "selectMenu", menu),
+                                        R"({"menu": 2})",
+                                        R"({"menu": 1})",
+                                        request(8, "selectMenu", menu),
+                                    });
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.errors.find("line 11: the open menu has 2 items\n"), std::string::npos)
+      << result.errors;
+  EXPECT_TRUE(result.printedStarting("window.__plumoraResolve(1,{")) << result.errors;
+  for (int dropped = 2; dropped <= 6; ++dropped) {
+    EXPECT_FALSE(result.printedStarting("window.__plumoraResolve(" + std::to_string(dropped)));
+    EXPECT_FALSE(result.printedStarting("window.__plumoraReject(" + std::to_string(dropped)));
+  }
+  EXPECT_TRUE(result.printed("window.__plumoraResolve(7,1);"));
+  EXPECT_TRUE(result.printed("window.__plumoraResolve(8,null);"));
+  std::vector<std::string> captures;
+  for (const std::string& line : result.lines) {
+    if (line.find("plumora:capture") != std::string::npos) captures.push_back(line);
+  }
+  EXPECT_EQ(
+      captures,
+      (std::vector<std::string>{
+          R"(window.dispatchEvent(new CustomEvent('plumora:capture',{detail:{"text":"一"}}));)",
+          R"(window.dispatchEvent(new CustomEvent('plumora:capture',{detail:{"text":"二"}}));)"}));
+}
+
+TEST_F(HarnessTest, SchemeRequestsAreServedFromTheGivenWebDirectory) {
+  std::filesystem::create_directories(temp / "web");
+  testing::writeFile(temp / "web/index.html", "<p>hi</p>");
+  const HarnessRun result =
+      run({"--web", (temp / "web").string()},
+          {R"({"url": "plumora://local/index.html"})",
+           R"({"url": "plumora://local/%2e%2e/secret"})", R"({"settle": 20})"});
+  EXPECT_EQ(result.status, 0) << result.errors;
+  EXPECT_TRUE(result.printed(
+      R"({"url":"plumora://local/index.html","status":200,"headers":{"Content-Type":"text/html",)"
+      R"("Content-Length":"9","Access-Control-Allow-Origin":"*","X-Content-Type-Options":"nosniff"},)"
+      R"("bytes":9})"));
+  EXPECT_TRUE(result.printed(R"({"url":"plumora://local/%2e%2e/secret","error":"本地资源越界"})"));
+}
+
+TEST_F(HarnessTest, BadLinesAreReportedAndTheRunFails) {
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"not json", "a line must be one JSON object"},
+      {R"({"advance": -1})", "\"advance\" needs a number from 0 to 30 days"},
+      {R"({"settle": 1e300})", "\"settle\" needs a number from 0 to 30 days"},
+      {R"({"frame": "plumora://local/", "body": {}})", "\"main\" takes true or false"},
+      {R"({"menu": 0})", "no pop-up menu is open"},
+  };
+  std::vector<std::string> input;
+  for (const auto& row : rows) input.push_back(row.first);
+  const HarnessRun result = run({}, input);
+  EXPECT_EQ(result.status, 1);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const std::string expected = "line " + std::to_string(i + 1) + ": " + rows[i].second + "\n";
+    EXPECT_NE(result.errors.find(expected), std::string::npos) << expected << result.errors;
+  }
+}
+
+TEST_F(HarnessTest, LibrarySmokeTestSeedsATreeThatIsGoneAfterExit) {
+  const HarnessRun result = run({"--library-smoke-test"}, {request(1, "historyList")});
+  EXPECT_EQ(result.status, 0) << result.errors;
+  ASSERT_FALSE(result.lines.empty());
+  const std::string prefix = "LIBRARY_VALIDATION root=";
+  ASSERT_TRUE(result.lines.front().starts_with(prefix)) << result.lines.front();
+  const std::filesystem::path root = result.lines.front().substr(prefix.size());
+  EXPECT_EQ(root.parent_path(), temp / "tmp");
+  EXPECT_FALSE(std::filesystem::exists(root));
+  EXPECT_TRUE(result.printedStarting("window.__plumoraResolve(1,")) << result.errors;
+}
+
+TEST_F(HarnessTest, PrintsTheBridgeScriptForTheSwitches) {
+  const HarnessRun plain = run({"--print-bridge-script"});
+  const HarnessRun preview = run({"--print-bridge-script", "--preview-smoke-test"});
+  ASSERT_EQ(plain.status, 0);
+  ASSERT_EQ(preview.status, 0);
+  const auto text = [](const HarnessRun& run) {
+    std::string joined;
+    for (const std::string& line : run.lines) joined += line + "\n";
+    return joined;
+  };
+  EXPECT_NE(text(plain).find("window.plumora"), std::string::npos);
+  EXPECT_NE(text(plain), text(preview));
+}
+
+TEST_F(HarnessTest, AdvancingTheClockPollsTheImageServiceTask) {
+  testing::TestHttpsService service{{"api.apimart.ai", "cdn.example.net"}};
+  testing::APIMartLikeService mart(service);
+  mart.script({std::string("completed")});
+  mart.resultURL("https://cdn.example.net/results/t.png");
+  service.route("GET", "/results/t.png", testing::Reply::with(200, testing::testPNG(16, 16)));
+  const Json configuration = {
+      {"baseURL", "https://api.apimart.ai/v1"}, {"model", "gpt-image-1"}, {"key", "sk-test"}};
+  const Json generation = {{"kind", "image"}, {"prompt", "雨天的城市"}, {"ratio", "1:1"}};
+
+  const HarnessRun result = run(
+      {"--ca-file", service.caFile().string(), "--connect-to", service.connectTo("api.apimart.ai"),
+       "--connect-to", service.connectTo("cdn.example.net")},
+      {request(1, "apiConfigure", configuration), request(2, "apiGenerate", generation),
+       // The second pause and step cover a submission slower than the first pause.
+       R"({"settle": 1500})", R"({"advance": 4})", R"({"settle": 1500})", R"({"advance": 4})"});
+  EXPECT_EQ(result.status, 0) << result.errors;
+  EXPECT_EQ(mart.submissions(), 1);
+  EXPECT_EQ(mart.polls(), 1);
+  EXPECT_TRUE(result.printedStarting("window.__plumoraResolve(2,{")) << result.errors;
+}
+
+}  // namespace
+}  // namespace glimmet
