@@ -1,66 +1,85 @@
 // Process entry. "--self-test" runs the contract checks and exits with their
-// verdict. The desktop shell is not wired yet; until it is, the program
-// otherwise demonstrates what exists: it passes an image through the image
-// gate (a file named on the command line, or a small built-in picture) and
-// reports what the gate made of it, in the words a user would see.
+// verdict, without a display. Otherwise the program opens its X11 display,
+// builds the desktop (the creation panel with its web view and every desktop
+// service), runs the launch sequence and the GTK main loop until it is asked
+// to stop (SIGINT, SIGTERM or SIGHUP), and then shuts the services down in
+// order; in library smoke-test mode that deletes the temporary library.
+//
+// The packaged page and the other resources are looked for in the build tree
+// when the program runs from it, else under the installation prefix.
 
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+
+#include <csignal>
 #include <cstdio>
-#include <exception>
+#include <filesystem>
 #include <iostream>
-#include <string>
+#include <system_error>
 
-#include "agents/image_gate.h"
-#include "agents/local_agent_manager.h"
 #include "app/self_test.h"
 #include "app/switches.h"
-#include "core/defaults_store.h"
-#include "core/failure.h"
 #include "core/files.h"
+#include "platform/gtk/gtk_desktop.h"
 #include "platform/headless/headless_desktop_appearance.h"
-#include "surfaces/design.h"
 
 namespace {
 
-// A 2 by 2 PNG with four coloured pixels.
-constexpr const char* kSampleDataURL =
-    "data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAIAAAACCAIAAAD91JpzAAAAFElEQVR4nGP4z8DAAMIM////"
-    "ZwAAHu8E/KPItPcAAAAASUVORK5CYII=";
+struct Installation {
+  std::filesystem::path resources;
+  std::filesystem::path extensions;
+};
 
-glimmet::LocalAgentManager::DecodedImage gate(int argc, char** argv) {
-  using glimmet::LocalAgentManager;
-  if (argc < 2) return LocalAgentManager::decodeImage(kSampleDataURL);
-  const std::string bytes = glimmet::readFileBounded(argv[1], glimmet::image_gate::kMaxEncodedBytes,
-                                                     "生成结果无法解码，或图片超过 4000 万像素。");
-  return LocalAgentManager::decodeBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                        bytes.size());
+Installation installation() {
+  std::error_code error;
+  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (!error && glimmet::liesBelow(GLIMMET_BUILD_TREE, program) &&
+      std::filesystem::is_directory(GLIMMET_BUILD_RESOURCE_DIR, error)) {
+    return {GLIMMET_BUILD_RESOURCE_DIR, GLIMMET_BUILD_EXTENSION_DIR};
+  }
+  return {GLIMMET_INSTALL_RESOURCE_DIR, GLIMMET_INSTALL_EXTENSION_DIR};
+}
+
+gboolean stop(gpointer) {
+  gtk_main_quit();
+  return G_SOURCE_CONTINUE;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (glimmet::Switches::parse(argc, argv).selfTest) {
-    // The appearance checks run against an in-memory desktop until the shell
-    // hands over the real one.
+  const glimmet::Switches switches = glimmet::Switches::parse(argc, argv);
+  if (switches.selfTest) {
+    // The appearance checks run against an in-memory desktop, so the verdict
+    // does not depend on the session.
     glimmet::HeadlessDesktopAppearance appearance;
     return glimmet::runSelfTest(appearance, std::cout, std::cerr);
   }
-  std::printf("Glimmet %s\n", GLIMMET_VERSION);
-  std::printf("桌面界面尚未接入；以下演示图片检查。\n");
-  std::printf("设置文件：%s\n", glimmet::DefaultsStore::standardLocation().c_str());
-  const auto font = glimmet::PlumoraDesign::Text::body();
-  std::printf("界面字体：%s %.0f pt\n", font.family.c_str(), font.pointSize);
-  try {
-    const auto image = gate(argc, argv);
-    std::printf("图片已通过检查：%d × %d 像素，PNG %zu 字节。\n", image.width, image.height,
-                image.data.size());
-    if (argc >= 3) {
-      glimmet::writeFileAtomically(argv[2], std::string(image.data.begin(), image.data.end()),
-                                   0644);
-      std::printf("已写入 %s\n", argv[2]);
-    }
-    return 0;
-  } catch (const glimmet::LocalAgentFailure& failure) {
-    std::fprintf(stderr, "%s\n", failure.message().c_str());
+  if (switches.demoLauncher) {
+    std::fputs("glimmet: --demo-launcher needs the radial menu, which is not available yet\n",
+               stderr);
+    return 2;
+  }
+
+  // Input shapes, the active window and the selection are X11 services; under
+  // Wayland the program runs through XWayland.
+  gdk_set_allowed_backends("x11");
+  if (!gtk_init_check(&argc, &argv)) {
+    std::fputs("glimmet: cannot open the X11 display (is DISPLAY set?)\n", stderr);
     return 1;
   }
+
+  const Installation installed = installation();
+  glimmet::DesktopOptions options;
+  options.controller.switches = switches;
+  options.controller.resourceDirectory = installed.resources;
+  options.controller.appVersion = GLIMMET_VERSION;
+  options.extensionDirectory = installed.extensions;
+
+  glimmet::GtkDesktop desktop(std::move(options));
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) g_unix_signal_add(signal, stop, nullptr);
+  desktop.launch();
+  gtk_main();
+  desktop.shutdown();
+  return 0;
 }

@@ -64,7 +64,7 @@ PlumoraController::PlumoraController(Platform platform, ControllerOptions option
                     options_.session),
       localAgents_(platform_.defaults, options_.agentPaths.value_or(
                                            LocalAgentPaths::standard(options_.resourceDirectory))),
-      webHandler_(historyStore_, BundledWebHandler::WebDirectory{options_.webDirectory}),
+      webHandler_(historyStore_, options_.webDirectory),
       validationTrash_(platform_.workspace, options_.switches.librarySmokeTest),
       historyActions_(
           historyStore_, *historyQueue_, platform_.clipboard, validationTrash_,

@@ -23,9 +23,6 @@ constexpr const char* kInvalidPreview = "图片预览地址无效";
 constexpr const char* kNotAnImage = "不是图片资源";
 constexpr const char* kNoResources = "本地资源缺失";
 constexpr const char* kMissingOrTooLarge = "资源不存在或过大";
-// The history store's refusal of a media file, for one that changes between
-// its checks and the read.
-
 constexpr std::string_view kPreviewRoute = "history-preview";
 
 int hexValue(char c) {
@@ -155,15 +152,9 @@ struct BundledWebHandler::State {
   std::set<const SchemeTask*> active;
 };
 
-BundledWebHandler::BundledWebHandler(const PlumoraHistory& history, fs::path resourceDirectory,
+BundledWebHandler::BundledWebHandler(const PlumoraHistory& history, fs::path webDirectory,
                                      Executor& files)
-    : BundledWebHandler(
-          history, WebDirectory{resourceDirectory.empty() ? fs::path() : resourceDirectory / "web"},
-          files) {}
-
-BundledWebHandler::BundledWebHandler(const PlumoraHistory& history, WebDirectory web,
-                                     Executor& files)
-    : state_(std::make_shared<State>(history, std::move(web.path))), files_(files) {}
+    : state_(std::make_shared<State>(history, std::move(webDirectory))), files_(files) {}
 
 void BundledWebHandler::start(std::shared_ptr<SchemeTask> task) {
   std::string url = task->url();

@@ -51,18 +51,10 @@ class BundledWebHandler {
   // The largest packaged file served; the history route relies on the store's ceilings.
   static constexpr std::uintmax_t kMaxResourceBytes = 33'554'432;
 
-  // `resourceDirectory` holds the packaged "web" directory; empty when the
+  // `webDirectory` is the packaged page's directory; empty when the
   // installation has none. `history` must outlive the work of every task
   // started; `files` runs the file checks and reads and may run several at once.
-  BundledWebHandler(const PlumoraHistory& history, std::filesystem::path resourceDirectory,
-                    Executor& files = GlobalPool::shared());
-  // A page kept apart from the other resources: `path` is the web directory
-  // itself; empty when there is none.
-  struct WebDirectory {
-    explicit WebDirectory(std::filesystem::path directory) : path(std::move(directory)) {}
-    std::filesystem::path path;
-  };
-  BundledWebHandler(const PlumoraHistory& history, WebDirectory web,
+  BundledWebHandler(const PlumoraHistory& history, std::filesystem::path webDirectory,
                     Executor& files = GlobalPool::shared());
 
   // Both on the main thread.

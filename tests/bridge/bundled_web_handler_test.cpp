@@ -68,7 +68,7 @@ class BundledWebHandlerTest : public ::testing::Test {
   fs::path web = temp / "resources" / "web";
   PlumoraHistory store{temp / "history"};
   HeldWork held;
-  BundledWebHandler handler{store, temp / "resources", held};
+  BundledWebHandler handler{store, temp / "resources" / "web", held};
 };
 
 TEST_F(BundledWebHandlerTest, RefusesEveryAddressOutsideItsFiles) {
@@ -138,7 +138,7 @@ TEST_F(BundledWebHandlerTest, AnswersOnlyTasksStillWanted) {
   handler.stop(*stoppedInFlight);
 
   // The real pool, answering on the main thread after the earlier answers.
-  BundledWebHandler pooled(store, temp / "resources");
+  BundledWebHandler pooled(store, temp / "resources" / "web");
   auto served = std::make_shared<RecordingTask>("plumora://local/app.js");
   pooled.start(served);
   ASSERT_TRUE(spinMainUntil([&] { return !served->events.empty(); }));

@@ -31,7 +31,9 @@ cleanup() {
     kill "$xvfb" 2>/dev/null || true
     wait "$xvfb" 2>/dev/null || true
   fi
-  rm -rf "$root"
+  # WebKit's helper processes may still be writing caches under the home for
+  # a moment after the program ends.
+  rm -rf "$root" 2>/dev/null || { sleep 1; rm -rf "$root" 2>/dev/null || true; }
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM

@@ -21,7 +21,8 @@ constexpr const char* kBase = "https://api.example.com/v1";
 
 class CustomImageAPITest : public ::testing::Test {
  protected:
-  CustomImageAPITest() : defaults(dir / "defaults.json"), api(defaults, secrets, clock, session()) {}
+  CustomImageAPITest()
+      : defaults(dir / "defaults.json"), api(defaults, secrets, clock, session()) {}
 
   HttpSessionConfiguration session() const {
     HttpSessionConfiguration configuration;

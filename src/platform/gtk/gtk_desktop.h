@@ -1,0 +1,92 @@
+#pragma once
+
+// The desktop program: every platform service on GTK, WebKitGTK and the
+// session's desktop services, bundled for the controller, which this class
+// creates and wires to the creation panel and its web view. `launch` runs the
+// controller's launch sequence; the caller then runs the GTK main loop and
+// calls `shutdown` when it returns. Main thread only; requires an initialised
+// GTK on an X11 display.
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "app/plumora_controller.h"
+#include "core/clock.h"
+#include "core/defaults_store.h"
+#include "platform/gtk/desktop_workspace.h"
+#include "platform/gtk/floating_panel.h"
+#include "platform/gtk/gdk_desktop_services.h"
+#include "platform/gtk/gstreamer_sound.h"
+#include "platform/gtk/gtk_alerts.h"
+#include "platform/gtk/gtk_clipboard_access.h"
+#include "platform/gtk/gtk_file_panels.h"
+#include "platform/gtk/interim_desktop_services.h"
+#include "platform/gtk/portal_desktop_appearance.h"
+#include "platform/gtk/webkit_page_view.h"
+#include "platform/linux/libsecret_store.h"
+
+namespace glimmet {
+
+struct DesktopOptions {
+  ControllerOptions controller;
+  // Holds the web process extension that carries the page's bridge messages.
+  std::filesystem::path extensionDirectory;
+  // The user defaults file; the standard location when empty.
+  std::filesystem::path defaultsFile;
+};
+
+class GtkDesktop final : private WebPageDelegate {
+ public:
+  explicit GtkDesktop(DesktopOptions options);
+  ~GtkDesktop() override;
+  GtkDesktop(const GtkDesktop&) = delete;
+  GtkDesktop& operator=(const GtkDesktop&) = delete;
+
+  // Shows the panel and loads the page (the controller's launch sequence).
+  void launch();
+  // Stops the controller's services; later bridge messages are dropped.
+  void shutdown();
+
+  PlumoraController& controller() { return *controller_; }
+  FloatingPanel& panel() { return *panel_; }
+  WebKitPageView& page() { return *page_; }
+
+ private:
+  // WebPageDelegate.
+  void startResource(std::shared_ptr<SchemeTask> task) override;
+  void messageReceived(std::optional<std::string_view> frameURL, bool mainFrame,
+                       const Json& body) override;
+  void pageLoaded() override;
+  void pageLoadFailed() override;
+  bool beginFilePanel() override;
+  void endFilePanel() override;
+
+  // Tells the controller when the program lost the focus to another one.
+  void panelLostFocus();
+
+  DefaultsStore defaults_;
+  LibsecretStore secrets_;
+  MainLoopClock clock_;
+  GtkAlerts alerts_;
+  GtkFilePanels filePanels_;
+  GtkClipboardAccess clipboard_;
+  DesktopWorkspace workspace_;
+  GStreamerSound sound_;
+  PortalDesktopAppearance appearance_;
+  ExternalVideoPlayer videoPlayer_{workspace_};
+  GdkPointerSource pointer_;
+  GdkScreenLayout screens_;
+  X11Accessibility accessibility_;
+  UnavailableAppWindows windows_;
+  DismissingPopUpMenu menu_;
+  std::shared_ptr<InterimStatusButton> statusButton_ = std::make_shared<InterimStatusButton>();
+  std::shared_ptr<FloatingPanel> panel_;
+  std::unique_ptr<GtkApplicationActivity> activity_;
+  std::unique_ptr<WebKitPageView> page_;
+  std::unique_ptr<PlumoraController> controller_;
+  std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+};
+
+}  // namespace glimmet

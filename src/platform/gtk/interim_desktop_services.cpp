@@ -1,0 +1,36 @@
+#include "platform/gtk/interim_desktop_services.h"
+
+#include <gio/gio.h>
+
+#include <cstdio>
+#include <utility>
+
+#include "core/executors.h"
+#include "core/glib_ptr.h"
+
+namespace glimmet {
+
+void DismissingPopUpMenu::popUp(const PopUpMenuRequest&, Completion completion) {
+  MainQueue::shared().post(
+      [alive = std::weak_ptr<int>(lifetime_), completion = std::move(completion)] {
+        if (!alive.expired()) completion(std::nullopt);
+      });
+}
+
+void UnavailableAppWindows::openSettings() {
+  std::fputs("glimmet: the shortcut and permission settings window is not available yet\n", stderr);
+}
+
+void UnavailableAppWindows::openAgentSetup() {
+  std::fputs("glimmet: the local agent setup window is not available yet\n", stderr);
+}
+
+void ExternalVideoPlayer::show(Request request) {
+  GObjectPtr<GFile> file(g_file_new_for_path(request.file.c_str()));
+  GTextPtr uri(g_file_get_uri(file.get()));
+  if (!workspace_.openUrl(uri.get())) {
+    std::fprintf(stderr, "glimmet: no application plays %s\n", request.file.c_str());
+  }
+}
+
+}  // namespace glimmet
