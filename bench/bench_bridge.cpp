@@ -28,6 +28,7 @@
 
 #include "app/plumora_controller.h"
 #include "bench_support.h"
+#include "core/files.h"
 #include "core/json.h"
 #include "platform/headless/headless_platform.h"
 
@@ -52,25 +53,6 @@ constexpr const char* kAssetURL = "plumora://local/asset.bin";
 }
 
 // A scratch directory holding the user's directories, removed at exit.
-class Scratch {
- public:
-  Scratch() {
-    std::string pattern = (fs::temp_directory_path() / "bench-bridge-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) die("cannot create a temporary directory");
-    path_ = pattern;
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  fs::path path_;
-};
-
 // Touches every byte, eight at a time, so neither side can skip the data.
 std::uint64_t checksum(const std::string& bytes) {
   std::uint64_t sum = 0;
@@ -189,7 +171,7 @@ class BridgeBench {
     std::ofstream(scratch_ / "web/asset.bin", std::ios::binary) << bytes;
   }
 
-  Scratch scratch_;
+  TemporaryDirectory scratch_{"bench-bridge"};
   HeadlessPlatform desktop_{scratch_ / "config/defaults.json", scratch_ / "Trash"};
   std::unique_ptr<PlumoraController> controller_;
   std::vector<std::string> envelopes_;

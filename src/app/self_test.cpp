@@ -1,7 +1,6 @@
 #include "app/self_test.h"
 
 #include <glib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -38,26 +37,6 @@ constexpr const char* kPassLine =
 constexpr const char* kSamplePNG =
     "data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAIAAAACCAIAAAD91JpzAAAAFElEQVR4nGP4z8DAAMIM////"
     "ZwAAHu8E/KPItPcAAAAASUVORK5CYII=";
-
-// A private scratch directory, removed with its contents.
-class Scratch {
- public:
-  Scratch() {
-    std::string pattern = (fs::temp_directory_path() / "glimmet-self-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw LocalAgentFailure("无法创建临时目录");
-    path_ = pattern;
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 // True when `work` throws a LocalAgentFailure with exactly `message`.
 bool refuses(const std::function<void()>& work, const std::string& message) {
@@ -203,7 +182,7 @@ int runSelfTest(DesktopAppearance& appearance, std::ostream& out, std::ostream& 
     return !failed;
   };
   try {
-    const Scratch scratch;
+    const TemporaryDirectory scratch("glimmet-self-test");
     DefaultsStore defaults(scratch.path() / "defaults.json");
     defaults.set(PlumoraAppearance::key, "Dark");
     // Checks of subsystems not built yet (shortcuts, the radial menu, the

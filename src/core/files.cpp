@@ -196,4 +196,18 @@ std::optional<fs::path> confinedPath(const fs::path& root, const fs::path& candi
   return resolved;
 }
 
+TemporaryDirectory::TemporaryDirectory(const std::string& prefix) {
+  std::error_code error;
+  std::filesystem::path base = std::filesystem::temp_directory_path(error);
+  if (error) base = "/tmp";
+  std::string pattern = (base / (prefix + "-XXXXXX")).string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw fileFailure(errno);
+  path_ = pattern;
+}
+
+TemporaryDirectory::~TemporaryDirectory() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
 }  // namespace glimmet

@@ -46,6 +46,23 @@ class FileDescriptor {
 // The user-facing failure for a failed system call, by its errno value.
 LocalAgentFailure fileFailure(int errorNumber);
 
+// A private directory of its own under the system's temporary directory,
+// removed with its contents when the object goes away.
+class TemporaryDirectory {
+ public:
+  // `prefix` starts the directory's name. Throws LocalAgentFailure.
+  explicit TemporaryDirectory(const std::string& prefix);
+  ~TemporaryDirectory();
+  TemporaryDirectory(const TemporaryDirectory&) = delete;
+  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
 // The user's directories by the XDG base-directory rules, read from the
 // environment at each call: an absolute $XDG_DATA_HOME / $XDG_CONFIG_HOME, else
 // ~/.local/share / ~/.config.
