@@ -1,5 +1,6 @@
 // The glimmet program as a user starts it, on the virtual display.
 
+#include <dirent.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -8,6 +9,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,7 +24,8 @@ namespace {
 
 using testing::TempDir;
 
-// The program with its standard output on a pipe; killed if the test ends early.
+// The program in a process group of its own with its standard output on a
+// pipe; killed if the test ends early.
 class RunningProgram {
  public:
   RunningProgram(const std::vector<std::string>& arguments, const std::string& tmpdir) {
@@ -31,14 +35,20 @@ class RunningProgram {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipes[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, pipes[0]);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     std::vector<char*> argv;
     for (const std::string& argument : arguments)
       argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     ::setenv("TMPDIR", tmpdir.c_str(), 1);
-    const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), environ);
+    group = pid_;
     ::unsetenv("TMPDIR");
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     ::close(pipes[1]);
     output_ = pipes[0];
     if (spawned != 0) throw std::runtime_error("cannot start " + arguments[0]);
@@ -74,8 +84,8 @@ class RunningProgram {
   }
 
   // Asks the program to stop and answers its exit status (-1: did not exit normally).
-  int terminate() {
-    ::kill(pid_, SIGTERM);
+  int terminate(int signal = SIGTERM) {
+    ::kill(pid_, signal);
     int status = 0;
     ::waitpid(pid_, &status, 0);
     pid_ = -1;
@@ -83,12 +93,45 @@ class RunningProgram {
   }
 
   std::vector<std::string> lines;
+  pid_t group = -1;
 
  private:
   pid_t pid_ = -1;
   int output_ = -1;
   std::string pending_;
 };
+
+// Whether a process still runs (zombies do not count) that this one adopted
+// (see adoptOrphans) or that belongs to process group `group`.
+bool leftoverProcess(pid_t group) {
+  DIR* processes = ::opendir("/proc");
+  if (processes == nullptr) return false;
+  bool found = false;
+  for (const dirent* entry = ::readdir(processes); entry != nullptr && !found;
+       entry = ::readdir(processes)) {
+    if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+    std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    // "pid (name) state ppid pgrp ...": the name may hold spaces and parentheses.
+    const auto close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(line.substr(close + 1));
+    char state = 0;
+    pid_t parent = 0;
+    pid_t processGroup = 0;
+    rest >> state >> parent >> processGroup;
+    found = state != 'Z' && (parent == ::getpid() || processGroup == group);
+  }
+  ::closedir(processes);
+  return found;
+}
+
+// Every process the program started, WebKit's included, ends with it.
+bool leftoversGone(pid_t group) {
+  return testing::spinMainUntil([group] { return !leftoverProcess(group); },
+                                std::chrono::seconds(10));
+}
 
 // The library smoke test: three seeded works, listed by the packaged page over
 // the bridge and previewed through the scheme, and nothing left at exit.
@@ -119,7 +162,23 @@ TEST(GlimmetProgramTest, LibrarySmokeTestShowsTheSeededWorksAndCleansUp) {
 
   EXPECT_EQ(program.terminate(), 0);
   EXPECT_FALSE(std::filesystem::exists(root));
-  EXPECT_TRUE(testing::awaitChildProcessesExited());
+  EXPECT_TRUE(leftoversGone(program.group));
+}
+
+// Asked to stop while the page is still loading (a hang-up, which ends the
+// program like SIGTERM and SIGINT), the program shuts down in order (the
+// temporary library goes) and leaves nothing running.
+TEST(GlimmetProgramTest, StopsCleanlyWhileThePageLoads) {
+  GLIMMET_REQUIRE_DISPLAY();
+  TempDir tmp;
+  testing::adoptOrphans();
+  RunningProgram program({GLIMMET_PROGRAM, "--library-smoke-test"}, tmp.path().string());
+  ASSERT_TRUE(program.waitForLine("LIBRARY_VALIDATION root=", std::chrono::seconds(20)));
+  const std::string rootLine = program.lines.back();
+  const std::filesystem::path root = rootLine.substr(rootLine.find('=') + 1);
+  EXPECT_EQ(program.terminate(SIGHUP), 0);
+  EXPECT_FALSE(std::filesystem::exists(root));
+  EXPECT_TRUE(leftoversGone(program.group));
 }
 
 }  // namespace

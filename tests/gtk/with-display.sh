@@ -53,6 +53,13 @@ until [ -s "$root/display" ]; do
   sleep 0.1
 done
 
+# Under LeakSanitizer, unwind allocations fully: GLib and GTK are built
+# without frame pointers, and the suppressions must see the library
+# constructor an allocation came from.
+if [ -n "${LSAN_OPTIONS:-}" ]; then
+  export LSAN_OPTIONS="$LSAN_OPTIONS:fast_unwind_on_malloc=0"
+fi
+
 status=0
 DISPLAY=":$(cat "$root/display")" HOME="$root/home" XDG_RUNTIME_DIR="$root/runtime" \
   XDG_DATA_HOME="$root/data" XDG_CONFIG_HOME="$root/config" XDG_CACHE_HOME="$root/cache" \

@@ -33,6 +33,8 @@ GtkDesktop::GtkDesktop(DesktopOptions options)
       std::move(options.controller));
   page_->addUserScript(controller_->bridgeScript());
   panel_->setContent(page_->widget());
+  menu_.attach(page_->widget());
+  wireStatusItem();
   panel_->onCloseRequest([this] { controller_->hideCreator(); });
   panel_->onFocusLost([this] { panelLostFocus(); });
 }
@@ -41,6 +43,8 @@ GtkDesktop::~GtkDesktop() {
   shutdown();
   panel_->onCloseRequest({});
   panel_->onFocusLost({});
+  statusButton_->onActivate({});
+  statusButton_->onMenu({});
   // The controller goes first: it refers to every service above it.
   controller_.reset();
   page_.reset();
@@ -49,6 +53,23 @@ GtkDesktop::~GtkDesktop() {
 void GtkDesktop::launch() { controller_->launch(); }
 
 void GtkDesktop::shutdown() { controller_->shutdown(); }
+
+void GtkDesktop::wireStatusItem() {
+  // Capture, the settings and the agent setup have no window yet: their items
+  // show but cannot be chosen.
+  StatusMenuActions actions;
+  actions.openStudio = [this] { controller_->openStudio(); };
+  actions.openBrowser = [this] { controller_->openBrowser(); };
+  // Ends the main loop the program runs; the shutdown follows it.
+  actions.quit = [] {
+    if (gtk_main_level() > 0) gtk_main_quit();
+  };
+  statusMenu_ = std::make_unique<StatusMenu>(std::move(actions));
+  statusButton_->onActivate([this] { controller_->statusClick(); });
+  statusButton_->onMenu([this](guint button, guint32 time) {
+    statusMenu_->popUp(statusButton_->icon(), button, time);
+  });
+}
 
 void GtkDesktop::panelLostFocus() {
   // The focus may only be moving to another of the program's windows (a

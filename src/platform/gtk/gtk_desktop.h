@@ -22,8 +22,11 @@
 #include "platform/gtk/gtk_alerts.h"
 #include "platform/gtk/gtk_clipboard_access.h"
 #include "platform/gtk/gtk_file_panels.h"
+#include "platform/gtk/gtk_popup_menu.h"
 #include "platform/gtk/interim_desktop_services.h"
 #include "platform/gtk/portal_desktop_appearance.h"
+#include "platform/gtk/status_icon_button.h"
+#include "platform/gtk/status_menu.h"
 #include "platform/gtk/webkit_page_view.h"
 #include "platform/linux/libsecret_store.h"
 
@@ -52,6 +55,8 @@ class GtkDesktop final : private WebPageDelegate {
   PlumoraController& controller() { return *controller_; }
   FloatingPanel& panel() { return *panel_; }
   WebKitPageView& page() { return *page_; }
+  StatusIconButton& statusButton() { return *statusButton_; }
+  StatusMenu& statusMenu() { return *statusMenu_; }
 
  private:
   // WebPageDelegate.
@@ -63,6 +68,8 @@ class GtkDesktop final : private WebPageDelegate {
   bool beginFilePanel() override;
   void endFilePanel() override;
 
+  // The tray icon: a left click toggles the panel, a right click opens the menu.
+  void wireStatusItem();
   // Tells the controller when the program lost the focus to another one.
   void panelLostFocus();
 
@@ -80,8 +87,9 @@ class GtkDesktop final : private WebPageDelegate {
   GdkScreenLayout screens_;
   X11Accessibility accessibility_;
   UnavailableAppWindows windows_;
-  DismissingPopUpMenu menu_;
-  std::shared_ptr<InterimStatusButton> statusButton_ = std::make_shared<InterimStatusButton>();
+  GtkPopUpMenu menu_;
+  std::shared_ptr<StatusIconButton> statusButton_ = std::make_shared<StatusIconButton>();
+  std::unique_ptr<StatusMenu> statusMenu_;
   std::shared_ptr<FloatingPanel> panel_;
   std::unique_ptr<GtkApplicationActivity> activity_;
   std::unique_ptr<WebKitPageView> page_;

@@ -5,17 +5,9 @@
 #include <cstdio>
 #include <utility>
 
-#include "core/executors.h"
 #include "core/glib_ptr.h"
 
 namespace glimmet {
-
-void DismissingPopUpMenu::popUp(const PopUpMenuRequest&, Completion completion) {
-  MainQueue::shared().post(
-      [alive = std::weak_ptr<int>(lifetime_), completion = std::move(completion)] {
-        if (!alive.expired()) completion(std::nullopt);
-      });
-}
 
 void UnavailableAppWindows::openSettings() {
   std::fputs("glimmet: the shortcut and permission settings window is not available yet\n", stderr);

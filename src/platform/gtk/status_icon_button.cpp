@@ -1,0 +1,122 @@
+// GtkStatusIcon is deprecated in GTK 3 but remains the one XEmbed tray client
+// GTK offers; the indicator protocol cannot report the icon's place.
+#define GDK_DISABLE_DEPRECATION_WARNINGS
+
+#include "platform/gtk/status_icon_button.h"
+
+#include "platform/gtk/brand_glyph.h"
+
+namespace glimmet {
+
+namespace {
+
+constexpr const char* kAccessibleName = "Glimmet";
+
+// The colour of ordinary text in the current theme, light or dark.
+GdkRGBA themeTextColour() {
+  GPtr<GtkWidgetPath, gtk_widget_path_unref> path(gtk_widget_path_new());
+  gtk_widget_path_append_type(path.get(), GTK_TYPE_LABEL);
+  GObjectPtr<GtkStyleContext> style(gtk_style_context_new());
+  gtk_style_context_set_path(style.get(), path.get());
+  gtk_style_context_set_screen(style.get(), gdk_screen_get_default());
+  GdkRGBA colour{};
+  gtk_style_context_get_color(style.get(), GTK_STATE_FLAG_NORMAL, &colour);
+  return colour;
+}
+
+}  // namespace
+
+StatusIconButton::StatusIconButton() : icon_(gtk_status_icon_new()) {
+  gtk_status_icon_set_name(icon_.get(), "glimmet");
+  gtk_status_icon_set_title(icon_.get(), kAccessibleName);
+  g_signal_connect(icon_.get(), "size-changed", G_CALLBACK(sizeChanged), this);
+  g_signal_connect(icon_.get(), "activate", G_CALLBACK(activated), this);
+  g_signal_connect(icon_.get(), "popup-menu", G_CALLBACK(menuRequested), this);
+  GtkSettings* settings = gtk_settings_get_default();
+  themeHandler_ =
+      g_signal_connect(settings, "notify::gtk-theme-name", G_CALLBACK(themeChanged), this);
+  darkHandler_ = g_signal_connect(settings, "notify::gtk-application-prefer-dark-theme",
+                                  G_CALLBACK(themeChanged), this);
+  drawIcon();
+  updateToolTip();
+  gtk_status_icon_set_visible(icon_.get(), TRUE);
+}
+
+StatusIconButton::~StatusIconButton() {
+  GtkSettings* settings = gtk_settings_get_default();
+  g_signal_handler_disconnect(settings, themeHandler_);
+  g_signal_handler_disconnect(settings, darkHandler_);
+  g_signal_handlers_disconnect_by_data(icon_.get(), this);
+  gtk_status_icon_set_visible(icon_.get(), FALSE);
+}
+
+void StatusIconButton::setTitle(const std::string& title) {
+  title_ = title;
+  updateToolTip();
+}
+
+void StatusIconButton::setToolTip(const std::string& toolTip) {
+  toolTip_ = toolTip;
+  updateToolTip();
+}
+
+void StatusIconButton::showRestingIcon() {
+  turn_.reset();
+  gtk_status_icon_set_title(icon_.get(), kAccessibleName);
+  drawIcon();
+}
+
+void StatusIconButton::showTurnedIcon(double degrees, const std::string& description) {
+  turn_ = degrees;
+  gtk_status_icon_set_title(icon_.get(), description.c_str());
+  drawIcon();
+}
+
+std::optional<Rect> StatusIconButton::frame() const {
+  GdkRectangle area{};
+  if (!gtk_status_icon_get_geometry(icon_.get(), nullptr, &area, nullptr) || area.width <= 0 ||
+      area.height <= 0) {
+    return std::nullopt;
+  }
+  return Rect{double(area.x), double(area.y), double(area.width), double(area.height)};
+}
+
+bool StatusIconButton::isEmbedded() const { return gtk_status_icon_is_embedded(icon_.get()); }
+
+gboolean StatusIconButton::sizeChanged(GtkStatusIcon*, gint size, gpointer self) {
+  auto& button = *static_cast<StatusIconButton*>(self);
+  button.size_ = size;
+  button.drawIcon();
+  return TRUE;
+}
+
+void StatusIconButton::activated(GtkStatusIcon*, gpointer self) {
+  auto& button = *static_cast<StatusIconButton*>(self);
+  if (button.activate_) button.activate_();
+}
+
+void StatusIconButton::menuRequested(GtkStatusIcon*, guint mouseButton, guint32 time,
+                                     gpointer self) {
+  auto& button = *static_cast<StatusIconButton*>(self);
+  if (button.menu_) button.menu_(mouseButton, time);
+}
+
+void StatusIconButton::themeChanged(GObject*, GParamSpec*, gpointer self) {
+  static_cast<StatusIconButton*>(self)->drawIcon();
+}
+
+void StatusIconButton::drawIcon() {
+  // Before a tray has said how large its icons are, the glyph's own size.
+  const int size = size_ > 0 ? size_ : kBrandGlyphSize;
+  GObjectPtr<GdkPixbuf> image = brandGlyphImage(size, turn_.value_or(0), themeTextColour());
+  gtk_status_icon_set_from_pixbuf(icon_.get(), image.get());
+}
+
+void StatusIconButton::updateToolTip() {
+  std::string text = toolTip_;
+  if (!title_.empty()) text = text.empty() ? title_ : title_ + "\n" + text;
+  if (text.empty()) text = kAccessibleName;
+  gtk_status_icon_set_tooltip_text(icon_.get(), text.c_str());
+}
+
+}  // namespace glimmet
