@@ -1,6 +1,5 @@
 // The glimmet program as a user starts it, on the virtual display.
 
-#include <dirent.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -9,8 +8,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -104,27 +101,10 @@ class RunningProgram {
 // Whether a process still runs (zombies do not count) that this one adopted
 // (see adoptOrphans) or that belongs to process group `group`.
 bool leftoverProcess(pid_t group) {
-  DIR* processes = ::opendir("/proc");
-  if (processes == nullptr) return false;
-  bool found = false;
-  for (const dirent* entry = ::readdir(processes); entry != nullptr && !found;
-       entry = ::readdir(processes)) {
-    if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
-    std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
-    std::string line;
-    if (!std::getline(stat, line)) continue;
-    // "pid (name) state ppid pgrp ...": the name may hold spaces and parentheses.
-    const auto close = line.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream rest(line.substr(close + 1));
-    char state = 0;
-    pid_t parent = 0;
-    pid_t processGroup = 0;
-    rest >> state >> parent >> processGroup;
-    found = state != 'Z' && (parent == ::getpid() || processGroup == group);
-  }
-  ::closedir(processes);
-  return found;
+  const pid_t self = ::getpid();
+  return testing::anyProcess([self, group](const testing::ProcessStatus& process) {
+    return process.state != 'Z' && (process.parent == self || process.group == group);
+  });
 }
 
 // Every process the program started, WebKit's included, ends with it.

@@ -13,39 +13,39 @@
 
 namespace glimmet::testing {
 
-namespace {
-
-// Whether a process whose parent is this one is running (not a zombie).
-bool childRunning() {
-  const pid_t self = ::getpid();
+bool anyProcess(const std::function<bool(const ProcessStatus&)>& matches) {
   DIR* processes = ::opendir("/proc");
   if (processes == nullptr) return false;
-  bool running = false;
+  bool found = false;
   while (const dirent* entry = ::readdir(processes)) {
     if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
     std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
     std::string line;
     if (!std::getline(stat, line)) continue;
-    // "pid (name) state ppid ...": the name may hold spaces and parentheses.
+    // "pid (name) state ppid pgrp ...": the name may hold spaces and parentheses.
     const auto close = line.rfind(')');
     if (close == std::string::npos) continue;
     std::istringstream rest(line.substr(close + 1));
-    char state = 0;
-    pid_t parent = 0;
-    rest >> state >> parent;
-    if (parent == self && state != 'Z') {
-      running = true;
+    ProcessStatus status;
+    rest >> status.state >> status.parent >> status.group;
+    if (matches(status)) {
+      found = true;
       break;
     }
   }
   ::closedir(processes);
-  return running;
+  return found;
 }
 
-}  // namespace
-
 bool awaitChildProcessesExited(std::chrono::milliseconds timeout) {
-  return spinMainUntil([] { return !childRunning(); }, timeout);
+  const pid_t self = ::getpid();
+  return spinMainUntil(
+      [self] {
+        return !anyProcess([self](const ProcessStatus& process) {
+          return process.state != 'Z' && process.parent == self;
+        });
+      },
+      timeout);
 }
 
 void adoptOrphans() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
