@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "gtk/desktop_test_support.h"
 #include "gtk/display_support.h"
 #include "gtk/webkit_test_support.h"
 #include "platform/gtk/gtk_desktop.h"
@@ -38,15 +39,7 @@ TEST(DesktopStatusItemTest, ClicksReachThePanelAndThePage) {
     }
     return false;
   };
-  DesktopOptions options;
-  options.controller.switches.librarySmokeTest = true;
-  options.controller.switches.previewSmokeTest = true;
-  options.controller.resourceDirectory = dir.path();
-  options.controller.temporaryDirectory = dir.path();
-  options.controller.printLine = [&lines](const std::string& line) { lines.push_back(line); };
-  options.extensionDirectory = GLIMMET_TEST_EXTENSION_DIR;
-  options.defaultsFile = dir / "defaults.json";
-  auto desktop = std::make_unique<GtkDesktop>(std::move(options));
+  auto desktop = std::make_unique<GtkDesktop>(testing::desktopOptions(dir, lines));
   desktop->launch();
   ASSERT_TRUE(
       spinMainUntil([&] { return printed("\"step\":\"loaded\""); }, std::chrono::seconds(20)));

@@ -10,12 +10,14 @@
 #include <thread>
 #include <vector>
 
+#include "gtk/desktop_test_support.h"
 #include "gtk/display_support.h"
 #include "gtk/webkit_test_support.h"
 
 namespace glimmet {
 namespace {
 
+using testing::desktopOptions;
 using testing::spinMainUntil;
 using testing::TempDir;
 using testing::writeFile;
@@ -59,20 +61,6 @@ class LoopbackSite {
   httplib::Server server_;
   std::thread thread_;
 };
-
-// The desktop on a packaged page of the test's own, in library smoke-test
-// mode, printing into `lines`.
-DesktopOptions desktopOptions(const TempDir& dir, std::vector<std::string>& lines) {
-  DesktopOptions options;
-  options.controller.switches.librarySmokeTest = true;
-  options.controller.switches.previewSmokeTest = true;
-  options.controller.resourceDirectory = dir.path();
-  options.controller.temporaryDirectory = dir.path();
-  options.controller.printLine = [&lines](const std::string& line) { lines.push_back(line); };
-  options.extensionDirectory = GLIMMET_TEST_EXTENSION_DIR;
-  options.defaultsFile = dir / "defaults.json";
-  return options;
-}
 
 // The whole desktop on a packaged page of the test's own: the panel shows,
 // the page loads through the scheme and talks to the controller over the bridge.

@@ -1,0 +1,27 @@
+#pragma once
+
+// The desktop as the display tests build it.
+
+#include <string>
+#include <vector>
+
+#include "platform/gtk/gtk_desktop.h"
+#include "support/test_support.h"
+
+namespace glimmet::testing {
+
+// The desktop on a packaged page of the test's own, in library smoke-test
+// mode, printing into `lines`.
+inline DesktopOptions desktopOptions(const TempDir& dir, std::vector<std::string>& lines) {
+  DesktopOptions options;
+  options.controller.switches.librarySmokeTest = true;
+  options.controller.switches.previewSmokeTest = true;
+  options.controller.resourceDirectory = dir.path();
+  options.controller.temporaryDirectory = dir.path();
+  options.controller.printLine = [&lines](const std::string& line) { lines.push_back(line); };
+  options.extensionDirectory = GLIMMET_TEST_EXTENSION_DIR;
+  options.defaultsFile = dir / "defaults.json";
+  return options;
+}
+
+}  // namespace glimmet::testing
