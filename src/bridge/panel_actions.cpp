@@ -74,8 +74,9 @@ void PanelActions::pin(std::int64_t messageId, const Json& value) {
 }
 
 void PanelActions::templateModal(std::int64_t messageId, const Json& value) {
-  if (!value.is_boolean()) return;
-  const bool open = value.get<bool>();
+  // The bridge script posts `value||null`, so the page's false arrives as null.
+  if (!value.is_boolean() && !value.is_null()) return;
+  const bool open = value.is_boolean() && value.get<bool>();
   ShellState& state = context_.state();
   state.overlays.setModalOpen(open);
   if (!open) {

@@ -125,7 +125,9 @@ TEST_F(PlumoraControllerTest, CompactNoticeWaitsForTheCompactIslandAndForOverlay
   EXPECT_TRUE(controller->state().pendingTaskHUD);
   const std::vector<std::string> waiting = fresh();
   EXPECT_EQ(std::count(waiting.begin(), waiting.end(), kNotice), 0);
-  call("templateModal", false);
+  // The page's templateModal(false) arrives as null.
+  call("templateModal", nullptr);
+  EXPECT_FALSE(controller->islandHost().modalOpen());
   EXPECT_TRUE(testing::spinMainUntil([&] { return desktop.panel->frontOrders() == shown + 2; }));
 
   // A native menu holds it back the same way, and so does a file panel.

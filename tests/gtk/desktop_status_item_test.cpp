@@ -46,11 +46,12 @@ TEST(DesktopStatusItemTest, ClicksReachThePanelAndThePage) {
 
   desktop->controller().hideCreator();
   ASSERT_FALSE(desktop->panel().isVisible());
-  g_signal_emit_by_name(desktop->statusButton().icon(), "activate");
+  ASSERT_TRUE(desktop->statusItem().trayIcon);
+  g_signal_emit_by_name(desktop->statusItem().trayIcon->icon(), "activate");
   EXPECT_TRUE(desktop->panel().isVisible());
   EXPECT_TRUE(spinMainUntil([&] { return printed("\"step\":\"toggle\""); }));
 
-  GList* items = gtk_container_get_children(GTK_CONTAINER(desktop->statusMenu().menu()));
+  GList* items = gtk_container_get_children(GTK_CONTAINER(desktop->statusItem().menu->menu()));
   gtk_menu_item_activate(GTK_MENU_ITEM(g_list_nth_data(items, 1)));
   g_list_free(items);
   EXPECT_TRUE(spinMainUntil([&] { return printed("\"step\":\"quick\""); }));

@@ -11,14 +11,65 @@ namespace glimmet {
 
 namespace {
 
+constexpr const char* kStatusNotifierWatcher = "org.kde.StatusNotifierWatcher";
+// A watcher that does not answer within this delays the start by no more.
+constexpr gint kWatcherTimeoutMs = 1000;
+
 std::filesystem::path defaultsLocation(const std::filesystem::path& file) {
   return file.empty() ? DefaultsStore::standardLocation() : file;
 }
 
 }  // namespace
 
+bool statusNotifierHostPresent() {
+  GObjectPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
+  if (!bus) return false;
+  // One call answers both: it fails when no one owns the watcher's name.
+  GVariantPtr reply(g_dbus_connection_call_sync(
+      bus.get(), kStatusNotifierWatcher, "/StatusNotifierWatcher",
+      "org.freedesktop.DBus.Properties", "Get",
+      g_variant_new("(ss)", kStatusNotifierWatcher, "IsStatusNotifierHostRegistered"),
+      G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, kWatcherTimeoutMs, nullptr, nullptr));
+  if (!reply) return false;
+  GVariant* value = nullptr;
+  g_variant_get(reply.get(), "(v)", &value);
+  const GVariantPtr hosted(value);
+  return g_variant_is_of_type(hosted.get(), G_VARIANT_TYPE_BOOLEAN) &&
+         g_variant_get_boolean(hosted.get());
+}
+
+StatusItem makeStatusItem(StatusMenuActions actions, std::function<void()> click,
+                          const ScreenLayout& screens) {
+  StatusItem item;
+  if (statusNotifierHostPresent()) {
+    StatusMenuActions withToggle = actions;
+    withToggle.togglePanel = click;
+    item.menu = std::make_unique<StatusMenu>(std::move(withToggle));
+    try {
+      auto indicator = std::make_shared<IndicatorStatusButton>(item.menu->menu(),
+                                                               item.menu->toggleItem(), screens);
+      item.indicator = indicator.get();
+      item.button = std::move(indicator);
+      return item;
+    } catch (const LocalAgentFailure&) {
+      // No icon files, no visible item: the tray icon needs none.
+    }
+  }
+  item.menu = std::make_unique<StatusMenu>(std::move(actions));
+  auto icon = std::make_shared<StatusIconButton>();
+  icon->onActivate(std::move(click));
+  icon->onMenu([menu = item.menu.get(), tray = icon->icon()](guint button, guint32 time) {
+    menu->popUp(tray, button, time);
+  });
+  item.trayIcon = icon.get();
+  item.button = std::move(icon);
+  return item;
+}
+
 GtkDesktop::GtkDesktop(DesktopOptions options)
     : defaults_(defaultsLocation(options.defaultsFile)),
+      statusItem_(makeStatusItem(
+          statusMenuActions(), [this] { controller_->statusClick(); }, screens_)),
       panel_(std::make_shared<FloatingPanel>(
           Rect{0, 0, PlumoraDesign::Layout::hostWidth, PlumoraDesign::Layout::hostInitialHeight})),
       activity_(std::make_unique<GtkApplicationActivity>(panel_->window())) {
@@ -27,14 +78,13 @@ GtkDesktop::GtkDesktop(DesktopOptions options)
       WebPageOptions{options.controller.switches.librarySmokeTest, options.extensionDirectory},
       static_cast<WebPageDelegate&>(*this), filePanels_, workspace_);
   controller_ = std::make_unique<PlumoraController>(
-      Platform{*page_, panel_, statusButton_, menu_, alerts_, filePanels_, clipboard_, workspace_,
-               sound_, videoPlayer_, pointer_, screens_, appearance_, accessibility_, *activity_,
-               windows_, defaults_, secrets_, clock_},
+      Platform{*page_, panel_, statusItem_.button, menu_, alerts_, filePanels_, clipboard_,
+               workspace_, sound_, videoPlayer_, pointer_, screens_, appearance_, accessibility_,
+               *activity_, windows_, defaults_, secrets_, clock_},
       std::move(options.controller));
   page_->addUserScript(controller_->bridgeScript());
   panel_->setContent(page_->widget());
   menu_.attach(page_->widget());
-  wireStatusItem();
   panel_->onCloseRequest([this] { controller_->hideCreator(); });
   panel_->onFocusLost([this] { panelLostFocus(); });
 }
@@ -43,8 +93,10 @@ GtkDesktop::~GtkDesktop() {
   shutdown();
   panel_->onCloseRequest({});
   panel_->onFocusLost({});
-  statusButton_->onActivate({});
-  statusButton_->onMenu({});
+  if (statusItem_.trayIcon) {
+    statusItem_.trayIcon->onActivate({});
+    statusItem_.trayIcon->onMenu({});
+  }
   // The controller goes first: it refers to every service above it.
   controller_.reset();
   page_.reset();
@@ -54,7 +106,7 @@ void GtkDesktop::launch() { controller_->launch(); }
 
 void GtkDesktop::shutdown() { controller_->shutdown(); }
 
-void GtkDesktop::wireStatusItem() {
+StatusMenuActions GtkDesktop::statusMenuActions() {
   // Capture, the settings and the agent setup have no window yet: their items
   // show but cannot be chosen.
   StatusMenuActions actions;
@@ -64,11 +116,7 @@ void GtkDesktop::wireStatusItem() {
   actions.quit = [] {
     if (gtk_main_level() > 0) gtk_main_quit();
   };
-  statusMenu_ = std::make_unique<StatusMenu>(std::move(actions));
-  statusButton_->onActivate([this] { controller_->statusClick(); });
-  statusButton_->onMenu([this](guint button, guint32 time) {
-    statusMenu_->popUp(statusButton_->icon(), button, time);
-  });
+  return actions;
 }
 
 void GtkDesktop::panelLostFocus() {

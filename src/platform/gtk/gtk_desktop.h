@@ -23,6 +23,7 @@
 #include "platform/gtk/gtk_clipboard_access.h"
 #include "platform/gtk/gtk_file_panels.h"
 #include "platform/gtk/gtk_popup_menu.h"
+#include "platform/gtk/indicator_status_button.h"
 #include "platform/gtk/interim_desktop_services.h"
 #include "platform/gtk/portal_desktop_appearance.h"
 #include "platform/gtk/status_icon_button.h"
@@ -31,6 +32,28 @@
 #include "platform/linux/libsecret_store.h"
 
 namespace glimmet {
+
+// The tray item and the menu it opens. The menu is declared first, so the
+// button that shows it goes first.
+struct StatusItem {
+  std::unique_ptr<StatusMenu> menu;
+  std::shared_ptr<StatusButton> button;
+  // `button` by its kind: exactly one of these is set.
+  StatusIconButton* trayIcon = nullptr;
+  IndicatorStatusButton* indicator = nullptr;
+};
+
+// Whether a StatusNotifierItem would be seen: a watcher owns its name on the
+// session bus and says that a panel hosts its items.
+bool statusNotifierHostPresent();
+
+// The tray item for this session: an indicator when statusNotifierHostPresent,
+// else a GtkStatusIcon for the XEmbed tray (which also covers an indicator
+// that could not draw its icon). `click` is what a left click does; where
+// every click opens the menu (the indicator), the menu offers it first and a
+// middle click runs it.
+StatusItem makeStatusItem(StatusMenuActions actions, std::function<void()> click,
+                          const ScreenLayout& screens);
 
 struct DesktopOptions {
   ControllerOptions controller;
@@ -55,8 +78,7 @@ class GtkDesktop final : private WebPageDelegate {
   PlumoraController& controller() { return *controller_; }
   FloatingPanel& panel() { return *panel_; }
   WebKitPageView& page() { return *page_; }
-  StatusIconButton& statusButton() { return *statusButton_; }
-  StatusMenu& statusMenu() { return *statusMenu_; }
+  StatusItem& statusItem() { return statusItem_; }
 
  private:
   // WebPageDelegate.
@@ -68,8 +90,8 @@ class GtkDesktop final : private WebPageDelegate {
   bool beginFilePanel() override;
   void endFilePanel() override;
 
-  // The tray icon: a left click toggles the panel, a right click opens the menu.
-  void wireStatusItem();
+  // The tray item's menu actions, which reach the controller once it exists.
+  StatusMenuActions statusMenuActions();
   // Tells the controller when the program lost the focus to another one.
   void panelLostFocus();
 
@@ -88,8 +110,7 @@ class GtkDesktop final : private WebPageDelegate {
   X11Accessibility accessibility_;
   UnavailableAppWindows windows_;
   GtkPopUpMenu menu_;
-  std::shared_ptr<StatusIconButton> statusButton_ = std::make_shared<StatusIconButton>();
-  std::unique_ptr<StatusMenu> statusMenu_;
+  StatusItem statusItem_;
   std::shared_ptr<FloatingPanel> panel_;
   std::unique_ptr<GtkApplicationActivity> activity_;
   std::unique_ptr<WebKitPageView> page_;

@@ -12,19 +12,20 @@ namespace {
 
 constexpr const char* kAccessibleName = "Glimmet";
 
-// The colour of ordinary text in the current theme, light or dark.
+}  // namespace
+
 GdkRGBA themeTextColour() {
-  GPtr<GtkWidgetPath, gtk_widget_path_unref> path(gtk_widget_path_new());
-  gtk_widget_path_append_type(path.get(), GTK_TYPE_LABEL);
-  GObjectPtr<GtkStyleContext> style(gtk_style_context_new());
-  gtk_style_context_set_path(style.get(), path.get());
-  gtk_style_context_set_screen(style.get(), gdk_screen_get_default());
+  // A label in a window, as any of the program's labels: a style context
+  // without parents would inherit nothing and answer CSS's initial white.
+  GtkWidget* window = gtk_offscreen_window_new();
+  GtkWidget* label = gtk_label_new("");
+  gtk_container_add(GTK_CONTAINER(window), label);
   GdkRGBA colour{};
-  gtk_style_context_get_color(style.get(), GTK_STATE_FLAG_NORMAL, &colour);
+  gtk_style_context_get_color(gtk_widget_get_style_context(label),
+                              gtk_widget_get_state_flags(label), &colour);
+  gtk_widget_destroy(window);
   return colour;
 }
-
-}  // namespace
 
 StatusIconButton::StatusIconButton() : icon_(gtk_status_icon_new()) {
   gtk_status_icon_set_name(icon_.get(), "glimmet");
@@ -37,6 +38,7 @@ StatusIconButton::StatusIconButton() : icon_(gtk_status_icon_new()) {
       g_signal_connect(settings, "notify::gtk-theme-name", G_CALLBACK(themeChanged), this);
   darkHandler_ = g_signal_connect(settings, "notify::gtk-application-prefer-dark-theme",
                                   G_CALLBACK(themeChanged), this);
+  colour_ = themeTextColour();
   drawIcon();
   updateToolTip();
   gtk_status_icon_set_visible(icon_.get(), TRUE);
@@ -102,13 +104,15 @@ void StatusIconButton::menuRequested(GtkStatusIcon*, guint mouseButton, guint32 
 }
 
 void StatusIconButton::themeChanged(GObject*, GParamSpec*, gpointer self) {
-  static_cast<StatusIconButton*>(self)->drawIcon();
+  auto& button = *static_cast<StatusIconButton*>(self);
+  button.colour_ = themeTextColour();
+  button.drawIcon();
 }
 
 void StatusIconButton::drawIcon() {
   // Before a tray has said how large its icons are, the glyph's own size.
   const int size = size_ > 0 ? size_ : kBrandGlyphSize;
-  GObjectPtr<GdkPixbuf> image = brandGlyphImage(size, turn_.value_or(0), themeTextColour());
+  GObjectPtr<GdkPixbuf> image = brandGlyphImage(size, turn_.value_or(0), colour_);
   gtk_status_icon_set_from_pixbuf(icon_.get(), image.get());
 }
 

@@ -19,6 +19,10 @@
 
 namespace glimmet {
 
+// The colour of ordinary text in the current theme, light or dark: the colour
+// tray icons draw the brand glyph in.
+GdkRGBA themeTextColour();
+
 class StatusIconButton final : public StatusButton {
  public:
   using MenuHandler = std::function<void(guint button, guint32 time)>;
@@ -58,6 +62,7 @@ class StatusIconButton final : public StatusButton {
   std::string title_;
   std::string toolTip_;
   std::optional<double> turn_;
+  GdkRGBA colour_{};
   int size_ = 0;
   gulong themeHandler_ = 0;
   gulong darkHandler_ = 0;

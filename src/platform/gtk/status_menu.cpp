@@ -13,16 +13,17 @@ StatusMenu::StatusMenu(StatusMenuActions actions)
       menu_(g_object_ref_sink(gtk_menu_new())),
       accelerators_(gtk_accel_group_new()) {
   gtk_menu_set_accel_group(GTK_MENU(menu_), accelerators_);
+  if (actions_.togglePanel) {
+    toggleItem_ = addItem(kTogglePanel, actions_.togglePanel);
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu_), gtk_separator_menu_item_new());
+  }
   addItem(kCaptureText, actions_.captureText);
   addItem(kOpenStudio, actions_.openStudio);
   addItem(kOpenBrowser, actions_.openBrowser);
   addItem(kSettings, actions_.openSettings);
   addItem(kAgentSetup, actions_.openAgentSetup);
   gtk_menu_shell_append(GTK_MENU_SHELL(menu_), gtk_separator_menu_item_new());
-  addItem(kQuit, actions_.quit);
-  GList* items = gtk_container_get_children(GTK_CONTAINER(menu_));
-  GtkWidget* quit = GTK_WIDGET(g_list_last(items)->data);
-  g_list_free(items);
+  GtkWidget* quit = addItem(kQuit, actions_.quit);
   gtk_widget_add_accelerator(quit, "activate", accelerators_, GDK_KEY_q, GDK_CONTROL_MASK,
                              GTK_ACCEL_VISIBLE);
   gtk_widget_show_all(menu_);
@@ -39,7 +40,7 @@ void StatusMenu::popUp(GtkStatusIcon* icon, guint button, guint32 time) {
                  time);
 }
 
-void StatusMenu::addItem(const char* title, std::function<void()>& action) {
+GtkWidget* StatusMenu::addItem(const char* title, std::function<void()>& action) {
   GtkWidget* item = gtk_menu_item_new_with_label(title);
   if (action) {
     // The action lives in actions_, which outlives the menu's items.
@@ -48,6 +49,7 @@ void StatusMenu::addItem(const char* title, std::function<void()>& action) {
     gtk_widget_set_sensitive(item, FALSE);
   }
   gtk_menu_shell_append(GTK_MENU_SHELL(menu_), item);
+  return item;
 }
 
 void StatusMenu::activated(GtkMenuItem*, gpointer action) {
