@@ -1,0 +1,315 @@
+// The island: the one visible piece of glass under the tray icon. It shows a
+// compact bar, grows into a surface (creation, result, library …) and shrinks
+// into the one-line task notice. The native panel around it is transparent
+// and lets clicks through everywhere except the rectangle the island reports,
+// so every change of the island's box is sent with islandGeometry.
+
+import { onNative } from './native.js';
+import {
+  COMPACT_SIZE,
+  PIN_KEY,
+  cornerRadius,
+  islandLeft,
+  notchOffset,
+  panelArea,
+  pinnedFrom,
+  pointerState,
+  reportedRect,
+  sameRect,
+} from './island-geometry.js';
+
+const svgNS = 'http://www.w3.org/2000/svg';
+const iconPaths = {
+  pin: 'M9.5 2.5l4 4-2.2.8-2.6 2.6.3 2.6-1.3 1.3-2.4-2.4L2 14.7l-.7-.7 3.3-3.3-2.4-2.4 1.3-1.3 2.6.3 2.6-2.6z',
+  close: 'M4 4l8 8M12 4l-8 8',
+  library: 'M2.5 2.5h4.5v4.5H2.5zM9 2.5h4.5v4.5H9zM2.5 9h4.5v4.5H2.5zM9 9h4.5v4.5H9z',
+  settings: 'M8 5.5a2.5 2.5 0 1 0 0 5 2.5 2.5 0 0 0 0-5zM8 1.5v2M8 12.5v2M1.5 8h2M12.5 8h2M3.4 3.4l1.4 1.4M11.2 11.2l1.4 1.4M3.4 12.6l1.4-1.4M11.2 4.8l1.4-1.4',
+  back: 'M10 3L5 8l5 5',
+  sparkle: 'M8 1.5l1.6 4.9L14.5 8l-4.9 1.6L8 14.5l-1.6-4.9L1.5 8l4.9-1.6z',
+  image: 'M2 3h12v10H2zM2 11l3.5-3.5L8 10l2-2 4 4M10.5 6a1 1 0 1 0 0-.01',
+  paste: 'M5.5 2.5h5v2h-5zM4 3.5H3v11h10v-11h-1M5.5 8h5M5.5 10.5h5',
+};
+
+// A 14-point line icon (decorative; the control carries the label).
+export function icon(name) {
+  const svg = document.createElementNS(svgNS, 'svg');
+  svg.setAttribute('viewBox', '0 0 16 16');
+  svg.setAttribute('class', 'icon');
+  svg.setAttribute('aria-hidden', 'true');
+  const path = document.createElementNS(svgNS, 'path');
+  path.setAttribute('d', iconPaths[name]);
+  svg.append(path);
+  return svg;
+}
+
+function iconButton(name, label, test) {
+  const button = document.createElement('button');
+  button.type = 'button';
+  button.className = 'icon-button';
+  button.setAttribute('aria-label', label);
+  button.title = label;
+  button.dataset.test = test;
+  button.append(icon(name));
+  return button;
+}
+
+const surfaceTitles = {
+  creation: '创作',
+  result: '新作品',
+  library: '作品库',
+  detail: '作品详情',
+  settings: '设置',
+  onboarding: '欢迎使用 Glimmet',
+};
+
+// Builds the island. `onNavigate(surface)` is called by its own controls
+// (the compact bar, back, library, settings, the notice).
+export function createIsland(native, { onNavigate }) {
+  const element = document.createElement('div');
+  element.className = 'island';
+  element.dataset.test = 'island';
+  element.dataset.mode = 'compact';
+  element.setAttribute('role', 'region');
+  element.setAttribute('aria-label', 'Glimmet 创作岛');
+
+  const notch = document.createElement('span');
+  notch.className = 'island-notch';
+  notch.setAttribute('aria-hidden', 'true');
+
+  const bar = document.createElement('button');
+  bar.type = 'button';
+  bar.className = 'island-bar';
+  bar.dataset.test = 'island-open';
+  bar.append(icon('sparkle'));
+  const barText = document.createElement('span');
+  barText.textContent = '选中文字或图片，开始创作';
+  bar.append(barText);
+
+  const notice = document.createElement('button');
+  notice.type = 'button';
+  notice.className = 'island-notice';
+  notice.dataset.test = 'island-notice';
+  const noticeDot = document.createElement('i');
+  noticeDot.className = 'island-notice-dot';
+  noticeDot.setAttribute('aria-hidden', 'true');
+  const noticeText = document.createElement('span');
+  noticeText.setAttribute('role', 'status');
+  notice.append(noticeDot, noticeText);
+
+  const chrome = document.createElement('header');
+  chrome.className = 'island-chrome';
+  const back = iconButton('back', '返回创作', 'nav-creation');
+  const title = document.createElement('h1');
+  title.className = 'island-title';
+  const tools = document.createElement('div');
+  tools.className = 'island-tools';
+  const library = iconButton('library', '作品库', 'nav-library');
+  const settings = iconButton('settings', '设置', 'nav-settings');
+  const pin = iconButton('pin', '固定面板', 'island-pin');
+  const close = iconButton('close', '关闭', 'island-close');
+  tools.append(library, settings, pin, close);
+  chrome.append(back, title, tools);
+
+  const body = document.createElement('div');
+  body.className = 'island-body';
+
+  element.append(notch, bar, notice, chrome, body);
+
+  let anchor = null;
+  let width = COMPACT_SIZE.width;
+  let surface = 'compact';
+  let mode = 'compact';
+  let modal = false;
+  let hidden = false;
+  let pointer = { hover: false, pressed: false };
+  let lastRect = null;
+  let pinned = false;
+  let noticeTarget = null;
+  const layoutListeners = new Set();
+
+  function area() {
+    return panelArea(window.innerWidth, window.innerHeight);
+  }
+
+  function anchorX() {
+    return anchor ?? area().width / 2;
+  }
+
+  function layout() {
+    const panel = area();
+    const shownWidth = Math.min(mode === 'surface' ? width : COMPACT_SIZE.width, panel.width);
+    const left = islandLeft(anchorX(), shownWidth, panel.width);
+    element.style.setProperty('--island-width', `${shownWidth}px`);
+    element.style.setProperty('--island-left', `${left}px`);
+    element.style.setProperty('--island-max-height', `${panel.height}px`);
+    element.style.setProperty('--notch-x', `${notchOffset(anchorX(), left, shownWidth)}px`);
+    follow();
+  }
+
+  function report() {
+    const rect = reportedRect(element.getBoundingClientRect(), area());
+    if (!rect || sameRect(rect, lastRect)) return;
+    lastRect = rect;
+    element.style.setProperty('--island-radius', `${cornerRadius(rect.width, rect.height)}px`);
+    Promise.resolve(native.islandGeometry(rect)).catch(() => {});
+    for (const listener of layoutListeners) listener(rect);
+  }
+
+  // Reports every frame while the island animates to its new box.
+  let followUntil = 0;
+  let following = false;
+  function follow() {
+    followUntil = performance.now() + 480;
+    if (following) return;
+    following = true;
+    const step = () => {
+      report();
+      if (performance.now() < followUntil) requestAnimationFrame(step);
+      else following = false;
+    };
+    requestAnimationFrame(step);
+  }
+
+  new ResizeObserver(report).observe(element);
+  window.addEventListener('resize', layout);
+
+  function setMode(next) {
+    mode = next;
+    element.dataset.mode = next;
+    layout();
+  }
+
+  function applyPointer(event) {
+    pointer = pointerState(pointer, event);
+    element.classList.toggle('is-hover', pointer.hover);
+    element.classList.toggle('is-pressed', pointer.pressed);
+  }
+
+  function showPinned() {
+    pin.setAttribute('aria-pressed', String(pinned));
+    const label = pinned ? '取消固定面板' : '固定面板';
+    pin.setAttribute('aria-label', label);
+    pin.title = label;
+  }
+
+  function storedPin() {
+    try {
+      return localStorage.getItem(PIN_KEY);
+    } catch {
+      return null;
+    }
+  }
+
+  function setPinned(next) {
+    pinned = next;
+    try {
+      localStorage.setItem(PIN_KEY, next ? 'on' : 'off');
+    } catch {
+      // Storage can be unavailable; the native side still learns the state.
+    }
+    showPinned();
+    Promise.resolve(native.pin(next)).catch(() => {});
+  }
+
+  pinned = pinnedFrom(storedPin());
+  showPinned();
+  Promise.resolve(native.pin(pinned)).catch(() => {});
+
+  bar.addEventListener('click', () => onNavigate('creation'));
+  notice.addEventListener('click', () => onNavigate(noticeTarget ?? 'creation'));
+  back.addEventListener('click', () => onNavigate('creation'));
+  library.addEventListener('click', () => onNavigate('library'));
+  settings.addEventListener('click', () => onNavigate('settings'));
+  pin.addEventListener('click', () => setPinned(!pinned));
+  close.addEventListener('click', () => Promise.resolve(native.hide()).catch(() => {}));
+  // Using the island means the panel is on screen, whatever hid it before.
+  element.addEventListener('pointerdown', () => {
+    hidden = false;
+    applyPointer('press');
+  });
+  element.addEventListener('pointerup', () => applyPointer('release'));
+
+  onNative('plumora:pointer', (inside) => {
+    if (inside) hidden = false;
+    applyPointer(inside ? 'enter' : 'leave');
+  });
+  onNative('plumora:pointer-release', () => applyPointer('release'));
+  onNative('plumora:anchor', (x) => setAnchor(x));
+  onNative('plumora:hide', () => {
+    hidden = true;
+    applyPointer('leave');
+  });
+
+  function setAnchor(x) {
+    if (typeof x !== 'number' || !Number.isFinite(x)) return;
+    anchor = x;
+    layout();
+  }
+
+  Promise.resolve(native.islandAnchor())
+    .then((x) => anchor === null && setAnchor(x))
+    .catch(() => {});
+
+  layout();
+
+  return {
+    element,
+    body,
+    get surface() {
+      return surface;
+    },
+    get mode() {
+      return mode;
+    },
+    get pinned() {
+      return pinned;
+    },
+    // Whether the panel was hidden and not shown again since.
+    get hidden() {
+      return hidden;
+    },
+    shown() {
+      hidden = false;
+    },
+    // The width the current surface prefers; height follows the content.
+    setWidth(px) {
+      if (typeof px !== 'number' || !(px > 0)) return;
+      width = Math.round(px);
+      layout();
+    },
+    // Page-modal dialogs take the whole panel's clicks while open.
+    setModal(on) {
+      if (modal === Boolean(on)) return;
+      modal = Boolean(on);
+      element.classList.toggle('is-modal', modal);
+      Promise.resolve(native.templateModal(modal)).catch(() => {});
+    },
+    // Shows `name` expanded ('compact' shrinks to the bar).
+    setSurface(name) {
+      surface = name;
+      element.dataset.surface = name;
+      title.textContent = surfaceTitles[name] ?? '';
+      back.hidden = name === 'creation' || name === 'onboarding';
+      library.hidden = name === 'library' || name === 'onboarding';
+      settings.hidden = name === 'settings' || name === 'onboarding';
+      setMode(name === 'compact' ? 'compact' : 'surface');
+    },
+    // The one-line notice of a task (`state` 'working' | 'done' | 'error');
+    // a click opens `target`.
+    showNotice(text, target, state = 'done') {
+      notice.dataset.state = state;
+      noticeText.textContent = text;
+      notice.setAttribute('aria-label', `${text}，点击查看`);
+      noticeTarget = target;
+      setMode('notice');
+    },
+    report,
+    // Calls `listener(rect)` whenever the island's box moved or resized
+    // (every frame while it animates), so views can re-place native overlays.
+    // Returns the function that removes it.
+    onLayout(listener) {
+      layoutListeners.add(listener);
+      return () => layoutListeners.delete(listener);
+    },
+  };
+}

@@ -1,0 +1,475 @@
+// The library surface: a grid of saved works, newest first, with
+// multi-select clean-up, inline rename and the per-work actions
+// (copy, copy path, show in folder). Opening a work goes to the detail view.
+// Also the preview smoke mode, which reports every step through previewTrace.
+
+import { messageOf, onNative } from './native.js';
+import { el } from './dom.js';
+import { formatBytes, formatDate } from './format.js';
+import {
+  addTrashReply,
+  batchesOf,
+  bytesOf,
+  emptyTrashTotal,
+  newestFirst,
+  previewURL,
+  selectionSummary,
+  thumbnailOf,
+  titleOf,
+  trashSummary,
+  validateWorkName,
+} from './library-model.js';
+
+const libraryWidth = 660;
+// Tiles visible without scrolling: four columns, four rows and a partial fifth.
+const firstScreenTiles = 20;
+
+const mediaActions = {
+  copy: { done: '已复制到剪贴板', failed: '复制失败' },
+  copyPath: { done: '已复制文件路径', failed: '复制路径失败' },
+  reveal: { done: '已在文件夹中显示', failed: '无法在文件夹中显示' },
+};
+
+export function createLibrary(ctx) {
+  const { native, navigate, island } = ctx;
+  let entries = [];
+  let selecting = false;
+  const selected = new Set();
+  const tiles = new Map();
+  let openMenu = null;
+  let loadToken = 0;
+  let rendered = null;
+
+  const element = el('section', { className: 'library', ariaLabel: '作品库', test: 'library' });
+  element.hidden = true;
+
+  const count = el('span', { className: 'library-count', test: 'library-count' });
+  const selectButton = el('button', { type: 'button', className: 'library-button', test: 'library-select', text: '选择' });
+  const refreshButton = el('button', { type: 'button', className: 'library-button', test: 'library-refresh', text: '刷新' });
+  // The island's own chrome carries the title and the way back to creation.
+  const head = el('div', { className: 'library-head' }, [
+    count,
+    el('div', { className: 'library-tools' }, [selectButton, refreshButton]),
+  ]);
+
+  const summary = el('span', { className: 'library-summary', test: 'library-selection-summary' });
+  const selectAllButton = el('button', { type: 'button', className: 'library-button', test: 'library-select-all', text: '全选' });
+  const trashButton = el('button', {
+    type: 'button',
+    className: 'library-button library-danger',
+    test: 'library-trash',
+    text: '移到废纸篓',
+  });
+  const selectionBar = el('div', { className: 'library-selection', test: 'library-selection' }, [
+    summary,
+    selectAllButton,
+    trashButton,
+  ]);
+  selectionBar.hidden = true;
+
+  const status = el('p', { className: 'library-status', role: 'status', test: 'library-status' });
+  const failures = el('ul', { className: 'library-failures', test: 'library-failures', ariaLabel: '未能清理的作品' });
+  const grid = el('ul', { className: 'library-grid', test: 'library-grid', ariaLabel: '作品' });
+  const empty = el('p', { className: 'library-empty', test: 'library-empty', text: '还没有作品，生成的图片会保存在这里' });
+  empty.hidden = true;
+  element.append(head, selectionBar, status, failures, grid, empty);
+
+  function say(text) {
+    status.textContent = text;
+  }
+
+  function showFailures(rows) {
+    failures.replaceChildren(
+      ...rows.map((row) =>
+        el('li', { className: 'library-failure' }, [
+          el('span', { className: 'library-failure-title', text: row.title }),
+          el('span', { className: 'library-failure-message', text: row.message }),
+        ]),
+      ),
+    );
+  }
+
+  function entryOf(id) {
+    return entries.find((entry) => entry.id === id);
+  }
+
+  function metaText(entry, now) {
+    const parts = [formatBytes(entry.fileBytes || bytesOf(entry))];
+    const date = formatDate(entry.createdAt, now);
+    if (date) parts.push(date);
+    return parts.join(' · ');
+  }
+
+  // Tiles are cloned from one prototype: a library of a thousand works renders
+  // several times faster than building each tile element by element.
+  const prototype = (() => {
+    const template = document.createElement('template');
+    template.innerHTML =
+      '<li class="tile" data-test="library-tile">' +
+      '<button type="button" class="tile-open" data-test="library-tile-open" data-act="open">' +
+      '<span class="tile-check" aria-hidden="true"></span></button>' +
+      '<span class="tile-caption"><span class="tile-title" data-test="library-tile-title"></span>' +
+      '<span class="tile-meta"></span></span>' +
+      '<button type="button" class="tile-more" data-test="library-tile-more" data-act="menu"' +
+      ' aria-haspopup="menu" aria-expanded="false">⋯</button></li>';
+    return template.content.firstChild;
+  })();
+
+  function buildTile(entry, index, now) {
+    const title = titleOf(entry);
+    const source = thumbnailOf(entry);
+    const tile = prototype.cloneNode(true);
+    const [open, caption, more] = tile.children;
+    let picture;
+    if (source) {
+      picture = document.createElement('img');
+      picture.className = 'tile-image';
+      // The first screenful loads at once; the rest waits until it scrolls near.
+      // (loading is set before src: an image given its source first starts loading at once.)
+      picture.loading = index < firstScreenTiles ? 'eager' : 'lazy';
+      picture.decoding = 'async';
+      picture.alt = '';
+      picture.draggable = false;
+      picture.src = source;
+    } else {
+      picture = el('span', { className: 'tile-placeholder', text: entry.kind === 'video' ? '▶' : '无预览' });
+    }
+    open.prepend(picture);
+    if (entry.kind === 'video') open.append(el('span', { className: 'tile-kind', text: '视频', ariaHidden: 'true' }));
+    open.setAttribute('aria-label', title);
+    more.setAttribute('aria-label', `${title} 的更多操作`);
+    caption.firstChild.textContent = title;
+    caption.firstChild.title = title;
+    caption.lastChild.textContent = metaText(entry, now);
+    tile.dataset.id = entry.id;
+    if (selecting) markSelected(tile, selected.has(entry.id));
+    return tile;
+  }
+
+  // Built on first use: a large library would otherwise carry a menu per tile.
+  function menuOf(tile) {
+    let menu = tile.querySelector('.tile-menu');
+    if (menu) return menu;
+    const item = (act, label, test) => {
+      const node = el('button', { type: 'button', role: 'menuitem', className: 'tile-menu-item', test, text: label });
+      node.dataset.act = act;
+      return node;
+    };
+    menu = el('div', { className: 'tile-menu', role: 'menu', ariaLabel: '作品操作' }, [
+      item('rename', '重命名', 'library-rename'),
+      item('copy', '复制', 'library-copy'),
+      item('copyPath', '复制路径', 'library-copy-path'),
+      item('reveal', '在文件夹中显示', 'library-reveal'),
+    ]);
+    tile.append(menu);
+    return menu;
+  }
+
+  function markSelected(tile, on) {
+    tile.classList.toggle('is-selected', on);
+    const open = tile.firstChild;
+    if (selecting) open.setAttribute('aria-pressed', String(on));
+    else open.removeAttribute('aria-pressed');
+  }
+
+  function render() {
+    closeMenu();
+    tiles.clear();
+    const fragment = document.createDocumentFragment();
+    const now = new Date();
+    for (const [index, entry] of entries.entries()) {
+      const tile = buildTile(entry, index, now);
+      tiles.set(entry.id, tile);
+      fragment.append(tile);
+    }
+    grid.replaceChildren(fragment);
+    empty.hidden = entries.length > 0;
+    count.textContent = entries.length > 0 ? `${entries.length} 件` : '';
+    updateSelectionBar();
+  }
+
+  function updateSelectionBar() {
+    element.classList.toggle('is-selecting', selecting);
+    selectionBar.hidden = !selecting;
+    selectButton.textContent = selecting ? '完成' : '选择';
+    selectButton.setAttribute('aria-pressed', String(selecting));
+    const line = selectionSummary(entries, selected);
+    summary.textContent = line.text;
+    trashButton.disabled = line.count === 0;
+    selectAllButton.textContent = line.count === entries.length && entries.length > 0 ? '全不选' : '全选';
+  }
+
+  function setSelecting(on) {
+    selecting = on;
+    if (!on) selected.clear();
+    for (const [id, tile] of tiles) markSelected(tile, selected.has(id));
+    updateSelectionBar();
+  }
+
+  function toggleSelected(id) {
+    if (selected.has(id)) selected.delete(id);
+    else selected.add(id);
+    const tile = tiles.get(id);
+    if (tile) markSelected(tile, selected.has(id));
+    updateSelectionBar();
+  }
+
+  function closeMenu(focusButton = false) {
+    if (!openMenu) return;
+    const tile = tiles.get(openMenu);
+    openMenu = null;
+    if (!tile) return;
+    menuOf(tile).hidden = true;
+    const more = tile.querySelector('.tile-more');
+    more.setAttribute('aria-expanded', 'false');
+    tile.classList.remove('is-menu-open');
+    if (focusButton) more.focus();
+  }
+
+  function toggleMenu(id) {
+    const wasOpen = openMenu === id;
+    closeMenu();
+    if (wasOpen) return;
+    const tile = tiles.get(id);
+    openMenu = id;
+    tile.classList.add('is-menu-open');
+    menuOf(tile).hidden = false;
+    tile.querySelector('.tile-more').setAttribute('aria-expanded', 'true');
+    tile.querySelector('.tile-menu-item').focus();
+  }
+
+  async function load(select) {
+    const token = ++loadToken;
+    try {
+      const list = await native.historyList();
+      if (token !== loadToken) return;
+      entries = newestFirst(list);
+      for (const id of [...selected]) if (!entryOf(id)) selected.delete(id);
+      // Re-showing an unchanged library keeps its tiles (and their loaded images).
+      const signature = entries.map((e) => `${e.id}|${e.title}|${e.fileBytes}|${e.available}`).join('\n');
+      if (signature !== rendered) render();
+      rendered = signature;
+      if (select) reveal(select);
+    } catch (error) {
+      if (token === loadToken) say(messageOf(error));
+    }
+  }
+
+  // Brings a work into view and gives it focus (after "open in the library").
+  function reveal(id) {
+    const wanted = String(id).toUpperCase();
+    const match = entries.find((entry) => entry.id.toUpperCase() === wanted);
+    const tile = match && tiles.get(match.id);
+    if (!tile) return;
+    tile.classList.add('is-highlighted');
+    tile.scrollIntoView({ block: 'nearest' });
+    tile.querySelector('.tile-open').focus({ preventScroll: true });
+  }
+
+  async function runMediaAction(id, action) {
+    closeMenu(true);
+    const texts = mediaActions[action];
+    try {
+      const reply = await native.libraryAction({ id, action });
+      say(reply?.ok ? texts.done : texts.failed);
+    } catch (error) {
+      say(messageOf(error));
+    }
+  }
+
+  function startRename(id) {
+    closeMenu();
+    const tile = tiles.get(id);
+    const entry = entryOf(id);
+    if (!tile || !entry) return;
+    const title = tile.querySelector('.tile-title');
+    const input = el('input', {
+      type: 'text',
+      className: 'tile-rename',
+      value: titleOf(entry),
+      ariaLabel: '作品名称',
+      test: 'library-rename-input',
+      spellcheck: false,
+    });
+    title.hidden = true;
+    title.after(input);
+    input.focus();
+    input.select();
+    let settled = false;
+    const finish = () => {
+      settled = true;
+      input.remove();
+      title.hidden = false;
+    };
+    // Enter keeps the field open on a bad name; leaving the field gives up on it.
+    const commit = async (leaving) => {
+      if (settled) return;
+      const checked = validateWorkName(input.value);
+      if (checked.error || checked.name === titleOf(entry)) {
+        if (checked.error) say(checked.error);
+        if (checked.error && !leaving) {
+          input.setAttribute('aria-invalid', 'true');
+          return;
+        }
+        finish();
+        if (!leaving) tile.querySelector('.tile-open').focus();
+        return;
+      }
+      settled = true;
+      input.disabled = true;
+      try {
+        await native.libraryAction({ id, action: 'rename', name: checked.name });
+        entry.title = checked.name;
+        title.textContent = checked.name;
+        title.title = checked.name;
+        tile.querySelector('.tile-open').setAttribute('aria-label', checked.name);
+        say('已重命名');
+        finish();
+        if (!leaving) tile.querySelector('.tile-open').focus();
+      } catch (error) {
+        say(messageOf(error));
+        finish();
+        tile.querySelector('.tile-open').focus();
+      }
+    };
+    input.addEventListener('keydown', (event) => {
+      if (event.key === 'Enter') {
+        event.preventDefault();
+        commit(false);
+      } else if (event.key === 'Escape') {
+        event.preventDefault();
+        event.stopPropagation();
+        finish();
+        tile.querySelector('.tile-open').focus();
+      }
+    });
+    input.addEventListener('blur', () => commit(true));
+  }
+
+  async function trashSelected() {
+    const ids = entries.filter((entry) => selected.has(entry.id)).map((entry) => entry.id);
+    if (ids.length === 0) return;
+    trashButton.disabled = true;
+    say('正在移到废纸篓…');
+    const total = emptyTrashTotal();
+    for (const batch of batchesOf(ids)) {
+      try {
+        addTrashReply(total, batch, await native.libraryTrash(batch));
+      } catch (error) {
+        addTrashReply(total, batch, null, messageOf(error));
+      }
+    }
+    const outcome = trashSummary(total, entries);
+    const gone = new Set(outcome.removed);
+    entries = entries.filter((entry) => !gone.has(entry.id));
+    for (const id of gone) selected.delete(id);
+    say(outcome.text);
+    showFailures(outcome.failures);
+    if (selected.size === 0) selecting = false;
+    render();
+    rendered = null;
+  }
+
+  selectButton.addEventListener('click', () => setSelecting(!selecting));
+  refreshButton.addEventListener('click', () => load());
+  selectAllButton.addEventListener('click', () => {
+    const all = selected.size === entries.length;
+    selected.clear();
+    if (!all) for (const entry of entries) selected.add(entry.id);
+    for (const [id, tile] of tiles) markSelected(tile, selected.has(id));
+    updateSelectionBar();
+  });
+  trashButton.addEventListener('click', trashSelected);
+
+  grid.addEventListener('click', (event) => {
+    const target = event.target.closest('[data-act]');
+    const tile = event.target.closest('.tile');
+    if (!target || !tile) return;
+    const id = tile.dataset.id;
+    const act = target.dataset.act;
+    if (act === 'open') {
+      if (selecting || event.ctrlKey || event.metaKey) {
+        if (!selecting) setSelecting(true);
+        toggleSelected(id);
+      } else {
+        navigate('detail', { id, entry: entryOf(id) });
+      }
+    } else if (act === 'menu') {
+      toggleMenu(id);
+    } else if (act === 'rename') {
+      startRename(id);
+    } else if (act in mediaActions) {
+      runMediaAction(id, act);
+    }
+  });
+
+  element.addEventListener('keydown', (event) => {
+    if (event.key !== 'Escape') return;
+    if (openMenu) {
+      event.stopPropagation();
+      closeMenu(true);
+    } else if (selecting) {
+      event.stopPropagation();
+      setSelecting(false);
+    }
+  });
+
+  // A click anywhere outside the open menu closes it.
+  element.addEventListener('pointerdown', (event) => {
+    if (openMenu && !event.target.closest('.tile-menu, .tile-more')) closeMenu();
+  });
+
+  return {
+    element,
+    show(options = {}) {
+      element.hidden = false;
+      island.setWidth(libraryWidth);
+      showFailures([]);
+      say('');
+      load(options.select);
+    },
+    hide() {
+      element.hidden = true;
+      closeMenu();
+      if (selecting) setSelecting(false);
+    },
+  };
+}
+
+// The preview smoke mode: lists the library, loads each image work's preview
+// through the scheme and reports every step. The desktop smoke test reads
+// these lines, so their steps and fields stay as they are.
+export async function runPreviewTrace(native) {
+  const trace = (step, detail = {}) =>
+    typeof native.previewTrace === 'function'
+      ? native.previewTrace({ step, ...detail }).catch(() => {})
+      : Promise.resolve();
+  onNative('plumora:hide', () => trace('hidden'));
+  await trace('page-ready');
+  let entries;
+  try {
+    entries = await native.historyList();
+  } catch (error) {
+    await trace('list-failed', { message: messageOf(error) });
+    return;
+  }
+  const list = Array.isArray(entries) ? entries : [];
+  const images = list.filter((entry) => entry.kind !== 'video');
+  await trace('listed', { count: list.length });
+  await Promise.all(
+    images.map(
+      (entry) =>
+        new Promise((resolve) => {
+          const image = new Image();
+          image.addEventListener(
+            'load',
+            () => trace('preview-loaded', { id: entry.id, width: image.naturalWidth, height: image.naturalHeight }).then(resolve),
+            { once: true },
+          );
+          image.addEventListener('error', () => trace('preview-failed', { id: entry.id }).then(resolve), { once: true });
+          image.src = previewURL(entry.id);
+        }),
+    ),
+  );
+  await trace('done');
+}
