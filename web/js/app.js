@@ -12,14 +12,20 @@ import { onboardingNeeded } from './settings-model.js';
 // Preferred widths; a view may still set its own with island.setWidth.
 const WIDTHS = { creation: 365, result: 540, library: 660, detail: 720, settings: 540, onboarding: 420 };
 
-// The library, detail, settings and onboarding views load on their own, so
-// a fault in one of them never keeps the creation surface from working.
+// The library, detail, settings and onboarding views load on their own, with
+// their style sheets, the first time they are shown: the creation surface
+// neither waits for them nor fails with them.
 const VIEW_MODULES = {
-  library: ['./library.js', 'createLibrary'],
-  detail: ['./detail.js', 'createDetail'],
-  settings: ['./settings.js', 'createSettings'],
-  onboarding: ['./onboarding.js', 'createOnboarding'],
+  library: ['./library.js', 'createLibrary', 'css/library.css'],
+  detail: ['./detail.js', 'createDetail', 'css/library.css'],
+  settings: ['./settings.js', 'createSettings', 'css/settings.css'],
+  onboarding: ['./onboarding.js', 'createOnboarding', 'css/onboarding.css'],
 };
+
+// index.html asks for the waiting capture and the anchor before the modules
+// load; a page without that head asks now, before building anything.
+const early = window.glimmetStart ?? {};
+const startCapture = Promise.resolve(early.capture ?? native.capture()).catch(() => null);
 
 function isNeutral(payload) {
   return !payload || (!payload.text && !payload.image && !payload.error && !payload.mode);
@@ -31,7 +37,7 @@ let current = null;
 let navigation = 0;
 let activity = { state: 'idle', text: '' };
 
-const island = createIsland(native, { onNavigate: (surface) => navigate(surface) });
+const island = createIsland(native, { onNavigate: (surface) => navigate(surface), anchor: early.anchor });
 stage.append(island.element);
 
 const task = createTaskReporter(native, () => island.hidden || document.visibilityState === 'hidden');
@@ -56,13 +62,28 @@ const creation = mount(
 );
 mount('result', createResult({ ...ctx, regenerate: (draft) => navigate('creation', { draft, run: true }) }));
 
+const styleSheets = {};
+// Resolves once the style sheet at `href` applies (or failed to load: the
+// view still works, unstyled, rather than not at all).
+function styleSheet(href) {
+  styleSheets[href] ??= new Promise((resolve) => {
+    const link = document.createElement('link');
+    link.rel = 'stylesheet';
+    link.href = href;
+    link.addEventListener('load', resolve, { once: true });
+    link.addEventListener('error', resolve, { once: true });
+    document.head.append(link);
+  });
+  return styleSheets[href];
+}
+
 const loading = {};
 function viewFor(name) {
   if (views[name]) return Promise.resolve(views[name]);
   const entry = VIEW_MODULES[name];
   if (!entry) return Promise.resolve(null);
-  loading[name] ??= import(entry[0])
-    .then((module) => views[name] ?? mount(name, module[entry[1]](ctx)))
+  loading[name] ??= Promise.all([import(entry[0]), styleSheet(entry[2])])
+    .then(([module]) => views[name] ?? mount(name, module[entry[1]](ctx)))
     .catch((error) => {
       delete loading[name];
       console.error(error);
@@ -175,12 +196,7 @@ async function runNotificationTest() {
 }
 
 async function start() {
-  let payload = null;
-  try {
-    payload = await native.capture();
-  } catch {
-    payload = null;
-  }
+  const payload = await startCapture;
   // A capture event or a click that arrived meanwhile is newer than this.
   if (!captured && !isNeutral(payload)) creation.applyCapture(payload);
   if (onboardingNeeded(window.localStorage)) navigate('onboarding');

@@ -96,7 +96,7 @@ export function createDetail(ctx) {
   const element = el('section', { className: 'detail', ariaLabel: '作品详情', test: 'detail' });
   element.hidden = true;
 
-  const back = el('button', { type: 'button', className: 'library-button', test: 'detail-back', text: '返回作品库' });
+  const back = el('button', { type: 'button', className: 'view-button', test: 'detail-back', text: '返回作品库' });
   const title = el('h2', { className: 'detail-title', test: 'detail-title' });
   const image = el('img', { className: 'detail-image', test: 'detail-image', alt: '' });
   const videoSlot = el('div', { className: 'detail-video', test: 'detail-video', ariaLabel: '视频播放区域', role: 'region' });
@@ -118,7 +118,7 @@ export function createDetail(ctx) {
   ]);
 
   const action = (label, test, primary = false) =>
-    el('button', { type: 'button', className: primary ? 'library-button is-primary' : 'library-button', test, text: label });
+    el('button', { type: 'button', className: primary ? 'view-button is-primary' : 'view-button', test, text: label });
   const useReference = action('作为参考', 'detail-reference', true);
   const adjust = action('调整', 'detail-adjust');
   const copyImage = action('复制', 'detail-copy');

@@ -59,3 +59,10 @@ export function graphemeCount(text) {
 export function utf8Length(text) {
   return new TextEncoder().encode(text).length;
 }
+
+const htmlEntities = { '&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;', "'": '&#39;' };
+
+// Text made safe to place in markup, as element text or a quoted attribute value.
+export function escapeHTML(text) {
+  return String(text).replace(/[&<>"']/g, (c) => htmlEntities[c]);
+}

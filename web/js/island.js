@@ -63,8 +63,9 @@ const surfaceTitles = {
 };
 
 // Builds the island. `onNavigate(surface)` is called by its own controls
-// (the compact bar, back, library, settings, the notice).
-export function createIsland(native, { onNavigate }) {
+// (the compact bar, back, library, settings, the notice); `anchor`, when
+// given, is an islandAnchor() answer already asked for.
+export function createIsland(native, { onNavigate, anchor: askedAnchor }) {
   const element = document.createElement('div');
   element.className = 'island';
   element.dataset.test = 'island';
@@ -246,7 +247,7 @@ export function createIsland(native, { onNavigate }) {
     layout();
   }
 
-  Promise.resolve(native.islandAnchor())
+  Promise.resolve(askedAnchor ?? native.islandAnchor())
     .then((x) => anchor === null && setAnchor(x))
     .catch(() => {});
 

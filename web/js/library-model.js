@@ -1,7 +1,7 @@
 // The library's pure logic: ordering, thumbnails, rename checks, selection
 // and clean-up summaries. Kept free of the DOM and the bridge for node tests.
 
-import { formatBytes, graphemeCount } from './format.js';
+import { escapeHTML, formatBytes, formatDate, graphemeCount } from './format.js';
 
 export const videoTokenPrefix = 'plumora-video:';
 
@@ -56,6 +56,39 @@ export function titleOf(entry) {
   if (typeof entry.title === 'string' && entry.title.trim() !== '') return entry.title;
   if (typeof entry.prompt === 'string' && entry.prompt.trim() !== '') return entry.prompt.slice(0, 24);
   return '未命名作品';
+}
+
+// A tile's caption line: the work's size and, when known, when it was made.
+export function tileMeta(entry, now) {
+  const size = formatBytes(entry.fileBytes || bytesOf(entry));
+  const date = formatDate(entry.createdAt, now);
+  return date ? `${size} · ${date}` : size;
+}
+
+// One tile of the library grid as markup. The grid is built from the markup
+// of all its tiles in one parse, which for a library of a thousand works takes
+// about half the time of cloning and filling each tile node by node. `eager`
+// loads the picture at once (the first screenful); the others wait until
+// scrolled near.
+export function tileMarkup(entry, { eager = false, now = new Date(), selecting = false, selected = false } = {}) {
+  const title = escapeHTML(titleOf(entry));
+  const source = thumbnailOf(entry);
+  const video = entry.kind === 'video';
+  const picture = source
+    ? `<img class="tile-image" loading="${eager ? 'eager' : 'lazy'}" decoding="async" alt="" draggable="false" src="${escapeHTML(source)}">`
+    : `<span class="tile-placeholder">${video ? '▶' : '无预览'}</span>`;
+  const pressed = selecting ? ` aria-pressed="${selected}"` : '';
+  return (
+    `<li class="tile${selected ? ' is-selected' : ''}" data-test="library-tile" data-id="${escapeHTML(entry.id)}">` +
+    `<button type="button" class="tile-open" data-test="library-tile-open" data-act="open" aria-label="${title}"${pressed}>` +
+    picture +
+    (video ? '<span class="tile-kind" aria-hidden="true">视频</span>' : '') +
+    '</button><span class="tile-caption">' +
+    `<span class="tile-title" data-test="library-tile-title" title="${title}">${title}</span>` +
+    `<span class="tile-meta">${escapeHTML(tileMeta(entry, now))}</span></span>` +
+    '<button type="button" class="tile-more" data-test="library-tile-more" data-act="menu" aria-haspopup="menu"' +
+    ` aria-expanded="false" aria-label="${title} 的更多操作">⋯</button></li>`
+  );
 }
 
 // Checks a new name; answers {name} (trimmed, as the store will keep it) or {error}.

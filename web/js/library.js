@@ -5,16 +5,14 @@
 
 import { messageOf, onNative } from './native.js';
 import { el } from './dom.js';
-import { formatBytes, formatDate } from './format.js';
 import {
   addTrashReply,
   batchesOf,
-  bytesOf,
   emptyTrashTotal,
   newestFirst,
   previewURL,
   selectionSummary,
-  thumbnailOf,
+  tileMarkup,
   titleOf,
   trashSummary,
   validateWorkName,
@@ -44,8 +42,8 @@ export function createLibrary(ctx) {
   element.hidden = true;
 
   const count = el('span', { className: 'library-count', test: 'library-count' });
-  const selectButton = el('button', { type: 'button', className: 'library-button', test: 'library-select', text: '选择' });
-  const refreshButton = el('button', { type: 'button', className: 'library-button', test: 'library-refresh', text: '刷新' });
+  const selectButton = el('button', { type: 'button', className: 'view-button', test: 'library-select', text: '选择' });
+  const refreshButton = el('button', { type: 'button', className: 'view-button', test: 'library-refresh', text: '刷新' });
   // The island's own chrome carries the title and the way back to creation.
   const head = el('div', { className: 'library-head' }, [
     count,
@@ -53,10 +51,10 @@ export function createLibrary(ctx) {
   ]);
 
   const summary = el('span', { className: 'library-summary', test: 'library-selection-summary' });
-  const selectAllButton = el('button', { type: 'button', className: 'library-button', test: 'library-select-all', text: '全选' });
+  const selectAllButton = el('button', { type: 'button', className: 'view-button', test: 'library-select-all', text: '全选' });
   const trashButton = el('button', {
     type: 'button',
-    className: 'library-button library-danger',
+    className: 'view-button library-danger',
     test: 'library-trash',
     text: '移到废纸篓',
   });
@@ -93,59 +91,6 @@ export function createLibrary(ctx) {
     return entries.find((entry) => entry.id === id);
   }
 
-  function metaText(entry, now) {
-    const parts = [formatBytes(entry.fileBytes || bytesOf(entry))];
-    const date = formatDate(entry.createdAt, now);
-    if (date) parts.push(date);
-    return parts.join(' · ');
-  }
-
-  // Tiles are cloned from one prototype: a library of a thousand works renders
-  // several times faster than building each tile element by element.
-  const prototype = (() => {
-    const template = document.createElement('template');
-    template.innerHTML =
-      '<li class="tile" data-test="library-tile">' +
-      '<button type="button" class="tile-open" data-test="library-tile-open" data-act="open">' +
-      '<span class="tile-check" aria-hidden="true"></span></button>' +
-      '<span class="tile-caption"><span class="tile-title" data-test="library-tile-title"></span>' +
-      '<span class="tile-meta"></span></span>' +
-      '<button type="button" class="tile-more" data-test="library-tile-more" data-act="menu"' +
-      ' aria-haspopup="menu" aria-expanded="false">⋯</button></li>';
-    return template.content.firstChild;
-  })();
-
-  function buildTile(entry, index, now) {
-    const title = titleOf(entry);
-    const source = thumbnailOf(entry);
-    const tile = prototype.cloneNode(true);
-    const [open, caption, more] = tile.children;
-    let picture;
-    if (source) {
-      picture = document.createElement('img');
-      picture.className = 'tile-image';
-      // The first screenful loads at once; the rest waits until it scrolls near.
-      // (loading is set before src: an image given its source first starts loading at once.)
-      picture.loading = index < firstScreenTiles ? 'eager' : 'lazy';
-      picture.decoding = 'async';
-      picture.alt = '';
-      picture.draggable = false;
-      picture.src = source;
-    } else {
-      picture = el('span', { className: 'tile-placeholder', text: entry.kind === 'video' ? '▶' : '无预览' });
-    }
-    open.prepend(picture);
-    if (entry.kind === 'video') open.append(el('span', { className: 'tile-kind', text: '视频', ariaHidden: 'true' }));
-    open.setAttribute('aria-label', title);
-    more.setAttribute('aria-label', `${title} 的更多操作`);
-    caption.firstChild.textContent = title;
-    caption.firstChild.title = title;
-    caption.lastChild.textContent = metaText(entry, now);
-    tile.dataset.id = entry.id;
-    if (selecting) markSelected(tile, selected.has(entry.id));
-    return tile;
-  }
-
   // Built on first use: a large library would otherwise carry a menu per tile.
   function menuOf(tile) {
     let menu = tile.querySelector('.tile-menu');
@@ -174,15 +119,21 @@ export function createLibrary(ctx) {
 
   function render() {
     closeMenu();
-    tiles.clear();
-    const fragment = document.createDocumentFragment();
     const now = new Date();
-    for (const [index, entry] of entries.entries()) {
-      const tile = buildTile(entry, index, now);
-      tiles.set(entry.id, tile);
-      fragment.append(tile);
-    }
-    grid.replaceChildren(fragment);
+    const markup = (entry, index) =>
+      tileMarkup(entry, { eager: index < firstScreenTiles, now, selecting, selected: selecting && selected.has(entry.id) });
+    // The first screenful goes in on its own so its pictures are requested
+    // while the rest of the grid is still being parsed.
+    grid.innerHTML = entries.slice(0, firstScreenTiles).map(markup).join('');
+    grid.insertAdjacentHTML(
+      'beforeend',
+      entries
+        .slice(firstScreenTiles)
+        .map((entry, index) => markup(entry, index + firstScreenTiles))
+        .join(''),
+    );
+    tiles.clear();
+    for (const tile of grid.children) tiles.set(tile.dataset.id, tile);
     empty.hidden = entries.length > 0;
     count.textContent = entries.length > 0 ? `${entries.length} 件` : '';
     updateSelectionBar();

@@ -19,7 +19,7 @@ function remember(outcome) {
 }
 
 const button = (label, test, primary = false) =>
-  el('button', { type: 'button', className: primary ? 'onboarding-button is-primary' : 'onboarding-button', test, text: label });
+  el('button', { type: 'button', className: primary ? 'view-button is-primary' : 'view-button', test, text: label });
 
 export function createOnboarding(ctx) {
   const { native, navigate, island } = ctx;

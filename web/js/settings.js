@@ -29,7 +29,7 @@ const sections = [
 const sectionAliases = { permission: 'shortcuts', accessibility: 'shortcuts', agent: 'agents', version: 'about' };
 
 const button = (label, test, primary = false) =>
-  el('button', { type: 'button', className: primary ? 'settings-button is-primary' : 'settings-button', test, text: label });
+  el('button', { type: 'button', className: primary ? 'view-button is-primary' : 'view-button', test, text: label });
 const message = (test) => el('p', { className: 'settings-message', role: 'status', test });
 
 function field(label, input) {
