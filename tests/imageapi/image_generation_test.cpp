@@ -92,7 +92,6 @@ TEST_F(ImageGenerationTest, InputRefusalsAnswerBeforeGenerateReturns) {
   const std::vector<std::pair<Json, std::string>> rows = {
       {Json::object(), "只支持图片生成，参考图片参数无效"},
       {Json{{"kind", "video"}, {"prompt", "x"}}, "只支持图片生成，参考图片参数无效"},
-      {Json{{"kind", "image"}, {"mode", "edit"}}, "请添加待调整原图"},
       {Json{{"kind", "image"}, {"mask", nullptr}}, "当前图片 API 不支持此模式或局部蒙版"},
   };
   for (const auto& [value, message] : rows) {

@@ -54,12 +54,10 @@ TEST(ImageResponse, SubmissionAnswers) {
        "该服务返回异步任务，当前仅接入 API Mart 的任务协议"},
       {R"({"data":[{"task_id":"task_1-A"}]})", kAPIMartBase, "pending task_1-A"},
       {R"({"data":[{"task_id":"a/b"}]})", kAPIMartBase, "服务商返回的任务编号无效"},
-      {R"({"data":[{"task_id":"a.b"}]})", kAPIMartBase, "服务商返回的任务编号无效"},
       {R"({"data":[{"task_id":""}]})", kAPIMartBase, "服务商返回的任务编号无效"},
       {R"({"data":[{"url":"https://cdn.other.test/a.png?sig=1"}]})", kOpenAIBase,
        "remote https://cdn.other.test/a.png?sig=1"},
       {R"({"data":[{"url":"http://cdn.other.test/a.png"}]})", kOpenAIBase, kNoRemote},
-      {R"({"data":[{"url":"HTTPS://cdn.other.test/a.png"}]})", kOpenAIBase, kNoRemote},
       {R"({"data":[{"url":"https://u:p@cdn.other.test/a.png"}]})", kOpenAIBase, kNoRemote},
       {R"({"data":[{}]})", kOpenAIBase, kNoRemote},
   };
@@ -99,17 +97,10 @@ TEST(ImageResponse, TaskAnswers) {
        kAPIMartBase, "remote https://x.test/c"},
       {R"({"data":{"id":"t1","status":"completed","result":{"images":[{"url":[]}]}}})",
        kAPIMartBase, kNoRemote},
-      {R"({"data":{"id":"t1","status":"completed","result":{"images":[{"url":"http://x.test/c"}]}}})",
-       kAPIMartBase, kNoRemote},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(describe(row.body, row.base, "t1"), row.expected) << row.body;
   }
-}
-
-TEST(ImageResponse, TaskPollURLAppendsTheId) {
-  EXPECT_EQ(CustomImageAPI::taskURL("task_1", *URL::parse(kAPIMartBase)).absoluteString(),
-            "https://api.apimart.ai/v1/tasks/task_1");
 }
 
 }  // namespace
