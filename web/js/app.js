@@ -92,6 +92,16 @@ function viewFor(name) {
   return loading[name];
 }
 
+// Once the first surface has been drawn and the page is idle, the library's
+// module and style sheet load and its list is asked ahead, so opening the
+// library waits for none of them (the library asks again when shown).
+function warmLibraryWhenIdle() {
+  const idle = window.requestIdleCallback ?? ((callback) => setTimeout(callback, 0));
+  requestAnimationFrame(() =>
+    requestAnimationFrame(() => idle(() => viewFor('library').then((view) => view?.prefetch()), { timeout: 500 })),
+  );
+}
+
 // Shows `surface` ('compact' shrinks the island to its bar).
 async function navigate(surface, options = {}) {
   const token = ++navigation;
@@ -207,6 +217,8 @@ async function start() {
     import('./library.js')
       .then((module) => module.runPreviewTrace(native))
       .catch((error) => console.error(error));
+  } else {
+    warmLibraryWhenIdle();
   }
 }
 

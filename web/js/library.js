@@ -189,21 +189,36 @@ export function createLibrary(ctx) {
     tile.querySelector('.tile-menu-item').focus();
   }
 
+  // A list asked before the library was shown: drawn at once when the library
+  // opens, then brought up to date by the list asked at that moment.
+  let ahead = null;
+
   async function load(select) {
     const token = ++loadToken;
+    const early = ahead;
+    ahead = null;
+    if (early) {
+      const list = await early;
+      if (token !== loadToken) return;
+      if (list) apply(list, select);
+    }
     try {
       const list = await native.historyList();
       if (token !== loadToken) return;
-      entries = newestFirst(list);
-      for (const id of [...selected]) if (!entryOf(id)) selected.delete(id);
-      // Re-showing an unchanged library keeps its tiles (and their loaded images).
-      const signature = entries.map((e) => `${e.id}|${e.title}|${e.fileBytes}|${e.available}`).join('\n');
-      if (signature !== rendered) render();
-      rendered = signature;
-      if (select) reveal(select);
+      apply(list, select);
     } catch (error) {
       if (token === loadToken) say(messageOf(error));
     }
+  }
+
+  function apply(list, select) {
+    entries = newestFirst(list);
+    for (const id of [...selected]) if (!entryOf(id)) selected.delete(id);
+    // Re-showing an unchanged library keeps its tiles (and their loaded images).
+    const signature = entries.map((e) => `${e.id}|${e.title}|${e.fileBytes}|${e.available}`).join('\n');
+    if (signature !== rendered) render();
+    rendered = signature;
+    if (select) reveal(select);
   }
 
   // Brings a work into view and gives it focus (after "open in the library").
@@ -378,6 +393,11 @@ export function createLibrary(ctx) {
       showFailures([]);
       say('');
       load(options.select);
+    },
+    // Asks for the list ahead of showing it (a failed ask leaves it to the ask on show).
+    prefetch() {
+      if (!element.hidden) return;
+      ahead = native.historyList().catch(() => null);
     },
     hide() {
       element.hidden = true;
