@@ -39,7 +39,7 @@ export function createOnboarding(ctx) {
   ]);
 
   // Step 2: permission to read the selection.
-  const permission = el('span', { className: 'onboarding-badge', test: 'onboarding-permission-state', text: '检查中…' });
+  const permission = el('span', { className: 'view-badge', test: 'onboarding-permission-state', text: '检查中…' });
   const request = button('允许读取选区', 'onboarding-permission-request', true);
   const permissionNote = el('p', { className: 'onboarding-hint', role: 'status', test: 'onboarding-permission-message' });
   const permissionStep = el('div', { className: 'onboarding-step', test: 'onboarding-step-permission' }, [
@@ -113,7 +113,7 @@ export function createOnboarding(ctx) {
         ...agents.map((agent) => {
           const row = el('li', { className: 'onboarding-agent', test: 'onboarding-agent-row' }, [
             el('span', { className: 'onboarding-agent-name', text: agent.name || agent.id }),
-            el('span', { className: agent.imageGeneration ? 'onboarding-badge is-good' : 'onboarding-badge', text: agentBadge(agent) }),
+            el('span', { className: agent.imageGeneration ? 'view-badge is-good' : 'view-badge', text: agentBadge(agent) }),
             el('span', { className: 'onboarding-agent-reason', text: agent.reason || '' }),
           ]);
           row.dataset.id = agent.id;

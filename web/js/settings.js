@@ -54,7 +54,7 @@ function writeStored(key, value) {
 }
 
 function apiSection(native) {
-  const state = el('span', { className: 'settings-badge', test: 'api-state' });
+  const state = el('span', { className: 'view-badge', test: 'api-state' });
   const baseURL = el('input', {
     type: 'url',
     test: 'api-base-url',
@@ -158,7 +158,7 @@ function agentsSection(native) {
       el('div', { className: 'settings-agent-head' }, [
         el('span', { className: 'settings-agent-name', text: agent.name || agent.id }),
         el('span', {
-          className: agent.imageGeneration ? 'settings-badge is-good' : 'settings-badge',
+          className: agent.imageGeneration ? 'view-badge is-good' : 'view-badge',
           test: 'agent-badge',
           text: agentBadge(agent),
         }),
@@ -243,7 +243,7 @@ function appearanceSection(native) {
 
 function shortcutsSection(native) {
   const openShortcuts = button('打开快捷键设置', 'shortcuts-open');
-  const permission = el('span', { className: 'settings-badge', test: 'permission-state' });
+  const permission = el('span', { className: 'view-badge', test: 'permission-state' });
   const request = button('允许读取选区', 'permission-request');
   const note = message('shortcuts-message');
 
@@ -291,7 +291,7 @@ function shortcutsSection(native) {
 }
 
 function accountSection(native) {
-  const state = el('span', { className: 'settings-badge', test: 'account-state' });
+  const state = el('span', { className: 'view-badge', test: 'account-state' });
   const login = button('登录 Glimmet 账号', 'account-login', true);
   const logout = button('退出登录', 'account-logout');
   const pages = button('打开账号页面', 'account-open');

@@ -4,7 +4,7 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
-import { openPage } from '../support/page.mjs';
+import { expectText, openPage } from '../support/page.mjs';
 import { gradientPng, seedOf } from '../support/png.mjs';
 
 const ids = ['A', 'B', 'C', 'D'].map((c, i) => `${c.repeat(8)}-0000-4000-8000-00000000000${i}`);
@@ -46,19 +46,6 @@ async function openLibrary(options = {}) {
   await page.click('[data-test="nav-library"]');
   await page.waitFor('[data-test="library-tile"]');
   return page;
-}
-
-// Waits for an element's text; the island animates in, and its text reads
-// as empty until it has. On time-out the assertion shows the last text.
-async function expectText(page, selector, expected, timeoutMs = 3000) {
-  const deadline = Date.now() + timeoutMs;
-  let actual;
-  do {
-    actual = await page.eval(`document.querySelector(${JSON.stringify(selector)})?.innerText.trim() ?? null`);
-    if (actual === expected) return;
-    await new Promise((resolve) => setTimeout(resolve, 50));
-  } while (Date.now() < deadline);
-  assert.equal(actual, expected, selector);
 }
 
 const tile = (id) => `[data-test="library-tile"][data-id="${id}"]`;

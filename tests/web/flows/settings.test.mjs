@@ -4,7 +4,7 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
-import { configuredStatus, inventory, missingAgent, openPage, readyCodex } from '../support/page.mjs';
+import { configuredStatus, expectText, inventory, missingAgent, openPage, readyCodex } from '../support/page.mjs';
 
 async function openSettings(options = {}) {
   const page = await openPage({ localStorage: { 'plumora-onboarding-v2': 'done' }, ...options });
@@ -12,19 +12,6 @@ async function openSettings(options = {}) {
   await page.click('[data-test="nav-settings"]');
   await page.waitFor('[data-test="settings-api"]');
   return page;
-}
-
-// Waits for an element's text (the island animates in, and its text reads as
-// empty until it has); on time-out the assertion shows the last text.
-async function expectText(page, selector, expected, timeoutMs = 3000) {
-  const deadline = Date.now() + timeoutMs;
-  let actual;
-  do {
-    actual = await page.eval(`document.querySelector(${JSON.stringify(selector)})?.innerText.trim() ?? null`);
-    if (actual === expected) return;
-    await new Promise((resolve) => setTimeout(resolve, 50));
-  } while (Date.now() < deadline);
-  assert.equal(actual, expected, selector);
 }
 
 test('the image service is saved, checked, and every refusal is shown as it comes', async () => {

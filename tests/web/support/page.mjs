@@ -3,6 +3,7 @@
 // side injected, opens it in MiniBrowser (driven by WebKitWebDriver) with the
 // panel's 748×780 viewport, and hands back a Page to drive and inspect it.
 // See tests/web/README.md.
+import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { mkdirSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
@@ -238,4 +239,17 @@ export async function openPage({ colorScheme = 'light', localStorage = {}, repli
     await server.close();
     throw error;
   }
+}
+
+// Waits for an element's text; the island animates in, and its text reads
+// as empty until it has. On time-out the assertion shows the last text.
+export async function expectText(page, selector, expected, timeoutMs = 3000) {
+  const deadline = Date.now() + timeoutMs;
+  let actual;
+  do {
+    actual = await page.eval(`document.querySelector(${JSON.stringify(selector)})?.innerText.trim() ?? null`);
+    if (actual === expected) return;
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  } while (Date.now() < deadline);
+  assert.equal(actual, expected, selector);
 }
