@@ -82,38 +82,20 @@ void printLine(const std::string& line) {
 // together with the system's bundle in a temporary file, removed at exit.
 class CombinedTrust {
  public:
-  explicit CombinedTrust(const std::filesystem::path& extra) {
+  explicit CombinedTrust(const std::filesystem::path& extra) : directory_("glimmet-harness-ca") {
     std::ostringstream bundle;
     const curl_version_info_data* curl = curl_version_info(CURLVERSION_NOW);
     if (curl->cainfo != nullptr) bundle << std::ifstream(curl->cainfo, std::ios::binary).rdbuf();
     std::ifstream extraFile(extra, std::ios::binary);
     if (!extraFile) throw std::runtime_error("cannot read " + extra.string());
     bundle << '\n' << extraFile.rdbuf();
-
-    std::string name = (std::filesystem::temp_directory_path() / "glimmet-harness-ca-XXXXXX");
-    const int descriptor = mkstemp(name.data());
-    if (descriptor < 0) throw std::runtime_error("cannot create a temporary CA bundle");
-    path_ = name;
-    const std::string text = bundle.str();
-    const bool written =
-        ::write(descriptor, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ::close(descriptor);
-    if (!written) {
-      std::filesystem::remove(path_);
-      throw std::runtime_error("cannot write " + path_.string());
-    }
+    writeFileAtomically(path(), bundle.str());
   }
-  ~CombinedTrust() {
-    std::error_code ignored;
-    std::filesystem::remove(path_, ignored);
-  }
-  CombinedTrust(const CombinedTrust&) = delete;
-  CombinedTrust& operator=(const CombinedTrust&) = delete;
 
-  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path path() const { return directory_ / "ca-bundle.pem"; }
 
  private:
-  std::filesystem::path path_;
+  TemporaryDirectory directory_;
 };
 
 // Feeds standard input to the harness one line per main-loop turn, pausing for

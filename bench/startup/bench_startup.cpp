@@ -24,7 +24,6 @@
 // over reference; targets at most 1.3 each), then "startup_ms: X" and
 // "pss_mib: X", the program's medians on this machine.
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -48,6 +47,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "core/files.h"
 
 extern char** environ;
 
@@ -71,28 +71,6 @@ struct BenchFailure : std::runtime_error {
 };
 
 [[noreturn]] void fail(const std::string& what) { throw BenchFailure(what); }
-
-// A directory removed with everything in it when the benchmark ends.
-class TemporaryDirectory {
- public:
-  TemporaryDirectory() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "glimmet-bench-startup.XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) fail("cannot create a temporary directory");
-    path_ = pattern;
-  }
-  ~TemporaryDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TemporaryDirectory(const TemporaryDirectory&) = delete;
-  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 struct Program {
   std::string name;
@@ -334,7 +312,7 @@ int main(int argc, char** argv) {
   try {
     if (std::getenv(kOnPrivateDisplay) == nullptr) runOnPrivateDisplay(argc, argv);
     // The programs' temporary files (the smoke test's library) stay in here.
-    const TemporaryDirectory temporary;
+    const glimmet::TemporaryDirectory temporary("glimmet-bench-startup");
     ::setenv("TMPDIR", temporary.path().c_str(), 1);
     ::setenv("G_MESSAGES_DEBUG", "glimmet", 1);
 

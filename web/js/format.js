@@ -55,6 +55,20 @@ export function graphemeCount(text) {
   return count;
 }
 
+// The first `limit` user-perceived characters of `text`.
+export function firstCharacters(text, limit) {
+  if (text.length <= limit) return text;
+  if (!segmenter) return Array.from(text).slice(0, limit).join('');
+  let out = '';
+  let count = 0;
+  for (const { segment } of segmenter.segment(text)) {
+    if (count === limit) break;
+    out += segment;
+    count += 1;
+  }
+  return out;
+}
+
 // Length of a text in UTF-8 bytes (the native side limits model names and keys in bytes).
 export function utf8Length(text) {
   return new TextEncoder().encode(text).length;

@@ -6,17 +6,19 @@
 // `mode` is the page's own mode id (below), `image` a data URL or null,
 // `template` one of the gallery styles or null.
 
+import { firstCharacters } from './format.js';
+
 export const RATIOS = ['1:1', '4:3', '3:4', '16:9', '9:16'];
 
 // Modes offered for text and for a working image. The image modes differ from
 // the services' names: a whole-image change is the service mode "edit" for the
 // image service, while "局部修改" (mask editing) is not available anywhere yet.
-export const TEXT_MODES = [
+const TEXT_MODES = [
   { id: 'direct', label: '直接生图' },
   { id: 'template', label: '套用模板' },
   { id: 'reference', label: '参考图片' },
 ];
-export const IMAGE_MODES = [
+const IMAGE_MODES = [
   { id: 'whole', label: '整体改图' },
   { id: 'reference', label: '作为参考' },
   { id: 'mask', label: '局部修改' },
@@ -29,7 +31,7 @@ export const MASK_REFUSAL = {
 };
 
 // The history store keeps prompts of at most this many characters.
-export const SAVED_PROMPT_LIMIT = 10000;
+const SAVED_PROMPT_LIMIT = 10000;
 
 export function modesFor(hasImage) {
   return hasImage ? IMAGE_MODES : TEXT_MODES;
@@ -119,23 +121,8 @@ export function localRequest(draft) {
 }
 
 // The prompt a finished work is remembered by: the one actually sent.
-export function sentPrompt(draft) {
+function sentPrompt(draft) {
   return draft.mode === 'template' && draft.template ? fillTemplate(draft.template, draft.prompt) : draft.prompt;
-}
-
-const segmenter = new Intl.Segmenter('zh', { granularity: 'grapheme' });
-
-// The first `limit` user-perceived characters of `text`.
-export function firstCharacters(text, limit) {
-  if (text.length <= limit) return text;
-  let out = '';
-  let count = 0;
-  for (const { segment } of segmenter.segment(text)) {
-    if (count === limit) break;
-    out += segment;
-    count += 1;
-  }
-  return out;
 }
 
 // The historySave value for a finished generation. The prompt is cut to what
@@ -182,7 +169,7 @@ export function chooseProvider(choices, remembered) {
   return (available.find((choice) => choice.id === remembered) ?? available[0])?.id ?? null;
 }
 
-export const SETUP_OPTION = '配置生成方式…';
+const SETUP_OPTION = '配置生成方式…';
 
 // The selectMenu value for the provider menu, and what each index means.
 export function providerMenu(choices, current, { x, y }) {

@@ -2,7 +2,7 @@
 // bridge so they can be checked on their own.
 
 // The native panel is at most this large; the island never leaves it.
-export const PANEL_LIMIT = { width: 748, height: 780 };
+const PANEL_LIMIT = { width: 748, height: 780 };
 export const COMPACT_SIZE = { width: 222, height: 38 };
 export const PIN_KEY = 'plumora-island-pinned';
 

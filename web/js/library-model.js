@@ -3,7 +3,7 @@
 
 import { escapeHTML, formatBytes, formatDate, graphemeCount } from './format.js';
 
-export const videoTokenPrefix = 'plumora-video:';
+const videoTokenPrefix = 'plumora-video:';
 
 // The store's own rename rule and message, checked here first so an obviously
 // bad name is refused without a round trip; the store still decides.
@@ -59,7 +59,7 @@ export function titleOf(entry) {
 }
 
 // A tile's caption line: the work's size and, when known, when it was made.
-export function tileMeta(entry, now) {
+function tileMeta(entry, now) {
   const size = formatBytes(entry.fileBytes || bytesOf(entry));
   const date = formatDate(entry.createdAt, now);
   return date ? `${size} · ${date}` : size;
@@ -110,7 +110,7 @@ export function selectionSummary(entries, selected) {
 
 // The native side takes at most 500 works per clean-up call, so a larger
 // selection (select all in a big library) goes in batches.
-export const maxTrashBatch = 500;
+const maxTrashBatch = 500;
 
 export function batchesOf(ids, size = maxTrashBatch) {
   const batches = [];

@@ -6,7 +6,7 @@ const bridgeMissing = '桥接不可用';
 
 const bridge = window.plumora;
 
-export const hasBridge = bridge !== undefined;
+const hasBridge = bridge !== undefined;
 
 // A proxy so call sites read native.apiStatus() whether or not the bridge exists.
 export const native = new Proxy(

@@ -178,10 +178,10 @@ struct WebKitPageView::Signals {
     }
     OpenPanelRequest panel;
     panel.allowsMultipleSelection = webkit_file_chooser_request_get_select_multiple(request);
-    GObjectPtr<WebKitFileChooserRequest> held(WEBKIT_FILE_CHOOSER_REQUEST(g_object_ref(request)));
+    std::shared_ptr<WebKitFileChooserRequest> held(
+        WEBKIT_FILE_CHOOSER_REQUEST(g_object_ref(request)), g_object_unref);
     auto answer = [ref = ViewRef{self, self->lifetime_},
-                   held = std::shared_ptr<WebKitFileChooserRequest>(
-                       held.release(), g_object_unref)](std::vector<std::filesystem::path> files) {
+                   held](std::vector<std::filesystem::path> files) {
       if (WebKitPageView* view = ref.get()) view->delegate_.endFilePanel();
       if (files.empty()) {
         webkit_file_chooser_request_cancel(held.get());

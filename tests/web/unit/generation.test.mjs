@@ -6,13 +6,13 @@ import {
   chooseProvider,
   draftProblem,
   fillTemplate,
-  firstCharacters,
   localRequest,
   modeFromPayload,
   providerChoices,
   providerMenu,
   saveRequest,
 } from '../../../web/js/generation.js';
+import { firstCharacters } from '../../../web/js/format.js';
 import { TEMPLATES, templateById } from '../../../web/js/templates.js';
 
 const image = 'data:image/png;base64,iVBORw0KGgo=';
