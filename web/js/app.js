@@ -60,7 +60,10 @@ const creation = mount(
     },
   }),
 );
-mount('result', createResult({ ...ctx, regenerate: (draft) => navigate('creation', { draft, run: true }) }));
+mount(
+  'result',
+  createResult({ ...ctx, regenerate: (draft) => navigate('creation', { draft, run: true }), onSaved: warmLibraryWhenIdle }),
+);
 
 const styleSheets = {};
 // Resolves once the style sheet at `href` applies (or failed to load: the
@@ -92,9 +95,10 @@ function viewFor(name) {
   return loading[name];
 }
 
-// Once the first surface has been drawn and the page is idle, the library's
-// module and style sheet load and its list is asked ahead, so opening the
-// library waits for none of them (the library asks again when shown).
+// Once the first surface has been drawn and the page is idle (and again after
+// a work is saved), the library's module and style sheet load and its grid is
+// built, hidden, from a list asked ahead, so opening the library waits for
+// none of them (the library asks again when shown).
 function warmLibraryWhenIdle() {
   const idle = window.requestIdleCallback ?? ((callback) => setTimeout(callback, 0));
   requestAnimationFrame(() =>

@@ -65,12 +65,23 @@ function tileMeta(entry, now) {
   return date ? `${size} · ${date}` : size;
 }
 
+// A tile's caption: the work's title and its size and date.
+export function captionMarkup(entry, now = new Date()) {
+  const title = escapeHTML(titleOf(entry));
+  return (
+    `<span class="tile-title" data-test="library-tile-title" title="${title}">${title}</span>` +
+    `<span class="tile-meta">${escapeHTML(tileMeta(entry, now))}</span>`
+  );
+}
+
 // One tile of the library grid as markup. The grid is built from the markup
 // of all its tiles in one parse, which for a library of a thousand works takes
 // about half the time of cloning and filling each tile node by node. `eager`
 // loads the picture at once (the first screenful); the others wait until
-// scrolled near.
-export function tileMarkup(entry, { eager = false, now = new Date(), selecting = false, selected = false } = {}) {
+// scrolled near. Without `captioned` the caption is left empty, to be written
+// once the tile comes near the view: its text is most of what a tile costs to
+// lay out.
+export function tileMarkup(entry, { eager = false, captioned = true, now = new Date(), selecting = false, selected = false } = {}) {
   const title = escapeHTML(titleOf(entry));
   const source = thumbnailOf(entry);
   const video = entry.kind === 'video';
@@ -83,11 +94,9 @@ export function tileMarkup(entry, { eager = false, now = new Date(), selecting =
     `<button type="button" class="tile-open" data-test="library-tile-open" data-act="open" aria-label="${title}"${pressed}>` +
     picture +
     (video ? '<span class="tile-kind" aria-hidden="true">视频</span>' : '') +
-    '</button><span class="tile-caption">' +
-    `<span class="tile-title" data-test="library-tile-title" title="${title}">${title}</span>` +
-    `<span class="tile-meta">${escapeHTML(tileMeta(entry, now))}</span></span>` +
+    `</button><span class="tile-caption">${captioned ? captionMarkup(entry, now) : ''}</span>` +
     '<button type="button" class="tile-more" data-test="library-tile-more" data-act="menu" aria-haspopup="menu"' +
-    ` aria-expanded="false" aria-label="${title} 的更多操作">⋯</button></li>`
+    ` aria-expanded="false" aria-label="${title} 的更多操作"></button></li>`
   );
 }
 

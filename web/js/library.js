@@ -8,6 +8,7 @@ import { el } from './dom.js';
 import {
   addTrashReply,
   batchesOf,
+  captionMarkup,
   emptyTrashTotal,
   newestFirst,
   previewURL,
@@ -20,6 +21,7 @@ import {
 
 const libraryWidth = 660;
 // Tiles visible without scrolling: four columns, four rows and a partial fifth.
+// They load their pictures and get their captions with the grid.
 const firstScreenTiles = 20;
 
 const mediaActions = {
@@ -120,8 +122,10 @@ export function createLibrary(ctx) {
   function render() {
     closeMenu();
     const now = new Date();
-    const markup = (entry, index) =>
-      tileMarkup(entry, { eager: index < firstScreenTiles, now, selecting, selected: selecting && selected.has(entry.id) });
+    const markup = (entry, index) => {
+      const first = index < firstScreenTiles;
+      return tileMarkup(entry, { eager: first, captioned: first, now, selecting, selected: selecting && selected.has(entry.id) });
+    };
     // The first screenful goes in on its own so its pictures are requested
     // while the rest of the grid is still being parsed.
     grid.innerHTML = entries.slice(0, firstScreenTiles).map(markup).join('');
@@ -137,6 +141,37 @@ export function createLibrary(ctx) {
     empty.hidden = entries.length > 0;
     count.textContent = entries.length > 0 ? `${entries.length} 件` : '';
     updateSelectionBar();
+    captionSoon();
+  }
+
+  function writeCaption(tile) {
+    const caption = tile.querySelector('.tile-caption');
+    const entry = entryOf(tile.dataset.id);
+    if (!caption.firstChild && entry) caption.innerHTML = captionMarkup(entry);
+  }
+
+  // Writes the captions of the tiles in view and a screen either side of it,
+  // once a frame while the grid scrolls.
+  let captionFrame = 0;
+  function captionSoon() {
+    captionFrame ||= requestAnimationFrame(captionNearTiles);
+  }
+
+  function captionNearTiles() {
+    captionFrame = 0;
+    const items = grid.children;
+    if (element.hidden || items.length === 0) return;
+    let columns = 1;
+    while (columns < items.length && items[columns].offsetTop === items[0].offsetTop) columns++;
+    const rowHeight = columns < items.length ? items[columns].offsetTop - items[0].offsetTop : 0;
+    let start = 0;
+    let end = items.length;
+    if (rowHeight > 0) {
+      const view = grid.clientHeight;
+      start = Math.max(0, Math.floor((grid.scrollTop - view) / rowHeight)) * columns;
+      end = Math.min(end, Math.ceil((grid.scrollTop + 2 * view) / rowHeight) * columns);
+    }
+    for (let i = start; i < end; i++) writeCaption(items[i]);
   }
 
   function updateSelectionBar() {
@@ -248,6 +283,7 @@ export function createLibrary(ctx) {
     const tile = tiles.get(id);
     const entry = entryOf(id);
     if (!tile || !entry) return;
+    writeCaption(tile);
     const title = tile.querySelector('.tile-title');
     const input = el('input', {
       type: 'text',
@@ -369,6 +405,8 @@ export function createLibrary(ctx) {
     }
   });
 
+  grid.addEventListener('scroll', captionSoon, { passive: true });
+
   element.addEventListener('keydown', (event) => {
     if (event.key !== 'Escape') return;
     if (openMenu) {
@@ -393,11 +431,20 @@ export function createLibrary(ctx) {
       showFailures([]);
       say('');
       load(options.select);
+      captionSoon();
     },
-    // Asks for the list ahead of showing it (a failed ask leaves it to the ask on show).
+    // Asks for the list ahead of showing it and builds the grid from it while
+    // hidden, so opening the library only has to lay it out and draw it (a
+    // failed ask leaves it to the ask on show).
     prefetch() {
       if (!element.hidden) return;
-      ahead = native.historyList().catch(() => null);
+      ahead = native.historyList().then(
+        (list) => {
+          if (element.hidden) apply(list);
+          return list;
+        },
+        () => null,
+      );
     },
     hide() {
       element.hidden = true;

@@ -15,9 +15,9 @@ function button(label, test) {
   return node;
 }
 
-// ctx: { native, navigate, island, regenerate(draft) }
+// ctx: { native, navigate, island, regenerate(draft), onSaved() }
 export function createResult(ctx) {
-  const { native, navigate, island } = ctx;
+  const { native, navigate, island, onSaved } = ctx;
 
   const root = document.createElement('section');
   root.className = 'surface result';
@@ -84,6 +84,7 @@ export function createResult(ctx) {
       if (!entry || typeof entry.id !== 'string') throw new Error('历史记录无效');
       saved = entry;
       renderSave('saved', '已保存到作品库');
+      onSaved?.();
     } catch (error) {
       if (token === saving) renderSave('failed', messageOf(error));
     }

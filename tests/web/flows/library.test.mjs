@@ -4,7 +4,7 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
-import { expectText, openPage } from '../support/page.mjs';
+import { configuredStatus, expectText, openPage } from '../support/page.mjs';
 import { gradientPng, seedOf } from '../support/png.mjs';
 
 const ids = ['A', 'B', 'C', 'D'].map((c, i) => `${c.repeat(8)}-0000-4000-8000-00000000000${i}`);
@@ -162,6 +162,44 @@ test('a video work gets the native player over its slot, stopped when the view c
 
     await page.click('[data-test="detail-back"]');
     await page.waitFor(async () => (await page.calls('libraryVideo')).at(-1) === null);
+  } finally {
+    await page.close();
+  }
+});
+
+test('a large library writes the captions of tiles as they scroll into view', async () => {
+  const many = Array.from({ length: 120 }, (_, i) => {
+    const minutes = 119 - i;
+    const time = `2026-03-01T0${Math.floor(minutes / 60)}:${String(minutes % 60).padStart(2, '0')}:00Z`;
+    return work(`${String(i).padStart(8, '0')}-0000-4000-8000-000000000000`, 1, { title: `作品 ${i}`, createdAt: time });
+  });
+  const page = await openLibrary({ replies: { historyList: { resolve: many } } });
+  try {
+    const last = `${tile(many[119].id)} [data-test="library-tile-title"]`;
+    await page.eval(`document.querySelector('[data-test="library-grid"]').scrollTop = 1e6`);
+    await expectText(page, last, '作品 119');
+  } finally {
+    await page.close();
+  }
+});
+
+test('the library built ahead is brought up to date when a new work is opened in it', async () => {
+  const saved = work('EEEEEEEE-0000-4000-8000-000000000004', 9);
+  const page = await openPage({
+    localStorage: { 'plumora-onboarding-v2': 'skipped' },
+    replies: { apiStatus: { resolve: configuredStatus() }, historyList: { resolve: works } },
+  });
+  try {
+    await page.waitFor(async () => (await tileIds(page)).length === works.length);
+    await page.reply('historySave', { resolve: saved });
+    await page.reply('historyList', { resolve: [...works, saved] });
+    await page.emit('plumora:capture', { text: '夜里的灯塔', voice: false, source: '备忘录' });
+    await page.click('[data-test="generate"]');
+    await expectText(page, '[data-test="result-save"]', '已保存到作品库');
+    await page.click('[data-test="result-open-library"]');
+    await page.waitFor(async () => (await tileIds(page))[0] === saved.id);
+    await page.waitFor(() => page.eval(`document.activeElement?.closest('.tile')?.dataset.id === '${saved.id}'`));
+    assert.equal(await page.eval(`document.querySelector('${tile(saved.id)}').classList.contains('is-highlighted')`), true);
   } finally {
     await page.close();
   }

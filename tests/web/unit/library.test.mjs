@@ -41,7 +41,7 @@ test('a tile shows the embedded thumbnail, else the scheme preview of an availab
   for (const [entry, source] of rows) assert.equal(thumbnailOf(entry), source);
 });
 
-test('tile markup escapes stored text and loads only the first screen at once', () => {
+test('tile markup escapes stored text and loads and captions only the first screen at once', () => {
   const hostile = { id: A, title: '<img src=x onerror=alert(1)> & "q" \'s', kind: 'image', available: true, fileBytes: 1536 };
   const eager = tileMarkup(hostile, { eager: true, now: new Date('2026-01-01T12:00:00') });
   assert.ok(!eager.includes('<img src=x'));
@@ -49,6 +49,7 @@ test('tile markup escapes stored text and loads only the first screen at once', 
   assert.match(eager, /loading="eager"[^>]*src="history-preview\/AAAAAAAA/);
   assert.ok(eager.includes('>1.5 KB<'));
   assert.match(tileMarkup(hostile), /loading="lazy"/);
+  assert.ok(tileMarkup(hostile, { captioned: false }).includes('<span class="tile-caption"></span>'));
   const video = tileMarkup({ id: B, kind: 'video', available: true }, { selecting: true, selected: true });
   assert.ok(!video.includes('<img') && video.includes('视频') && video.includes('aria-pressed="true"'));
   assert.ok(video.includes('class="tile is-selected"'));
