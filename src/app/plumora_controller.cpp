@@ -83,7 +83,12 @@ PlumoraController::PlumoraController(Platform platform, ControllerOptions option
                   BridgeServices{imageAPI_, localAgents_, cloudAccount_, taskFeedback_, islandHost_,
                                  historyActions_, mediaActions_},
                   BridgeFlags{options_.switches.previewSmokeTest,
-                              options_.switches.notificationTest(), options_.resourceDirectory}) {
+                              options_.switches.notificationTest(), options_.resourceDirectory}),
+      selectionCapture_(platform_.accessibility, platform_.selection, options_.processId),
+      shortcuts_(GlobalShortcuts::Services{platform_.hotKeys, platform_.defaults, platform_.alerts,
+                                           platform_.workspace, platform_.settingsWindow,
+                                           platform_.accessibility},
+                 [this] { captureText(); }) {
   state_.libraryValidation = options_.switches.librarySmokeTest;
 }
 
@@ -105,6 +110,8 @@ void PlumoraController::launch() {
   islandHost_.attach(platform_.panel);
   taskFeedback_.attach(platform_.statusButton);
   islandHost_.position(platform_.statusButton.get());
+  shortcuts_.install();
+  platform_.workspace.observeActivation([this] { shortcuts_.updateSuspension(); });
 
   std::error_code error;
   if (!options_.webDirectory.empty() &&
@@ -174,6 +181,17 @@ void PlumoraController::deliver(Json payload) {
   evaluate(eventScript(PageDetailEvent::kCapture, json(state_.pending)));
   state_.pending = ShellState::idlePayload();
 }
+
+void PlumoraController::captureText() {
+  if (shutDown_ || state_.overlays.filePanelOpen()) return;
+  std::optional<RunningApplication> front = platform_.workspace.frontmostApplication();
+  state_.sourceApplication = front;
+  selectionCapture_.capture(front, false, [this](Json payload) {
+    if (!shutDown_) deliver(std::move(payload));
+  });
+}
+
+void PlumoraController::openSettings() { shortcuts_.openSettings(); }
 
 void PlumoraController::statusClick() {
   show();
@@ -304,6 +322,8 @@ void PlumoraController::shutdown() {
   islandHost_.stop();
   imageAPI_.cancel();
   localAgents_.cancelAll();
+  shortcuts_.shutdown();
+  platform_.workspace.observeActivation({});
 }
 
 }  // namespace glimmet

@@ -32,7 +32,9 @@
 #include "history/plumora_history.h"
 #include "imageapi/custom_image_api.h"
 #include "platform/platform.h"
+#include "surfaces/global_shortcuts.h"
 #include "surfaces/island_host.h"
+#include "surfaces/selection_capture.h"
 #include "surfaces/task_feedback.h"
 
 namespace glimmet {
@@ -79,8 +81,9 @@ class PlumoraController final : public BridgeShell {
 
   // The launch steps that need no toolkit: seeds the library smoke test,
   // applies the appearance, hosts the panel in the island, hands the status
-  // button to the feedback, anchors the island, loads the page (or tells the
-  // user that it is missing) and shows the panel. The desktop build creates the
+  // button to the feedback, anchors the island, installs the global shortcut
+  // and its pause rules, loads the page (or tells the user that it is missing)
+  // and shows the panel. The desktop build creates the
   // web view, the panel and the status item before calling this.
   void launch();
   // The script injected into every page before its own scripts.
@@ -92,6 +95,11 @@ class PlumoraController final : public BridgeShell {
   void receive(std::optional<std::string_view> frameURL, bool mainFrame, const Json& body);
   // Hands a capture payload to the page, or keeps it until the page asks.
   void deliver(Json payload);
+
+  // Reads the selection in the application the user works in and hands it to
+  // the page; does nothing while a file panel is open. The menu item and the
+  // global shortcut both run this.
+  void captureText();
 
   // Status item and menu actions.
   void statusClick();
@@ -120,6 +128,7 @@ class PlumoraController final : public BridgeShell {
   std::optional<Json> applyAppearance(const Json& value) override;
   void show() override;
   void hideCreator() override;
+  void openSettings() override;
   void presentTaskHUD() override;
   void flushTaskHUD() override;
   void clearLibraryVideo() override;
@@ -128,6 +137,7 @@ class PlumoraController final : public BridgeShell {
   PlumoraTaskFeedback& taskFeedback() { return taskFeedback_; }
   PlumoraIslandHost& islandHost() { return islandHost_; }
   CustomImageAPI& imageAPI() { return imageAPI_; }
+  GlobalShortcuts& shortcuts() { return shortcuts_; }
 
  private:
   // The library smoke test's history root, or none for the standard library.
@@ -152,6 +162,8 @@ class PlumoraController final : public BridgeShell {
   HistoryActions historyActions_;
   MediaActions mediaActions_;
   BridgeDispatcher dispatcher_;
+  SelectionCapture selectionCapture_;
+  GlobalShortcuts shortcuts_;
   bool shutDown_ = false;
 };
 

@@ -7,6 +7,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "agents/local_agent_manager.h"
 #include "app/plumora_appearance.h"
@@ -19,8 +21,13 @@
 #include "core/uuid.h"
 #include "history/plumora_history.h"
 #include "imageapi/custom_image_api.h"
+#include "platform/headless/headless_alerts.h"
+#include "platform/headless/headless_input.h"
 #include "platform/headless/headless_island.h"
+#include "platform/headless/headless_shell.h"
 #include "platform/headless/headless_status_button.h"
+#include "platform/headless/headless_workspace.h"
+#include "surfaces/global_shortcuts.h"
 #include "surfaces/island_host.h"
 #include "surfaces/task_feedback.h"
 
@@ -117,6 +124,48 @@ bool customAPIContract() {
              request.headers.end();
 }
 
+// Recording Ctrl+Shift+V gives the stored form of the second shortcut.
+bool voiceModifierRecording() {
+  ShortcutRecorder recorder(Shortcut::creationDefault());
+  recorder.record();
+  const KeyStroke press{Shortcut::kKeyV, KeyCombination::kCommand | KeyCombination::kShift, "V"};
+  return recorder.handle(press) && !recorder.isRecording() &&
+         recorder.shortcut().modifiers == 768 && recorder.shortcut().title == "⇧⌘V";
+}
+
+// A recorded shortcut is saved in its persisted form and read back the same;
+// a combination another client holds is refused and the old one stays.
+bool shortcutTitleRecording(const fs::path& scratch) {
+  DefaultsStore defaults(scratch / "shortcuts.json");
+  HeadlessHotKeys hotKeys;
+  HeadlessAlerts alerts;
+  HeadlessWorkspace workspace;
+  HeadlessSettingsWindow window;
+  HeadlessAccessibility accessibility;
+  GlobalShortcuts shortcuts({hotKeys, defaults, alerts, workspace, window, accessibility}, [] {});
+  shortcuts.install();
+  shortcuts.openSettings();
+  const KeyCombination taken{44, KeyCombination::kCommand};
+  hotKeys.holdElsewhere(taken);
+  window.events()->recorderClicked();
+  window.events()->keyPressed({taken.code, taken.modifiers, "j"});
+  window.events()->saveClicked("", false);
+  const bool keptOld = alerts.presented().size() == 1 &&
+                       hotKeys.isRegistered(Shortcut::creationDefault().combination());
+  window.events()->recorderClicked();
+  window.events()->keyPressed({45, 0x1B00, "k"});
+  window.events()->saveClicked("", false);
+  const Json expected{{"code", 45}, {"modifiers", 6912}, {"title", "⌃⌥⇧⌘K"}};
+  return keptOld && defaults.value(GlobalShortcuts::kNormalKey) == expected &&
+         Shortcut::load(defaults, GlobalShortcuts::kNormalKey, false).dictionary() == expected &&
+         hotKeys.registeredCount() == 1;
+}
+
+bool bareKeyRejected() {
+  return !Shortcut::from({Shortcut::kKeyP, 0, "p"}) &&
+         !Shortcut::from({Shortcut::kKeyP, KeyCombination::kShift, "P"});
+}
+
 bool historyPersistsMedia(const fs::path& scratch) {
   const PlumoraHistory store(scratch / "history");
   const Json entry = store.save({{"image", kSamplePNG}, {"prompt", "自检"}});
@@ -176,45 +225,67 @@ bool rasterAndSymlinkIsolation(const fs::path& scratch) {
 }  // namespace
 
 int runSelfTest(DesktopAppearance& appearance, std::ostream& out, std::ostream& failures) {
-  std::optional<std::string> failed;
-  const auto check = [&](bool passed, const char* label) {
-    if (!passed && !failed) failed = label;
-    return !failed;
-  };
   try {
     const TemporaryDirectory scratch("glimmet-self-test");
-    DefaultsStore defaults(scratch.path() / "defaults.json");
+    const fs::path& dir = scratch.path();
+    DefaultsStore defaults(dir / "defaults.json");
     defaults.set(PlumoraAppearance::key, "Dark");
-    // Checks of subsystems not built yet (shortcuts, the radial menu, the
-    // editing menu, the chime and the installer) join the sequence with them.
-    check(PlumoraAppearance::saved(defaults) == "system",
-          "appearance rejects unknown stored values") &&
-        check(appliesTheme(appearance, defaults, "light", "light"), "native light appearance") &&
-        check(appliesTheme(appearance, defaults, "dark", "dark"), "native dark appearance") &&
-        check(appliesTheme(appearance, defaults, "system", systemTheme(appearance)),
-              "native system appearance removes override") &&
-        check(templateMetadataAccepted(scratch.path()),
-              "template metadata accepted before Agent readiness check") &&
-        check(trusted("plumora://local/index.html"), "bundled origin allowed") &&
-        check(!trusted(std::string(cloud::kWebsiteOrigin) + "/desktop"),
-              "configured website cannot access CLI bridge") &&
-        check(!trusted("file:///tmp/index.html"), "file pages cannot access CLI bridge") &&
-        check(!trusted("https://example.com/index.html"), "foreign origin blocked") &&
-        check(!trusted("plumora://local:8080/index.html"), "foreign port blocked") &&
-        check(taskDeduplication(), "notification task deduplication and late result rejection") &&
-        check(customAPIContract(), "custom API HTTPS and image request contract") &&
-        check(historyPersistsMedia(scratch.path()),
-              "history persists media and rejects path traversal") &&
-        check(secondaryScreenGeometry(), "history spring reversal and secondary-screen geometry") &&
-        check(agentFeatureValidation(), "local agent feature and output validation") &&
-        check(rasterAndSymlinkIsolation(scratch.path()),
-              "real raster output and symlink isolation");
+    // In the order they run. A check without a body belongs to a subsystem
+    // that is not built yet: it is reported as not run, never as passed.
+    const std::vector<std::pair<const char*, std::function<bool()>>> checks = {
+        {"appearance rejects unknown stored values",
+         [&] { return PlumoraAppearance::saved(defaults) == "system"; }},
+        {"native light appearance",
+         [&] { return appliesTheme(appearance, defaults, "light", "light"); }},
+        {"native dark appearance",
+         [&] { return appliesTheme(appearance, defaults, "dark", "dark"); }},
+        {"native system appearance removes override",
+         [&] { return appliesTheme(appearance, defaults, "system", systemTheme(appearance)); }},
+        {"template metadata accepted before Agent readiness check",
+         [&] { return templateMetadataAccepted(dir); }},
+        {"bundled origin allowed", [] { return trusted("plumora://local/index.html"); }},
+        {"configured website cannot access CLI bridge",
+         [] { return !trusted(std::string(cloud::kWebsiteOrigin) + "/desktop"); }},
+        {"file pages cannot access CLI bridge", [] { return !trusted("file:///tmp/index.html"); }},
+        {"foreign origin blocked", [] { return !trusted("https://example.com/index.html"); }},
+        {"foreign port blocked", [] { return !trusted("plumora://local:8080/index.html"); }},
+        {"voice modifier recording", voiceModifierRecording},
+        {"shortcut title recording", [&] { return shortcutTitleRecording(dir); }},
+        {"bare key rejected", bareKeyRejected},
+        {"text radial actions", nullptr},
+        {"image radial actions", nullptr},
+        {"radial number keyboard action", nullptr},
+        {"radial Escape dismissal", nullptr},
+        {"notification task deduplication and late result rejection", taskDeduplication},
+        {"standard editing shortcuts use the focused responder chain", nullptr},
+        {"bundled completion chime decodes", nullptr},
+        {"custom API HTTPS and image request contract", customAPIContract},
+        {"history persists media and rejects path traversal",
+         [&] { return historyPersistsMedia(dir); }},
+        {"history spring reversal and secondary-screen geometry", secondaryScreenGeometry},
+        {"local agent feature and output validation", agentFeatureValidation},
+        {"real raster output and symlink isolation",
+         [&] { return rasterAndSymlinkIsolation(dir); }},
+        {"installer rollback and stale attempt rejection", nullptr},
+    };
+    std::vector<std::string> notRun;
+    for (const auto& [label, check] : checks) {
+      if (!check) {
+        notRun.push_back(label);
+      } else if (!check()) {
+        failures << "FAIL: " << label << "\n";
+        return 1;
+      }
+    }
+    if (!notRun.empty()) {
+      out << "INCOMPLETE: " << checks.size() - notRun.size() << " of " << checks.size()
+          << " checks ran and passed; not run yet:";
+      for (std::size_t i = 0; i < notRun.size(); ++i) out << (i == 0 ? " " : "; ") << notRun[i];
+      out << "\n";
+      return 0;
+    }
   } catch (const LocalAgentFailure& failure) {
     failures << "FAIL: " << failure.message() << "\n";
-    return 1;
-  }
-  if (failed) {
-    failures << "FAIL: " << *failed << "\n";
     return 1;
   }
   out << kPassLine << "\n";

@@ -12,7 +12,9 @@ namespace glimmet {
 class DesktopAppearance;
 
 // Runs every check. A failing check writes "FAIL: <label>" to `failures` and
-// answers 1 at once; when all pass, the PASS line goes to `out` and the answer is 0.
+// answers 1 at once. When all pass, the PASS line goes to `out` and the answer
+// is 0; while some subsystems have no checks yet, an "INCOMPLETE:" line that
+// names them goes to `out` instead of the PASS line, with the answer 0.
 int runSelfTest(DesktopAppearance& appearance, std::ostream& out, std::ostream& failures);
 
 }  // namespace glimmet

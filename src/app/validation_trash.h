@@ -26,6 +26,9 @@ class ValidationTrash final : public Workspace {
   std::optional<RunningApplication> frontmostApplication() override {
     return workspace_.frontmostApplication();
   }
+  void observeActivation(std::function<void()> changed) override {
+    workspace_.observeActivation(std::move(changed));
+  }
   bool activate(const RunningApplication& application) override {
     return workspace_.activate(application);
   }

@@ -27,7 +27,7 @@ void ShellActions::requestAccessibility(std::int64_t messageId) {
 }
 
 void ShellActions::settings(std::int64_t messageId) {
-  context_.platform.windows.openSettings();
+  context_.shell.openSettings();
   context_.reply(messageId, boolean(true));
 }
 

@@ -117,4 +117,25 @@ bool containsControlCharacter(std::string_view utf8) {
   return found;
 }
 
+bool isAlphanumeric(std::string_view utf8) {
+  bool all = !utf8.empty();
+  forEachScalar(utf8, [&](utf8proc_int32_t scalar, std::size_t, std::size_t) {
+    const auto category = utf8proc_category(scalar);
+    all = category >= UTF8PROC_CATEGORY_LU && category <= UTF8PROC_CATEGORY_NO;
+    return all;
+  });
+  return all;
+}
+
+std::string uppercased(std::string_view utf8) {
+  std::string upper;
+  forEachScalar(utf8, [&](utf8proc_int32_t scalar, std::size_t, std::size_t) {
+    utf8proc_uint8_t encoded[4];
+    const utf8proc_ssize_t length = utf8proc_encode_char(utf8proc_toupper(scalar), encoded);
+    upper.append(reinterpret_cast<const char*>(encoded), static_cast<std::size_t>(length));
+    return true;
+  });
+  return upper;
+}
+
 }  // namespace glimmet::text

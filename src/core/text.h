@@ -30,4 +30,11 @@ bool containsWhitespaceOrLineBreak(std::string_view utf8);
 // True when some scalar is a control or format character (categories Cc, Cf).
 bool containsControlCharacter(std::string_view utf8);
 
+// True when the text is not empty and every scalar is a letter, a combining
+// mark or a number of any script (categories L*, M* and N*).
+bool isAlphanumeric(std::string_view utf8);
+
+// The text with every scalar in its simple upper-case form.
+std::string uppercased(std::string_view utf8);
+
 }  // namespace glimmet::text

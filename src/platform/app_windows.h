@@ -1,8 +1,8 @@
 #pragma once
 
-// The program's own windows beside the creation panel: the shortcut and
-// permission settings and the local agent setup. Opening one that is open
-// brings it forward. Main thread only.
+// The program's own windows beside the creation panel and its settings: the
+// local agent setup. Opening one that is open brings it forward. Main thread
+// only.
 
 namespace glimmet {
 
@@ -10,7 +10,6 @@ class AppWindows {
  public:
   virtual ~AppWindows() = default;
 
-  virtual void openSettings() = 0;
   virtual void openAgentSetup() = 0;
 };
 

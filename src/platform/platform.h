@@ -18,9 +18,12 @@
 #include "platform/creator_panel.h"
 #include "platform/desktop_appearance.h"
 #include "platform/file_panels.h"
+#include "platform/hot_keys.h"
 #include "platform/pointer_source.h"
 #include "platform/popup_menu.h"
 #include "platform/screen_layout.h"
+#include "platform/selection_reader.h"
+#include "platform/settings_window.h"
 #include "platform/sound.h"
 #include "platform/status_button.h"
 #include "platform/video_player.h"
@@ -47,6 +50,9 @@ struct Platform {
   Accessibility& accessibility;
   ApplicationActivity& activity;
   AppWindows& windows;
+  HotKeys& hotKeys;
+  SelectionReader& selection;
+  SettingsWindow& settingsWindow;
   DefaultsStore& defaults;
   SecretStore& secrets;
   Clock& clock;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -42,6 +43,9 @@ class Workspace {
   virtual std::optional<RunningApplication> frontmostApplication() = 0;
   // Gives focus back to `application`; answers whether the desktop was asked to.
   virtual bool activate(const RunningApplication& application) = 0;
+  // Calls `changed` on the main thread whenever another application may have
+  // become frontmost; an empty function stops that.
+  virtual void observeActivation(std::function<void()> changed) = 0;
 };
 
 }  // namespace glimmet

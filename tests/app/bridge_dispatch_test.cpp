@@ -93,7 +93,7 @@ TEST_F(BridgeDispatchTest, AnswersFixedRepliesAndRejections) {
     const std::string head = reply.substr(0, reply.find(',') + 1);
     EXPECT_EQ(reply.substr(head.size()), row.expected) << row.action << " " << row.value.dump();
   }
-  EXPECT_EQ(desktop.windows.settingsOpened(), 1);
+  EXPECT_EQ(desktop.settingsWindow.presentations(), 1);
   EXPECT_EQ(desktop.windows.agentSetupOpened(), 1);
   EXPECT_TRUE(desktop.workspace.openedUrls().empty());
 }

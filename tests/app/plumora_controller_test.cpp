@@ -54,6 +54,28 @@ TEST_F(PlumoraControllerTest, CaptureWaitsForThePageAndIsTakenOnce) {
   EXPECT_TRUE(desktop.panel->isVisible());
 }
 
+TEST_F(PlumoraControllerTest, TheShortcutCapturesTheSelectionUnlessAFilePanelIsOpen) {
+  desktop.workspace.setFrontmostApplication(RunningApplication{4242, "gedit", "文本编辑器", 7});
+  desktop.accessibility.setTrusted(true);
+  desktop.selection.setContent({"雨天的城市", false});
+  start();
+  controller->pageLoaded();
+  desktop.panel->resignKeyAndOrderOut();
+  ASSERT_TRUE(desktop.hotKeys.press(Shortcut::creationDefault().combination()));
+  const std::string event =
+      "window.dispatchEvent(new CustomEvent('plumora:capture',{detail:" +
+      json(Json{{"text", "雨天的城市"}, {"voice", false}, {"source", "文本编辑器"}}) + "}));";
+  ASSERT_TRUE(testing::spinMainUntil([&] { return evaluated(event); }));
+  EXPECT_TRUE(desktop.panel->isVisible());
+  EXPECT_EQ(controller->state().sourceApplication->bundleIdentifier, "gedit");
+
+  desktop.panel->resignKeyAndOrderOut();
+  ASSERT_TRUE(controller->beginFilePanel());
+  controller->captureText();
+  EXPECT_EQ(desktop.selection.reads(), 1);
+  EXPECT_FALSE(desktop.panel->isVisible());
+}
+
 TEST_F(PlumoraControllerTest, PinningKeepsThePanelFloatingAndUnpinnedItDropsWhenInactive) {
   start();
   struct Row {

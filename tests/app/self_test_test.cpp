@@ -9,17 +9,19 @@
 namespace glimmet {
 namespace {
 
-// Every check that exists passes on a healthy build, in light and dark desktops.
-TEST(SelfTest, PassesWithTheExactLine) {
+// Every check that exists passes on a healthy build, in light and dark
+// desktops, and the checks of subsystems not built yet are named, not passed.
+TEST(SelfTest, PassesEveryCheckThatExistsAndNamesTheOthers) {
   for (const ColorScheme scheme : {ColorScheme::light, ColorScheme::dark}) {
     HeadlessDesktopAppearance appearance;
     appearance.setSystemScheme(scheme);
     std::ostringstream out, failures;
     EXPECT_EQ(runSelfTest(appearance, out, failures), 0) << failures.str();
     EXPECT_EQ(out.str(),
-              "PASS: native origin isolation, shortcuts, custom API contracts and transport, "
-              "cancellation, history, local image validation and installer rollback. Legacy "
-              "helper checks also passed.\n");
+              "INCOMPLETE: 19 of 26 checks ran and passed; not run yet: text radial actions; "
+              "image radial actions; radial number keyboard action; radial Escape dismissal; "
+              "standard editing shortcuts use the focused responder chain; bundled completion "
+              "chime decodes; installer rollback and stale attempt rejection\n");
   }
 }
 

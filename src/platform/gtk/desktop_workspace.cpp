@@ -122,6 +122,8 @@ GdkDisplay* x11Display() {
 
 DesktopWorkspace::DesktopWorkspace(FreedesktopTrash trash) : trash_(std::move(trash)) {}
 
+DesktopWorkspace::~DesktopWorkspace() { observeActivation({}); }
+
 bool DesktopWorkspace::openUrl(const std::string& url) { return launchDefaultFor(url); }
 
 bool DesktopWorkspace::revealFile(const std::filesystem::path& file) {
@@ -204,6 +206,59 @@ bool DesktopWorkspace::activate(const RunningApplication& application) {
   }
   XSync(x, False);
   return gdk_x11_display_error_trap_pop(display) == 0;
+}
+
+void DesktopWorkspace::observeActivation(std::function<void()> changed) {
+  activationObserver_ = std::move(changed);
+  const bool wanted = static_cast<bool>(activationObserver_) && x11Display() != nullptr;
+  if (wanted == filtering_) return;
+  GdkWindow* root = gdk_get_default_root_window();
+  if (wanted) {
+    gdk_window_set_events(
+        root, static_cast<GdkEventMask>(gdk_window_get_events(root) | GDK_PROPERTY_CHANGE_MASK));
+    gdk_window_add_filter(root, rootPropertyChanged, this);
+  } else {
+    gdk_window_remove_filter(root, rootPropertyChanged, this);
+  }
+  filtering_ = wanted;
+}
+
+GdkFilterReturn DesktopWorkspace::rootPropertyChanged(GdkXEvent* xEvent, GdkEvent*, gpointer self) {
+  const auto* event = static_cast<const XEvent*>(xEvent);
+  auto* workspace = static_cast<DesktopWorkspace*>(self);
+  if (event->type == PropertyNotify && workspace->activationObserver_ &&
+      event->xproperty.atom == gdk_x11_get_xatom_by_name("_NET_ACTIVE_WINDOW")) {
+    workspace->activationObserver_();
+  }
+  return GDK_FILTER_CONTINUE;
+}
+
+std::vector<std::string> DesktopWorkspace::runningApplications() const {
+  std::vector<std::string> names;
+  GdkDisplay* display = x11Display();
+  if (display == nullptr) return names;
+  Display* x = GDK_DISPLAY_XDISPLAY(display);
+  Atom actualType = None;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long remaining = 0;
+  unsigned char* raw = nullptr;
+  gdk_x11_display_error_trap_push(display);
+  // At most 1,024 windows are listed.
+  XGetWindowProperty(x, DefaultRootWindow(x), XInternAtom(x, "_NET_CLIENT_LIST", False), 0, 1024,
+                     False, XA_WINDOW, &actualType, &format, &count, &remaining, &raw);
+  const XDataPtr data(raw);
+  if (actualType == XA_WINDOW && format == 32) {
+    const auto* windows = reinterpret_cast<const unsigned long*>(data.get());
+    for (unsigned long i = 0; i < count; ++i) {
+      std::string name = className(x, windows[i]);
+      if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) {
+        names.push_back(std::move(name));
+      }
+    }
+  }
+  gdk_x11_display_error_trap_pop_ignored(display);
+  return names;
 }
 
 }  // namespace glimmet

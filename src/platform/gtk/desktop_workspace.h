@@ -9,6 +9,10 @@
 // frontmost application and activation answers false.
 // Requires an initialised GTK; `moveToTrash` may run on any thread.
 
+#include <gdk/gdk.h>
+
+#include <vector>
+
 #include "platform/linux/freedesktop_trash.h"
 #include "platform/workspace.h"
 
@@ -17,6 +21,9 @@ namespace glimmet {
 class DesktopWorkspace final : public Workspace {
  public:
   explicit DesktopWorkspace(FreedesktopTrash trash = FreedesktopTrash());
+  ~DesktopWorkspace() override;
+  DesktopWorkspace(const DesktopWorkspace&) = delete;
+  DesktopWorkspace& operator=(const DesktopWorkspace&) = delete;
 
   bool openUrl(const std::string& url) override;
   // Asks the file manager to show the file selected; when no file manager
@@ -32,9 +39,19 @@ class DesktopWorkspace final : public Workspace {
   // manager that supports it, raises and focuses the window directly. False
   // when the window no longer exists.
   bool activate(const RunningApplication& application) override;
+  // Hears the window manager change _NET_ACTIVE_WINDOW on the root window.
+  void observeActivation(std::function<void()> changed) override;
+
+  // The WM_CLASS class names of the windows the window manager lists
+  // (_NET_CLIENT_LIST), each once, in the list's order.
+  std::vector<std::string> runningApplications() const;
 
  private:
+  static GdkFilterReturn rootPropertyChanged(GdkXEvent* xEvent, GdkEvent* event, gpointer self);
+
   FreedesktopTrash trash_;
+  std::function<void()> activationObserver_;
+  bool filtering_ = false;
 };
 
 }  // namespace glimmet

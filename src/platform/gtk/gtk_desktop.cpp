@@ -80,7 +80,8 @@ GtkDesktop::GtkDesktop(DesktopOptions options)
   controller_ = std::make_unique<PlumoraController>(
       Platform{*page_, panel_, statusItem_.button, menu_, alerts_, filePanels_, clipboard_,
                workspace_, sound_, videoPlayer_, pointer_, screens_, appearance_, accessibility_,
-               *activity_, windows_, defaults_, secrets_, clock_},
+               *activity_, windows_, hotKeys_, selection_, settingsWindow_, defaults_, secrets_,
+               clock_},
       std::move(options.controller));
   page_->addUserScript(controller_->bridgeScript());
   panel_->setContent(page_->widget());
@@ -107,9 +108,10 @@ void GtkDesktop::launch() { controller_->launch(); }
 void GtkDesktop::shutdown() { controller_->shutdown(); }
 
 StatusMenuActions GtkDesktop::statusMenuActions() {
-  // Capture, the settings and the agent setup have no window yet: their items
-  // show but cannot be chosen.
+  // The agent setup has no window yet: its item shows but cannot be chosen.
   StatusMenuActions actions;
+  actions.captureText = [this] { controller_->captureText(); };
+  actions.openSettings = [this] { controller_->openSettings(); };
   actions.openStudio = [this] { controller_->openStudio(); };
   actions.openBrowser = [this] { controller_->openBrowser(); };
   // Ends the main loop the program runs; the shutdown follows it.

@@ -23,12 +23,15 @@
 #include "platform/gtk/gtk_clipboard_access.h"
 #include "platform/gtk/gtk_file_panels.h"
 #include "platform/gtk/gtk_popup_menu.h"
+#include "platform/gtk/gtk_settings_window.h"
 #include "platform/gtk/indicator_status_button.h"
 #include "platform/gtk/interim_desktop_services.h"
 #include "platform/gtk/portal_desktop_appearance.h"
 #include "platform/gtk/status_icon_button.h"
 #include "platform/gtk/status_menu.h"
 #include "platform/gtk/webkit_page_view.h"
+#include "platform/gtk/x11_hot_keys.h"
+#include "platform/gtk/x11_selection_reader.h"
 #include "platform/linux/libsecret_store.h"
 
 namespace glimmet {
@@ -79,6 +82,7 @@ class GtkDesktop final : private WebPageDelegate {
   FloatingPanel& panel() { return *panel_; }
   WebKitPageView& page() { return *page_; }
   StatusItem& statusItem() { return statusItem_; }
+  GtkSettingsWindow& settingsWindow() { return settingsWindow_; }
 
  private:
   // WebPageDelegate.
@@ -109,6 +113,9 @@ class GtkDesktop final : private WebPageDelegate {
   GdkScreenLayout screens_;
   X11Accessibility accessibility_;
   UnavailableAppWindows windows_;
+  X11HotKeys hotKeys_;
+  X11SelectionReader selection_;
+  GtkSettingsWindow settingsWindow_{workspace_};
   GtkPopUpMenu menu_;
   StatusItem statusItem_;
   std::shared_ptr<FloatingPanel> panel_;

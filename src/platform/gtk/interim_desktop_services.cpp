@@ -9,10 +9,6 @@
 
 namespace glimmet {
 
-void UnavailableAppWindows::openSettings() {
-  std::fputs("glimmet: the shortcut and permission settings window is not available yet\n", stderr);
-}
-
 void UnavailableAppWindows::openAgentSetup() {
   std::fputs("glimmet: the local agent setup window is not available yet\n", stderr);
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 // Interim stand-ins for the desktop surfaces that are not built yet: the
-// settings and agent setup windows and the inline video player. Each does the
+// agent setup window and the inline video player. Each does the
 // closest honest thing and says so; none pretends to show something it does not.
 
 #include "platform/app_windows.h"
@@ -10,11 +10,10 @@
 
 namespace glimmet {
 
-// The settings and agent setup windows do not exist yet: opening one writes
-// a diagnostic line to standard error.
+// The agent setup window does not exist yet: opening it writes a diagnostic
+// line to standard error.
 class UnavailableAppWindows final : public AppWindows {
  public:
-  void openSettings() override;
   void openAgentSetup() override;
 };
 

@@ -13,6 +13,7 @@
 #include "platform/headless/headless_clipboard.h"
 #include "platform/headless/headless_desktop_appearance.h"
 #include "platform/headless/headless_file_panels.h"
+#include "platform/headless/headless_input.h"
 #include "platform/headless/headless_island.h"
 #include "platform/headless/headless_shell.h"
 #include "platform/headless/headless_sound.h"
@@ -48,6 +49,9 @@ struct HeadlessPlatform {
   HeadlessAccessibility accessibility;
   HeadlessApplicationActivity activity;
   HeadlessAppWindows windows;
+  HeadlessHotKeys hotKeys;
+  HeadlessSelectionReader selection;
+  HeadlessSettingsWindow settingsWindow;
   DefaultsStore defaults;
   MemorySecretStore secrets;
   ManualClock clock;

@@ -137,14 +137,11 @@ class HeadlessApplicationActivity final : public ApplicationActivity {
 
 class HeadlessAppWindows final : public AppWindows {
  public:
-  void openSettings() override { ++settingsOpened_; }
   void openAgentSetup() override { ++agentSetupOpened_; }
 
-  int settingsOpened() const { return settingsOpened_; }
   int agentSetupOpened() const { return agentSetupOpened_; }
 
  private:
-  int settingsOpened_ = 0;
   int agentSetupOpened_ = 0;
 };
 

@@ -55,9 +55,19 @@ bool HeadlessWorkspace::activate(const RunningApplication& application) {
   return desktopAnswers_;
 }
 
-void HeadlessWorkspace::setFrontmostApplication(std::optional<RunningApplication> application) {
+void HeadlessWorkspace::observeActivation(std::function<void()> changed) {
   std::lock_guard lock(mutex_);
-  frontmost_ = std::move(application);
+  activationObserver_ = std::move(changed);
+}
+
+void HeadlessWorkspace::setFrontmostApplication(std::optional<RunningApplication> application) {
+  std::function<void()> observer;
+  {
+    std::lock_guard lock(mutex_);
+    frontmost_ = std::move(application);
+    observer = activationObserver_;
+  }
+  if (observer) observer();
 }
 
 void HeadlessWorkspace::setDesktopAnswers(bool answer) {

@@ -32,7 +32,9 @@ class HeadlessWorkspace final : public Workspace {
   Result<std::filesystem::path> moveToTrash(const std::filesystem::path& item) override;
   std::optional<RunningApplication> frontmostApplication() override;
   bool activate(const RunningApplication& application) override;
+  void observeActivation(std::function<void()> changed) override;
 
+  // Tells the activation observer, as the desktop would.
   void setFrontmostApplication(std::optional<RunningApplication> application);
   // What openUrl, revealFile and activate answer (true at first).
   void setDesktopAnswers(bool answer);
@@ -50,6 +52,7 @@ class HeadlessWorkspace final : public Workspace {
   mutable std::mutex mutex_;
   std::optional<std::filesystem::path> trashDirectory_;
   std::optional<RunningApplication> frontmost_;
+  std::function<void()> activationObserver_;
   bool desktopAnswers_ = true;
   std::vector<std::string> openedUrls_;
   std::vector<std::filesystem::path> revealedFiles_;

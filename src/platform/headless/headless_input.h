@@ -1,0 +1,81 @@
+#pragma once
+
+// Doubles for the input side of the desktop: global hot keys that another
+// client can hold, a selection the test sets, and a settings window that
+// records what it shows and lets the test act in it.
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "platform/hot_keys.h"
+#include "platform/selection_reader.h"
+#include "platform/settings_window.h"
+
+namespace glimmet {
+
+class HeadlessHotKeys final : public HotKeys {
+ public:
+  void setHandler(std::function<void()> pressed) override { handler_ = std::move(pressed); }
+  std::optional<Id> registerHotKey(const KeyCombination& combination) override;
+  void unregisterHotKey(Id id) override { registered_.erase(id); }
+
+  // Another client holds `combination`: registering it fails.
+  void holdElsewhere(const KeyCombination& combination) { heldElsewhere_.insert(key(combination)); }
+  // The user presses `combination`: the handler runs on the main queue when it is registered.
+  bool press(const KeyCombination& combination);
+  bool isRegistered(const KeyCombination& combination) const;
+  std::size_t registeredCount() const { return registered_.size(); }
+  bool hasHandler() const { return static_cast<bool>(handler_); }
+
+ private:
+  static std::uint64_t key(const KeyCombination& c) {
+    return (std::uint64_t{c.code} << 32) | c.modifiers;
+  }
+
+  std::function<void()> handler_;
+  std::map<Id, KeyCombination> registered_;
+  std::set<std::uint64_t> heldElsewhere_;
+  Id next_ = 1;
+};
+
+// Answers every read at once with the content the test set.
+class HeadlessSelectionReader final : public SelectionReader {
+ public:
+  void read(const RunningApplication&, Completion done) override {
+    ++reads_;
+    done(content_);
+  }
+  void setContent(SelectedContent content) { content_ = std::move(content); }
+  int reads() const { return reads_; }
+
+ private:
+  SelectedContent content_;
+  int reads_ = 0;
+};
+
+class HeadlessSettingsWindow final : public SettingsWindow {
+ public:
+  void present(const SettingsWindowContent& content, SettingsWindowEvents& events) override;
+  void setRecorder(const std::string& title, bool recording) override;
+  void setPermissionState(const std::string& state) override { content_.permissionState = state; }
+  void orderOut() override { visible_ = false; }
+  bool isVisible() const override { return visible_; }
+
+  // What the window shows; the title is the recorder button's.
+  const SettingsWindowContent& content() const { return content_; }
+  bool recording() const { return recording_; }
+  int presentations() const { return presentations_; }
+  // The events of the open window, for the test to act as the user; null before it opened.
+  SettingsWindowEvents* events() const { return events_; }
+
+ private:
+  SettingsWindowContent content_;
+  SettingsWindowEvents* events_ = nullptr;
+  bool visible_ = false;
+  bool recording_ = false;
+  int presentations_ = 0;
+};
+
+}  // namespace glimmet

@@ -1,0 +1,222 @@
+// The global shortcut: its persisted form and what a key press makes of it,
+// the recorder, and the registration rules as the user meets them through the
+// settings window, the pause switch and the disabled applications.
+
+#include "surfaces/global_shortcuts.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/headless/headless_alerts.h"
+#include "platform/headless/headless_input.h"
+#include "platform/headless/headless_shell.h"
+#include "platform/headless/headless_workspace.h"
+#include "support/test_support.h"
+
+namespace glimmet {
+namespace {
+
+using testing::TempDir;
+
+constexpr std::uint32_t kCmd = KeyCombination::kCommand;
+constexpr std::uint32_t kShift = KeyCombination::kShift;
+constexpr std::uint32_t kKeyK = 45;
+constexpr std::uint32_t kKey7 = 16;
+
+TEST(ShortcutTest, StoredValuesOutsideThePersistedFormFallBackToTheDefault) {
+  TempDir temp;
+  DefaultsStore defaults(temp / "defaults.json");
+  const Shortcut creation = Shortcut::creationDefault();
+  EXPECT_EQ(Shortcut::load(defaults, "shortcut.normal", false), creation);
+  EXPECT_EQ(Shortcut::load(defaults, "shortcut.video", true), Shortcut::voiceDefault());
+  const std::string title30(30, 'x');
+  const struct {
+    Json stored;
+    bool valid;
+  } rows[] = {
+      {{{"code", 45}, {"modifiers", 768}, {"title", "⇧⌘K"}}, true},
+      {{{"code", 65535}, {"modifiers", 0}, {"title", title30}}, true},
+      {{{"code", 45}, {"modifiers", 256}, {"title", title30 + "x"}}, false},
+      {{{"code", -1}, {"modifiers", 256}, {"title", "⌘P"}}, false},
+      {{{"code", 45}, {"modifiers", 65536}, {"title", "⌘P"}}, false},
+      {{{"code", 45.0}, {"modifiers", 256}, {"title", "⌘P"}}, false},
+      {{{"code", 45}, {"modifiers", 256}}, false},
+      {{{"code", 45}, {"modifiers", 256}, {"title", 7}}, false},
+  };
+  for (const auto& row : rows) {
+    defaults.set("shortcut.normal", row.stored);
+    const Shortcut loaded = Shortcut::load(defaults, "shortcut.normal", false);
+    if (row.valid) {
+      EXPECT_EQ(loaded.dictionary(), row.stored) << row.stored;
+    } else {
+      EXPECT_EQ(loaded, creation) << row.stored;
+    }
+  }
+  defaults.set("shortcut.normal", "⌘P");
+  EXPECT_EQ(Shortcut::load(defaults, "shortcut.normal", false), creation);
+}
+
+TEST(ShortcutTest, AKeyPressMakesAShortcutOnlyWithACommandModifierAndOneLetterOrDigit) {
+  const struct {
+    KeyStroke key;
+    std::optional<Shortcut> made;
+  } rows[] = {
+      {{Shortcut::kKeyP, 0, "p"}, std::nullopt},
+      {{Shortcut::kKeyP, kShift, "P"}, std::nullopt},
+      {{Shortcut::kKeyP, kCmd | kShift, "P"}, Shortcut{Shortcut::kKeyP, 768, "⇧⌘P"}},
+      {{kKeyK, 0x1B00, "K"}, Shortcut{kKeyK, 6912, "⌃⌥⇧⌘K"}},
+      {{kKey7, kCmd, "7"}, Shortcut{kKey7, kCmd, "⌘7"}},
+      {{kKey7, kCmd | kShift, "&"}, std::nullopt},
+      {{65, KeyCombination::kOption, " "}, std::nullopt},
+      {{113, kCmd, ""}, std::nullopt},
+      {{44, KeyCombination::kControl, "ж"}, Shortcut{44, 0x1000, "⌃Ж"}},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(Shortcut::from(row.key), row.made) << row.key.characters;
+  }
+}
+
+class GlobalShortcutsTest : public ::testing::Test {
+ protected:
+  GlobalShortcutsTest() {
+    workspace.setFrontmostApplication(RunningApplication{100, "gedit", "文本编辑器", 5});
+  }
+
+  GlobalShortcuts& start() {
+    shortcuts = std::make_unique<GlobalShortcuts>(
+        GlobalShortcuts::Services{hotKeys, defaults, alerts, workspace, window, accessibility},
+        [this] { ++triggers; });
+    shortcuts->install();
+    workspace.observeActivation([this] { shortcuts->updateSuspension(); });
+    return *shortcuts;
+  }
+  // The user records `key` in the open settings window.
+  void record(const KeyStroke& key) {
+    window.events()->recorderClicked();
+    window.events()->keyPressed(key);
+  }
+  std::vector<std::string> alertTitles() const {
+    std::vector<std::string> titles;
+    for (const AlertRequest& alert : alerts.presented()) titles.push_back(alert.messageText);
+    return titles;
+  }
+
+  TempDir temp;
+  DefaultsStore defaults{temp / "defaults.json"};
+  HeadlessHotKeys hotKeys;
+  HeadlessAlerts alerts;
+  HeadlessWorkspace workspace;
+  HeadlessSettingsWindow window;
+  HeadlessAccessibility accessibility;
+  std::unique_ptr<GlobalShortcuts> shortcuts;
+  int triggers = 0;
+};
+
+const KeyCombination kCtrlP = Shortcut::creationDefault().combination();
+const KeyCombination kCtrlShiftK{kKeyK, kCmd | kShift};
+
+TEST_F(GlobalShortcutsTest, ATakenShortcutAtLaunchIsReportedAndTheMenuStillWorks) {
+  hotKeys.holdElsewhere(kCtrlP);
+  start();
+  EXPECT_EQ(alertTitles(), std::vector<std::string>{GlobalShortcuts::kTaken});
+  EXPECT_FALSE(shortcuts->registered());
+  EXPECT_FALSE(hotKeys.press(kCtrlP));
+}
+
+TEST_F(GlobalShortcutsTest, PressingTheShortcutTriggersInALaterTurn) {
+  start();
+  ASSERT_TRUE(hotKeys.press(kCtrlP));
+  EXPECT_EQ(triggers, 0);
+  ASSERT_TRUE(testing::spinMainUntil([this] { return triggers == 1; }));
+  shortcuts->shutdown();
+  EXPECT_EQ(hotKeys.registeredCount(), 0u);
+  EXPECT_FALSE(hotKeys.hasHandler());
+}
+
+TEST_F(GlobalShortcutsTest, SavingAChangedShortcutSwapsTheGrabOrKeepsTheOldOneWhenTaken) {
+  start();
+  shortcuts->openSettings();
+  record({kKeyK, kCmd | kShift, "K"});
+  EXPECT_EQ(window.content().recorderTitle, "⇧⌘K");
+  hotKeys.holdElsewhere(kCtrlShiftK);
+  window.events()->saveClicked("", false);
+  EXPECT_EQ(alertTitles(), std::vector<std::string>{GlobalShortcuts::kChangeFailed});
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_TRUE(hotKeys.isRegistered(kCtrlP));
+  EXPECT_FALSE(defaults.value(GlobalShortcuts::kNormalKey));
+
+  record({kKeyK, kCmd | KeyCombination::kOption, "k"});
+  window.events()->saveClicked("", false);
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_FALSE(hotKeys.isRegistered(kCtrlP));
+  EXPECT_TRUE(hotKeys.isRegistered({kKeyK, kCmd | KeyCombination::kOption}));
+  EXPECT_EQ(hotKeys.registeredCount(), 1u);
+  EXPECT_EQ(*defaults.value(GlobalShortcuts::kNormalKey),
+            (Json{{"code", kKeyK}, {"modifiers", 2304}, {"title", "⌥⌘K"}}));
+  EXPECT_EQ(*defaults.value(GlobalShortcuts::kVoiceKey), Shortcut::voiceDefault().dictionary());
+  EXPECT_EQ(defaults.string(GlobalShortcuts::kDisabledAppsKey), "");
+  EXPECT_EQ(defaults.boolean(GlobalShortcuts::kPausedKey), false);
+}
+
+TEST_F(GlobalShortcutsTest, TheRecorderCancelsOnEscapeAndKeepsWaitingOnKeysThatMakeNoShortcut) {
+  start();
+  shortcuts->openSettings();
+  window.events()->recorderClicked();
+  EXPECT_EQ(window.content().recorderTitle, ShortcutRecorder::kRecordingTitle);
+  EXPECT_TRUE(window.recording());
+  EXPECT_TRUE(window.events()->keyPressed({65, KeyCombination::kOption, " "}));
+  EXPECT_TRUE(window.recording());
+  EXPECT_TRUE(window.events()->keyPressed({Shortcut::kKeyEscape, 0, "\x1b"}));
+  EXPECT_FALSE(window.recording());
+  EXPECT_EQ(window.content().recorderTitle, "⌘P");
+  EXPECT_FALSE(window.events()->keyPressed({kKeyK, kCmd, "k"}));
+
+  // Restoring the default and closing stores nothing.
+  record({kKeyK, kCmd, "k"});
+  window.events()->resetClicked();
+  EXPECT_EQ(window.content().recorderTitle, "⌘P");
+  window.events()->closeRequested();
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_FALSE(defaults.value(GlobalShortcuts::kNormalKey));
+  shortcuts->openSettings();
+  EXPECT_EQ(window.presentations(), 2);
+}
+
+TEST_F(GlobalShortcutsTest, DisabledApplicationsAndThePauseWithdrawAndRestoreTheHotKey) {
+  defaults.set(GlobalShortcuts::kDisabledAppsKey, "Evince ,  firefox,");
+  start();
+  EXPECT_TRUE(hotKeys.isRegistered(kCtrlP));
+  workspace.setFrontmostApplication(RunningApplication{200, "firefox", "Firefox", 6});
+  EXPECT_TRUE(shortcuts->suspended());
+  EXPECT_EQ(hotKeys.registeredCount(), 0u);
+  workspace.setFrontmostApplication(RunningApplication{201, "Evince", "文档查看器", 8});
+  EXPECT_TRUE(shortcuts->suspended());
+  workspace.setFrontmostApplication(RunningApplication{202, "evince", "", 9});
+  EXPECT_FALSE(shortcuts->suspended());
+  EXPECT_TRUE(hotKeys.isRegistered(kCtrlP));
+  // The list's empty part does not stand for "no application in front".
+  workspace.setFrontmostApplication(std::nullopt);
+  EXPECT_FALSE(shortcuts->suspended());
+
+  // Saved while paused: stored, registered only when the pause ends; a taken
+  // combination then says so.
+  shortcuts->openSettings();
+  record({kKeyK, kCmd | kShift, "K"});
+  window.events()->saveClicked("firefox", true);
+  EXPECT_TRUE(shortcuts->suspended());
+  EXPECT_EQ(hotKeys.registeredCount(), 0u);
+  EXPECT_EQ(shortcuts->normalShortcut().combination(), kCtrlShiftK);
+  hotKeys.holdElsewhere(kCtrlShiftK);
+  defaults.set(GlobalShortcuts::kPausedKey, false);
+  shortcuts->updateSuspension();
+  EXPECT_EQ(alertTitles(), std::vector<std::string>{GlobalShortcuts::kNotRestored});
+  EXPECT_EQ(hotKeys.registeredCount(), 0u);
+}
+
+TEST(DisabledApplicationsTest, SplitsAtEveryCommaAndTrimsEachPart) {
+  EXPECT_EQ(GlobalShortcuts::disabledApplications(" a ,\tb\n,,c"),
+            (std::vector<std::string>{"a", "b", "", "c"}));
+  EXPECT_EQ(GlobalShortcuts::disabledApplications(""), std::vector<std::string>{""});
+}
+
+}  // namespace
+}  // namespace glimmet
