@@ -5,6 +5,7 @@
 #include <gio/gio.h>
 #include <gtk/gtk.h>
 
+#include <csignal>
 #include <fstream>
 #include <initializer_list>
 #include <string>
@@ -84,22 +85,33 @@ class OtherClient {
 // its input closes (or is killed) with the object.
 class Child {
  public:
-  explicit Child(const std::vector<std::string>& argv) {
+  // With `accessible`, a GTK child joins the accessibility bus.
+  explicit Child(const std::vector<std::string>& argv, bool accessible = false) {
     std::vector<const char*> args;
     for (const std::string& arg : argv) args.push_back(arg.c_str());
     args.push_back(nullptr);
-    process_.reset(g_subprocess_newv(args.data(),
-                                     static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_PIPE |
-                                                                   G_SUBPROCESS_FLAGS_STDOUT_PIPE),
-                                     nullptr));
+    GObjectPtr<GSubprocessLauncher> launcher(
+        g_subprocess_launcher_new(static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_PIPE |
+                                                                G_SUBPROCESS_FLAGS_STDOUT_PIPE)));
+    if (accessible) g_subprocess_launcher_setenv(launcher.get(), "NO_AT_BRIDGE", "0", TRUE);
+    process_.reset(g_subprocess_launcher_spawnv(launcher.get(), args.data(), nullptr));
     if (process_) {
       lines_.reset(g_data_input_stream_new(g_subprocess_get_stdout_pipe(process_.get())));
     }
   }
+  // Asked to stop first, so that a launcher stops what it started (the
+  // accessibility bus launcher its bus); killed if it does not.
   ~Child() {
     if (!process_) return;
-    g_subprocess_force_exit(process_.get());
-    g_subprocess_wait(process_.get(), nullptr, nullptr);
+    bool ended = false;
+    g_subprocess_wait_async(
+        process_.get(), nullptr,
+        [](GObject*, GAsyncResult*, gpointer done) { *static_cast<bool*>(done) = true; }, &ended);
+    g_subprocess_send_signal(process_.get(), SIGTERM);
+    if (!spinMainUntil([&] { return ended; }, std::chrono::seconds(5))) {
+      g_subprocess_force_exit(process_.get());
+      spinMainUntil([&] { return ended; });
+    }
   }
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
@@ -145,12 +157,13 @@ class SelectionShortcutTest : public ::testing::Test {
     ASSERT_TRUE(spinMainUntil([this] { return desktop->controller().state().loaded; }));
   }
 
-  // Another application comes to the front with `text` selected.
+  // Another application comes to the front with `text` selected; it joins the
+  // accessibility bus when one runs.
   void selectInOtherApplication(const std::string& text, bool password = false) {
     owner.reset();
     std::vector<std::string> argv{SELECTION_OWNER, text};
     if (password) argv.emplace_back("--password");
-    owner = std::make_unique<Child>(argv);
+    owner = std::make_unique<Child>(argv, accessibilityBus_ != nullptr);
     ASSERT_TRUE(owner->started() && owner->waitForLine("ready"));
     DesktopWorkspace workspace;
     ASSERT_TRUE(spinMainUntil([&] {
@@ -176,9 +189,24 @@ class SelectionShortcutTest : public ::testing::Test {
     return detail;
   }
 
+  // Starts the session's accessibility bus; before the desktop, which looks for it.
+  void startAccessibilityBus() {
+    accessibilityBus_ = std::make_unique<Child>(
+        std::vector<std::string>{ACCESSIBILITY_BUS_LAUNCHER, "--launch-immediately"});
+    ASSERT_TRUE(accessibilityBus_->started());
+    GObjectPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
+    ASSERT_TRUE(spinMainUntil([&] {
+      GVariantPtr reply(g_dbus_connection_call_sync(bus.get(), "org.a11y.Bus", "/org/a11y/bus",
+                                                    "org.a11y.Bus", "GetAddress", nullptr, nullptr,
+                                                    G_DBUS_CALL_FLAGS_NONE, 500, nullptr, nullptr));
+      return static_cast<bool>(reply);
+    }));
+  }
+
   TempDir temp;
   std::vector<std::string> lines;
   std::unique_ptr<Child> windowManager_;
+  std::unique_ptr<Child> accessibilityBus_;
   std::unique_ptr<Child> owner;
   std::unique_ptr<GtkDesktop> desktop;
 };
@@ -234,6 +262,24 @@ TEST_F(SelectionShortcutTest, TheShortcutBringsTheSelectionToThePageAndHidingHan
   selectInOtherApplication("file://" + (temp / "missing.png").string());
   EXPECT_EQ(captureAfter([this] { desktop->controller().captureText(); })["error"],
             SelectionCapture::kUnreadableImage);
+}
+
+TEST_F(SelectionShortcutTest, APasswordFieldInFrontIsNeverRead) {
+  startAccessibilityBus();
+  startDesktop();
+  selectInOtherApplication("hunter2", true);
+  // The accessibility bus reports the focus a moment after the window shows.
+  ASSERT_TRUE(spinMainUntil([this] {
+    return desktop->selectionReader().focusWatch().passwordFieldFocused(owner->pid());
+  }));
+  const auto capture = [] { pressKeys({XK_Control_L, XK_p}); };
+  EXPECT_EQ(captureAfter(capture), (Json{{"text", ""},
+                                         {"voice", false},
+                                         {"source", "Selection-owner"},
+                                         {"error", SelectionCapture::kNothingSelected}}));
+  desktop->controller().hideCreator();
+  selectInOtherApplication("雨天");
+  EXPECT_EQ(captureAfter(capture)["text"], "雨天");
 }
 
 TEST_F(SelectionShortcutTest, ChangingAndPausingTheShortcutInTheSettingsWindowMovesTheGrab) {

@@ -83,6 +83,7 @@ class GtkDesktop final : private WebPageDelegate {
   WebKitPageView& page() { return *page_; }
   StatusItem& statusItem() { return statusItem_; }
   GtkSettingsWindow& settingsWindow() { return settingsWindow_; }
+  const X11SelectionReader& selectionReader() const { return selection_; }
 
  private:
   // WebPageDelegate.

@@ -45,7 +45,8 @@ void release(gpointer data) {
 
 }  // namespace
 
-void X11SelectionReader::read(const RunningApplication&, Completion done) {
+void X11SelectionReader::read(const RunningApplication& application, Completion done) {
+  if (focus_.passwordFieldFocused(application.pid)) return done({std::nullopt, true});
   auto read = std::make_shared<PendingRead>();
   read->done = std::move(done);
   read->deadline =
