@@ -20,15 +20,25 @@ bool allNumbersFinite(const Json& value) {
   }
 }
 
-void escapeScriptLineTerminators(std::string& text) {
-  // U+2028 and U+2029 are E2 80 A8 and E2 80 A9 in UTF-8; outside strings JSON
-  // text is ASCII, so every occurrence is inside a string literal.
-  for (std::size_t at = text.find("\xE2\x80"); at != std::string::npos;
-       at = text.find("\xE2\x80", at + 1)) {
-    if (at + 2 >= text.size()) break;
-    const unsigned char last = static_cast<unsigned char>(text[at + 2]);
-    if (last == 0xA8 || last == 0xA9) text.replace(at, 3, last == 0xA8 ? "\\u2028" : "\\u2029");
+// Escapes "/" as "\/" and U+2028 and U+2029 (E2 80 A8 and E2 80 A9 in UTF-8)
+// as "\u2028" and "\u2029". Outside strings JSON text holds neither, so every
+// occurrence is inside a string literal.
+std::string escapedForScript(const std::string& text) {
+  std::string escaped;
+  escaped.reserve(text.size() + text.size() / 16);
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const char c = text[at];
+    if (c == '/') {
+      escaped += "\\/";
+    } else if (c == '\xE2' && at + 2 < text.size() && text[at + 1] == '\x80' &&
+               (text[at + 2] == '\xA8' || text[at + 2] == '\xA9')) {
+      escaped += text[at + 2] == '\xA8' ? "\\u2028" : "\\u2029";
+      at += 2;
+    } else {
+      escaped += c;
+    }
   }
+  return escaped;
 }
 
 }  // namespace
@@ -36,9 +46,7 @@ void escapeScriptLineTerminators(std::string& text) {
 std::string json(const Json& value) {
   if (!allNumbersFinite(value)) return "null";
   try {
-    std::string text = value.dump(-1, ' ', false, Json::error_handler_t::strict);
-    escapeScriptLineTerminators(text);
-    return text;
+    return escapedForScript(value.dump(-1, ' ', false, Json::error_handler_t::strict));
   } catch (const Json::exception&) {
     return "null";
   }

@@ -12,8 +12,8 @@ using Json = nlohmann::json;
 
 // JSON text of `value` (a bare string or number is fine). Any failure, such as
 // invalid UTF-8 in a string or a number that is not finite, yields "null".
-// U+2028 and U+2029 are written escaped so that the text is also a valid
-// script literal when it is spliced into page script.
+// "/" is written "\/", and U+2028 and U+2029 escaped, so that the text is also
+// a valid script literal when it is spliced into page script.
 std::string json(const Json& value);
 
 // The user-facing message for data that should be JSON and is not.

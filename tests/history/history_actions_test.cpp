@@ -82,12 +82,12 @@ TEST_F(HistoryActionsTest, ListRenameAndMedia) {
   EXPECT_NE(listing.find("\"kind\":\"video\""), std::string::npos);
 
   EXPECT_EQ(call(&HistoryActions::libraryPreview, kImageWork),
-            "window.__plumoraResolve(3,\"plumora://local/history-preview/" +
-                std::string(kImageWork) + "/image.png\");");
+            "window.__plumoraResolve(3,\"plumora:\\/\\/local\\/history-preview\\/" +
+                std::string(kImageWork) + "\\/image.png\");");
   EXPECT_EQ(call(&HistoryActions::libraryMedia, kVideoWork),
             "window.__plumoraResolve(4,\"plumora-video:" + std::string(kVideoWork) + "\");");
   EXPECT_EQ(call(&HistoryActions::libraryMedia, kImageWork)
-                .rfind("window.__plumoraResolve(5,\"data:image/png;base64,", 0),
+                .rfind("window.__plumoraResolve(5,\"data:image\\/png;base64,", 0),
             0u);
   EXPECT_EQ(call(&HistoryActions::historyImage, kVideoWork),
             "window.__plumoraReject(6,\"视频不能作为图片读取\");");
