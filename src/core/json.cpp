@@ -41,6 +41,31 @@ std::string escapedForScript(const std::string& text) {
   return escaped;
 }
 
+// Whether the arrays and objects of `text` nest at most `limit` deep. Brackets
+// inside strings do not count; for text that is not JSON the answer does not
+// matter, as the parser refuses it anyway.
+bool nestsWithin(std::string_view text, std::size_t limit) {
+  std::size_t depth = 0;
+  bool inString = false;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const char c = text[at];
+    if (inString) {
+      if (c == '\\') {
+        ++at;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > limit) return false;
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string json(const Json& value) {
@@ -50,6 +75,15 @@ std::string json(const Json& value) {
   } catch (const Json::exception&) {
     return "null";
   }
+}
+
+Json parseJson(std::string_view text) {
+  if (!nestsWithin(text, kMaxJsonDepth)) return Json(Json::value_t::discarded);
+  return Json::parse(text.begin(), text.end(), nullptr, false);
+}
+
+Json parseJson(const std::vector<std::uint8_t>& bytes) {
+  return parseJson(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 }  // namespace glimmet

@@ -161,7 +161,7 @@ fs::path PlumoraHistory::directory(const std::string& id) const { return check(i
 Json PlumoraHistory::readRecordIn(const Checked& work) const {
   const std::string text =
       readRegularFileNoFollow(work.directory / "record.json", kMaxRecordBytes, kInvalidRecord);
-  Json record = Json::parse(text, nullptr, false);
+  Json record = parseJson(text);
   if (record.is_discarded()) throw LocalAgentFailure(kUnreadableJsonMessage);
   const std::string* recordId = record.is_object() ? stringField(record, "id") : nullptr;
   if (recordId == nullptr || Uuid::parse(*recordId) != work.uuid) {
