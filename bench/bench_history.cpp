@@ -5,10 +5,17 @@
 // with file sizes. save: save() of a 2048 x 2048 PNG against the image gate's
 // decode of the same data URL plus a 320-pixel libvips thumbnail alone.
 //
-// Ends with two lines: "list_ratio: X" (target at most 1.5) and
-// "save_ratio: X" (target at most 1.3), medians of interleaved runs.
+// memory: 5,000 "historyList" requests of a 1,000-work library of small images,
+// each answered (its reply script evaluated in the headless web view, as the
+// harness does) before the next, as a page awaits its promise; the resident
+// size after them against the size before the first.
+//
+// Ends with three lines: "list_ratio: X" (target at most 1.5), "save_ratio: X"
+// (target at most 1.3), medians of interleaved runs, and "list_rss_growth_mib:
+// X" (target under 30).
 
 #include <dirent.h>
+#include <glib.h>
 #include <sys/stat.h>
 #include <vips/vips.h>
 
@@ -27,12 +34,17 @@
 #include "agents/local_agent_manager.h"
 #include "bench_support.h"
 #include "core/base64.h"
+#include "core/executors.h"
 #include "core/failure.h"
 #include "core/files.h"
 #include "core/glib_ptr.h"
 #include "core/json.h"
 #include "core/uuid.h"
+#include "history/history_actions.h"
 #include "history/plumora_history.h"
+#include "platform/headless/headless_clipboard.h"
+#include "platform/headless/headless_shell.h"
+#include "platform/headless/headless_workspace.h"
 
 namespace {
 
@@ -50,6 +62,8 @@ using Image = glimmet::GObjectPtr<VipsImage>;
 constexpr int kWorks = 1000;
 constexpr int kListRounds = 7;
 constexpr int kSaveRounds = 7;
+constexpr int kSessionLists = 5000;
+constexpr int kSessionImageSide = 16;
 
 [[noreturn]] void die(const std::string& what) {
   std::fprintf(stderr, "bench_history: %s %s\n", what.c_str(), vips_error_buffer());
@@ -113,9 +127,9 @@ double timeRatio(const char* name, const std::function<void()>& measured,
 }
 
 // One saved work copied under 999 more identifiers, each record naming its own.
-void seedLibrary(const PlumoraHistory& store) {
+void seedLibrary(const PlumoraHistory& store, int imageSide) {
   const Json first =
-      store.save({{"image", dataUrl(photoLikePng(512))}, {"prompt", "基准测试作品"}});
+      store.save({{"image", dataUrl(photoLikePng(imageSide))}, {"prompt", "基准测试作品"}});
   const fs::path source = store.root() / first["id"].get<std::string>();
   const std::string image = glimmet::readFileBounded(source / "image.png", SIZE_MAX, "");
   Json record = Json::parse(glimmet::readFileBounded(source / "record.json", SIZE_MAX, ""));
@@ -158,6 +172,31 @@ void thumbnailAlone(const Bytes& png) {
   g_free(buffer);
 }
 
+// Resident MiB gained over a session of listings.
+double listSessionGrowthMiB(const PlumoraHistory& store) {
+  glimmet::SerialQueue historyQueue(glimmet::HistoryActions::kQueueLabel);
+  glimmet::HeadlessClipboard clipboard;
+  glimmet::HeadlessWorkspace workspace;
+  glimmet::HeadlessWebView page;
+  int answered = 0;
+  std::size_t replyBytes = 0;
+  page.setObserver([&](const std::string& script) {
+    replyBytes = script.size();
+    ++answered;
+  });
+  glimmet::HistoryActions actions(store, historyQueue, clipboard, workspace,
+                                  [&](std::int64_t messageId, const glimmet::BridgeReply& reply) {
+                                    page.evaluate(reply.script(messageId));
+                                  });
+  const long before = statusKiB("VmRSS:");
+  for (int request = 1; request <= kSessionLists; ++request) {
+    actions.historyList(request, nullptr);
+    while (answered < request) g_main_context_iteration(nullptr, TRUE);
+  }
+  if (replyBytes < kWorks * 100) die("the listing replies are too short");
+  return static_cast<double>(statusKiB("VmRSS:") - before) / 1024.0;
+}
+
 }  // namespace
 
 int main(int, char** argv) {
@@ -168,7 +207,7 @@ int main(int, char** argv) {
 
   try {
     const PlumoraHistory library(temp / "library");
-    seedLibrary(library);
+    seedLibrary(library, 512);
     if (library.list().size() != kWorks || plainListing(library.root()) != kWorks) {
       die("the seeded library does not list every work");
     }
@@ -185,9 +224,14 @@ int main(int, char** argv) {
         },
         [&] { thumbnailAlone(glimmet::LocalAgentManager::decodeImage(large).data); }, kSaveRounds);
 
+    const PlumoraHistory session(temp / "session");
+    seedLibrary(session, kSessionImageSide);
+    const double growth = listSessionGrowthMiB(session);
+
     fs::remove_all(temp);
     std::printf("list_ratio: %.3f\n", listRatio);
     std::printf("save_ratio: %.3f\n", saveRatio);
+    std::printf("list_rss_growth_mib: %.1f\n", growth);
   } catch (const LocalAgentFailure& failure) {
     fs::remove_all(temp);
     die(failure.message());

@@ -105,12 +105,12 @@ void BridgeHarness::observe(const std::string& script) {
 }
 
 Duration BridgeHarness::handle(std::string_view line) {
-  const Json input = Json::parse(line, nullptr, false);
+  Json input = parseJson(line);
   if (input.is_discarded() || !input.is_object()) {
     throw HarnessInputError("a line must be one JSON object");
   }
   if (input.contains("frame")) {
-    receive(input);
+    receive(std::move(input));
   } else if (input.contains("url")) {
     requestResource(input["url"]);
   } else if (input.contains("advance")) {
@@ -130,7 +130,7 @@ Duration BridgeHarness::handle(std::string_view line) {
   return Duration(0);
 }
 
-void BridgeHarness::receive(const Json& line) {
+void BridgeHarness::receive(Json line) {
   const Json& frame = line["frame"];
   if (!frame.is_string() && !frame.is_null()) {
     throw HarnessInputError("\"frame\" takes a URL or null");
@@ -142,12 +142,12 @@ void BridgeHarness::receive(const Json& line) {
       frame.is_string() ? std::optional<std::string_view>(frame.get_ref<const std::string&>())
                         : std::nullopt;
   const bool mainFrame = line["main"].get<bool>();
-  const Json body = line.value("body", Json());
+  Json body = line.contains("body") ? std::move(line["body"]) : Json();
   // Counted before dispatch, because a reply may be evaluated during it.
-  if (const std::optional<BridgeMessage> message = acceptedMessage(frameURL, mainFrame, body)) {
-    awaitedReplies_.insert(message->id);
+  if (const std::optional<std::int64_t> id = acceptedId(frameURL, mainFrame, body)) {
+    awaitedReplies_.insert(*id);
   }
-  controller_->receive(frameURL, mainFrame, body);
+  controller_->receive(frameURL, mainFrame, std::move(body));
 }
 
 void BridgeHarness::requestResource(const Json& url) {

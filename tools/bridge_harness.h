@@ -75,7 +75,7 @@ class BridgeHarness {
   class SchemeRequest;
 
   void observe(const std::string& script);
-  void receive(const Json& line);
+  void receive(Json line);
   void requestResource(const Json& url);
   void answerMenu(const Json& choice);
 

@@ -238,7 +238,7 @@ LocalAgentInfo LocalAgentManager::probeAgent(const std::string& id) {
   } else if (id == "claude") {
     const auto auth = probe(chosen, {"auth", "status", "--json"});
     if (auth.status == 0) {
-      const Json parsed = Json::parse(auth.output, nullptr, false);
+      const Json parsed = parseJson(auth.output);
       if (parsed.is_object() && parsed.contains("loggedIn") && parsed["loggedIn"].is_boolean()) {
         info.login = parsed["loggedIn"].get<bool>() ? "authenticated" : "unauthenticated";
       }

@@ -127,7 +127,7 @@ bool LocalAgentManager::validThreadID(std::string_view identifier) {
 std::optional<std::string> LocalAgentManager::threadID(std::string_view output) {
   std::optional<std::string> found;
   for (const auto line : lines(output)) {
-    const Json event = Json::parse(line, nullptr, false);
+    const Json event = parseJson(line);
     if (!event.is_object() || event.value("type", Json()) != "thread.started") continue;
     const auto id = event.find("thread_id");
     if (id == event.end() || !id->is_string()) continue;
@@ -176,7 +176,7 @@ void LocalAgentManager::saveDiagnostics(const LocalCommandResult& result,
   Json events = Json::array();
   std::string finalMessage;
   for (const auto line : lines(result.output)) {
-    const Json event = Json::parse(line, nullptr, false);
+    const Json event = parseJson(line);
     if (!event.is_object() || !shortText(event.value("type", Json()))) continue;
     Json record = {{"type", event["type"]}};
     const Json item = event.value("item", Json());

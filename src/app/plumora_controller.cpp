@@ -167,9 +167,10 @@ void PlumoraController::deleteValidationLibrary() {
 }
 
 void PlumoraController::receive(std::optional<std::string_view> frameURL, bool mainFrame,
-                                const Json& body) {
+                                Json body) {
   if (shutDown_) return;
-  if (std::optional<BridgeMessage> message = acceptedMessage(frameURL, mainFrame, body)) {
+  if (std::optional<BridgeMessage> message =
+          acceptedMessage(frameURL, mainFrame, std::move(body))) {
     dispatcher_.dispatch(*message);
   }
 }

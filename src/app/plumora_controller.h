@@ -92,7 +92,7 @@ class PlumoraController final : public BridgeShell {
 
   // A message the page posted to the "plumora" handler from the frame at
   // `frameURL`: checked, then dispatched; anything that fails a check is dropped.
-  void receive(std::optional<std::string_view> frameURL, bool mainFrame, const Json& body);
+  void receive(std::optional<std::string_view> frameURL, bool mainFrame, Json body);
   // Hands a capture payload to the page, or keeps it until the page asks.
   void deliver(Json payload);
 

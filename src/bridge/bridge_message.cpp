@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace glimmet {
 namespace {
@@ -44,16 +45,24 @@ bool isBridgeAction(std::string_view action) {
   return std::find(kBridgeActions.begin(), kBridgeActions.end(), action) != kBridgeActions.end();
 }
 
-std::optional<BridgeMessage> acceptedMessage(std::optional<std::string_view> frameURL,
-                                             bool mainFrame, const Json& body) {
+std::optional<std::int64_t> acceptedId(std::optional<std::string_view> frameURL, bool mainFrame,
+                                       const Json& body) {
   if (!mainFrame || !trusted(frameURL) || !body.is_object()) return std::nullopt;
   const auto id = body.find("id");
   const auto action = body.find("action");
   if (id == body.end() || action == body.end() || !action->is_string()) return std::nullopt;
   const auto number = integerID(*id);
   if (!number || !isBridgeAction(action->get_ref<const std::string&>())) return std::nullopt;
+  return number;
+}
+
+std::optional<BridgeMessage> acceptedMessage(std::optional<std::string_view> frameURL,
+                                             bool mainFrame, Json body) {
+  const std::optional<std::int64_t> id = acceptedId(frameURL, mainFrame, body);
+  if (!id) return std::nullopt;
   const auto value = body.find("value");
-  return BridgeMessage{*number, action->get<std::string>(), value == body.end() ? Json() : *value};
+  return BridgeMessage{*id, body["action"].get<std::string>(),
+                       value == body.end() ? Json() : std::move(*value)};
 }
 
 }  // namespace glimmet

@@ -82,12 +82,17 @@ struct BridgeMessage {
   Json value;  // null when the page sent none
 };
 
-// The request carried by `body`, posted by the frame at `frameURL`; none when
-// the frame is not the main frame, the frame is not trusted, the body is not
-// an object, its "id" is not an integer that fits 64 signed bits (floats such
-// as 1.0 and booleans are not integers), its "action" is not a string, or the
-// action is unknown.
+// The id of the request carried by `body`, posted by the frame at `frameURL`;
+// none when the frame is not the main frame, the frame is not trusted, the body
+// is not an object, its "id" is not an integer that fits 64 signed bits (floats
+// such as 1.0 and booleans are not integers), its "action" is not a string, or
+// the action is unknown.
+std::optional<std::int64_t> acceptedId(std::optional<std::string_view> frameURL, bool mainFrame,
+                                       const Json& body);
+
+// The request carried by `body`, its value moved out of it; none when
+// `acceptedId` has none.
 std::optional<BridgeMessage> acceptedMessage(std::optional<std::string_view> frameURL,
-                                             bool mainFrame, const Json& body);
+                                             bool mainFrame, Json body);
 
 }  // namespace glimmet

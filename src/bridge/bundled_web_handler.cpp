@@ -108,7 +108,10 @@ SchemeResponse packagedFileResponse(const fs::path& webDirectory,
   // The web directory itself is not a file to serve, so the file must lie strictly below it.
   const std::optional<fs::path> root = resolvedPath(webDirectory);
   const std::optional<fs::path> file = resolvedPath(candidate);
-  if (!root || !file || !liesBelow(*root, *file)) throw LocalAgentFailure(kOutOfBounds);
+  // A candidate that cannot be resolved at all (a name too long, a link loop)
+  // names nothing to serve; it has not escaped.
+  if (!file) throw LocalAgentFailure(kMissingOrTooLarge);
+  if (!root || !liesBelow(*root, *file)) throw LocalAgentFailure(kOutOfBounds);
 
   struct stat info {};
   if (::stat(file->c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||

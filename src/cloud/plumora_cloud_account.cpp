@@ -66,7 +66,7 @@ std::string accountName() { return std::string(cloud::kKeychainAccount); }
 
 // The answer body as a JSON value, or the JSON failure.
 CloudResult<Json> parsed(const HttpResponse& response) {
-  Json value = Json::parse(response.body.begin(), response.body.end(), nullptr, false);
+  Json value = parseJson(response.body);
   if (value.is_discarded()) return jsonFailure();
   return value;
 }

@@ -46,7 +46,7 @@ void DefaultsStore::load() {
     if (!fs::exists(fs::symlink_status(file_))) return;
     text.clear();
   }
-  Json parsed = Json::parse(text, nullptr, /*allow_exceptions=*/false);
+  Json parsed = parseJson(text);
   if (parsed.is_object()) {
     values_ = std::move(parsed);
     return;

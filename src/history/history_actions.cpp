@@ -1,7 +1,9 @@
 #include "history/history_actions.h"
 
+#include <algorithm>
 #include <optional>
 #include <set>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -27,19 +29,56 @@ bool isMediaAction(const std::string& action) {
   return action == "copy" || action == "copyPath" || action == "reveal";
 }
 
-// The ids of a trash request: 1 to 500 distinct strings; none otherwise.
-std::optional<std::vector<std::string>> trashIds(const Json& value) {
+// The page's id argument, checked on arrival, before its text is copied
+// anywhere: a string no longer than a UUID's text. Longer text cannot name a
+// work, so it is refused as a malformed id and never kept.
+Result<std::string> idArgument(const Json& value) {
+  if (!value.is_string()) return LocalAgentFailure(kInvalidArgument);
+  const auto& id = value.get_ref<const std::string&>();
+  if (id.size() > PlumoraHistory::kMaxIdLength)
+    return LocalAgentFailure(PlumoraHistory::kInvalidId);
+  return id;
+}
+
+// The value of `id`, or its failure thrown again on the history queue.
+const std::string& checked(const Result<std::string>& id) {
+  if (!id) throw id.failure();
+  return id.value();
+}
+
+// At most a UUID's length of `id`, ending on a whole UTF-8 character: how a
+// trash reply names an id that is too long to be one.
+std::string shortened(std::string_view id) {
+  std::size_t end = std::min(id.size(), PlumoraHistory::kMaxIdLength);
+  while (end > 0 && end < id.size() && (static_cast<unsigned char>(id[end]) & 0xC0) == 0x80) {
+    --end;
+  }
+  return std::string(id.substr(0, end));
+}
+
+// One id of a trash request, or the shortened text of one too long to be an id.
+struct TrashId {
+  std::string text;
+  bool tooLong = false;
+};
+
+// The ids of a trash request: 1 to 500 distinct strings; none otherwise. Ids
+// are compared in place, so overlong ones are never copied whole.
+std::optional<std::vector<TrashId>> trashIds(const Json& value) {
   if (!value.is_object()) return std::nullopt;
   const auto ids = value.find("ids");
   if (ids == value.end() || !ids->is_array() || ids->empty() ||
       ids->size() > HistoryActions::kMaxTrashBatch) {
     return std::nullopt;
   }
-  std::vector<std::string> result;
-  std::set<std::string> seen;
+  std::vector<TrashId> result;
+  std::set<std::string_view> seen;
   for (const Json& id : *ids) {
-    if (!id.is_string() || !seen.insert(id.get<std::string>()).second) return std::nullopt;
-    result.push_back(id.get<std::string>());
+    if (!id.is_string()) return std::nullopt;
+    const std::string_view text = id.get_ref<const std::string&>();
+    if (!seen.insert(text).second) return std::nullopt;
+    const bool tooLong = text.size() > PlumoraHistory::kMaxIdLength;
+    result.push_back({tooLong ? shortened(text) : std::string(text), tooLong});
   }
   return result;
 }
@@ -95,9 +134,8 @@ void HistoryActions::historyList(std::int64_t messageId, const Json& /*value*/) 
 }
 
 void HistoryActions::historyImage(std::int64_t messageId, const Json& value) {
-  runOnHistoryQueue(messageId, [this, value] {
-    if (!value.is_string()) throw LocalAgentFailure(kInvalidArgument);
-    return BridgeReply::resolve(store_.image(value.get<std::string>()));
+  runOnHistoryQueue(messageId, [this, id = idArgument(value)] {
+    return BridgeReply::resolve(store_.image(checked(id)));
   });
 }
 
@@ -109,32 +147,38 @@ void HistoryActions::historySave(std::int64_t messageId, const Json& value) {
 }
 
 void HistoryActions::libraryAction(std::int64_t messageId, const Json& value) {
-  const auto field = [&value](const char* key) -> std::optional<std::string> {
-    const auto found = value.find(key);
-    if (found == value.end() || !found->is_string()) return std::nullopt;
-    return found->get<std::string>();
+  const auto member = [&value](const char* key) -> const Json* {
+    const auto found = value.is_object() ? value.find(key) : value.end();
+    return found == value.end() ? nullptr : &*found;
   };
-  const std::optional<std::string> id = value.is_object() ? field("id") : std::nullopt;
-  const std::optional<std::string> action = value.is_object() ? field("action") : std::nullopt;
-  if (!id || !action || (*action != "rename" && !isMediaAction(*action))) {
+  const Json* id = member("id");
+  const Json* action = member("action");
+  const Json* name = member("name");
+  const bool rename = action != nullptr && *action == "rename";
+  // A missing name is the page's to prompt for; a name of another type is not.
+  if (id == nullptr || !id->is_string() || action == nullptr ||
+      !(rename || (action->is_string() && isMediaAction(action->get<std::string>()))) ||
+      (rename && name != nullptr && !name->is_string())) {
     reply(messageId, BridgeReply::fixedRejection(kInvalidLibraryAction));
     return;
   }
-  if (isMediaAction(*action)) {
-    mediaAction(messageId, *id, *action);
+  if (!rename) {
+    mediaAction(messageId, idArgument(*id), action->get<std::string>());
     return;
   }
-  runOnHistoryQueue(messageId, [this, id = *id, name = field("name")] {
-    if (!name) throw LocalAgentFailure(kMissingName);
-    store_.rename(id, *name);
-    return BridgeReply::literal(kOk);
-  });
+  runOnHistoryQueue(messageId,
+                    [this, id = idArgument(*id),
+                     name = name ? std::optional(name->get<std::string>()) : std::nullopt] {
+                      if (!name) throw LocalAgentFailure(kMissingName);
+                      store_.rename(checked(id), *name);
+                      return BridgeReply::literal(kOk);
+                    });
 }
 
-void HistoryActions::mediaAction(std::int64_t messageId, const std::string& id,
+void HistoryActions::mediaAction(std::int64_t messageId, Result<std::string> id,
                                  const std::string& action) {
-  historyQueue_.post([this, messageId, id, action] {
-    Result<fs::path> file = resultOf([&] { return store_.mediaFile(id); });
+  historyQueue_.post([this, messageId, id = std::move(id), action] {
+    Result<fs::path> file = resultOf([&] { return store_.mediaFile(checked(id)); });
     if (!file) {
       reply(messageId, BridgeReply::rejection(file.failure().message()));
       return;
@@ -157,7 +201,7 @@ void HistoryActions::mediaAction(std::int64_t messageId, const std::string& id,
 }
 
 void HistoryActions::libraryTrash(std::int64_t messageId, const Json& value) {
-  std::optional<std::vector<std::string>> ids = trashIds(value);
+  std::optional<std::vector<TrashId>> ids = trashIds(value);
   if (!ids) {
     reply(messageId, BridgeReply::fixedRejection(kInvalidTrashList));
     return;
@@ -166,17 +210,18 @@ void HistoryActions::libraryTrash(std::int64_t messageId, const Json& value) {
     Json removed = Json::array();
     Json failed = Json::array();
     std::uintmax_t removedBytes = 0;
-    for (const std::string& id : ids) {
+    for (const TrashId& id : ids) {
       Result<std::uintmax_t> freed = resultOf([&] {
-        const PlumoraHistory::Storage storage = store_.storage(id);
-        store_.trash(id, workspace_);
+        if (id.tooLong) throw LocalAgentFailure(PlumoraHistory::kInvalidId);
+        const PlumoraHistory::Storage storage = store_.storage(id.text);
+        store_.trash(id.text, workspace_);
         return storage.allocated;
       });
       if (freed) {
-        removed.push_back(id);
+        removed.push_back(id.text);
         removedBytes += freed.value();
       } else {
-        failed.push_back({{"id", id}, {"message", freed.failure().message()}});
+        failed.push_back({{"id", id.text}, {"message", freed.failure().message()}});
       }
     }
     return BridgeReply::resolve(
@@ -185,9 +230,8 @@ void HistoryActions::libraryTrash(std::int64_t messageId, const Json& value) {
 }
 
 void HistoryActions::mediaUrl(std::int64_t messageId, const Json& value, bool preview) {
-  runOnHistoryQueue(messageId, [this, value, preview] {
-    if (!value.is_string()) throw LocalAgentFailure(kInvalidArgument);
-    const std::string id = value.get<std::string>();
+  runOnHistoryQueue(messageId, [this, argument = idArgument(value), preview] {
+    const std::string& id = checked(argument);
     if (store_.mediaFile(id).extension() == ".mp4") return BridgeReply::resolve(videoToken(id));
     return BridgeReply::resolve(preview ? previewUrl(id) : store_.image(id));
   });

@@ -14,6 +14,7 @@
 #include "bridge/bridge_reply.h"
 #include "core/executors.h"
 #include "core/json.h"
+#include "core/result.h"
 #include "history/plumora_history.h"
 
 namespace glimmet {
@@ -51,7 +52,7 @@ class HistoryActions {
   // Runs `work` on the history queue and replies with its value or its failure.
   void runOnHistoryQueue(std::int64_t messageId, std::function<BridgeReply()> work);
   void reply(std::int64_t messageId, BridgeReply answer);
-  void mediaAction(std::int64_t messageId, const std::string& id, const std::string& action);
+  void mediaAction(std::int64_t messageId, Result<std::string> id, const std::string& action);
   void mediaUrl(std::int64_t messageId, const Json& value, bool preview);
 
   const PlumoraHistory& store_;

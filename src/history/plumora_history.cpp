@@ -27,7 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kInvalidId = "作品编号无效";
 constexpr const char* kOutOfBounds = "历史目录越界";
 constexpr const char* kInvalidRecord = "资源记录无效";
 constexpr const char* kInvalidRequest = "历史记录无效";
@@ -75,7 +74,7 @@ std::int64_t clampedVersion(const Json& request) {
   if (version == request.end()) return 1;
   if (version->is_number_unsigned()) {
     return static_cast<std::int64_t>(
-        std::min<std::uint64_t>(version->get<std::uint64_t>(), kMaxVersion));
+        std::clamp<std::uint64_t>(version->get<std::uint64_t>(), 1, kMaxVersion));
   }
   if (version->is_number_integer()) return std::clamp<std::int64_t>(*version, 1, kMaxVersion);
   return 1;
@@ -161,7 +160,7 @@ fs::path PlumoraHistory::directory(const std::string& id) const { return check(i
 Json PlumoraHistory::readRecordIn(const Checked& work) const {
   const std::string text =
       readRegularFileNoFollow(work.directory / "record.json", kMaxRecordBytes, kInvalidRecord);
-  Json record = Json::parse(text, nullptr, false);
+  Json record = parseJson(text);
   if (record.is_discarded()) throw LocalAgentFailure(kUnreadableJsonMessage);
   const std::string* recordId = record.is_object() ? stringField(record, "id") : nullptr;
   if (recordId == nullptr || Uuid::parse(*recordId) != work.uuid) {

@@ -29,6 +29,9 @@ class PlumoraHistory {
   // content. Replaceable so that tests can make any write fail.
   using FileWriter = std::function<void(const std::filesystem::path&, std::string_view bytes)>;
 
+  // A work id is a UUID's text; nothing longer can name a work.
+  static constexpr std::size_t kMaxIdLength = 36;
+  static constexpr const char* kInvalidId = "作品编号无效";
   static constexpr std::uintmax_t kMaxRecordBytes = 1'048'575;
   static constexpr std::uintmax_t kMaxImageBytes = 10'485'760;
   // Why a work's media file cannot be served.

@@ -169,21 +169,23 @@ void CustomImageAPI::check(std::function<void(Result<Json>)> completion) {
   request.timeout = kRequestTimeout;
 
   running_ = true;
-  transfer_ = ImageAPITransfer::start(
-      std::move(request), kModelListLimit, session_,
-      [this, alive = std::weak_ptr<int>(lifetime_),
-       completion = std::move(completion)](const ImageAPIOutcome& outcome) {
-        if (alive.expired()) return;
-        running_ = false;
-        transfer_.reset();
-        Result<Bytes> body = checked(outcome);
-        if (!body) return completion(body.failure());
-        const Json list = Json::parse(body.value().begin(), body.value().end(), nullptr, false);
-        if (list.is_discarded()) return completion(LocalAgentFailure(kUnreadableJsonMessage));
-        const std::string model = defaults_.string(kModelKey).value_or("");
-        if (!listsModel(list, model)) return completion(LocalAgentFailure(kModelNotListedMessage));
-        completion(status());
-      });
+  transfer_ =
+      ImageAPITransfer::start(std::move(request), kModelListLimit, session_,
+                              [this, alive = std::weak_ptr<int>(lifetime_),
+                               completion = std::move(completion)](const ImageAPIOutcome& outcome) {
+                                if (alive.expired()) return;
+                                running_ = false;
+                                transfer_.reset();
+                                Result<Bytes> body = checked(outcome);
+                                if (!body) return completion(body.failure());
+                                const Json list = parseJson(body.value());
+                                if (list.is_discarded())
+                                  return completion(LocalAgentFailure(kUnreadableJsonMessage));
+                                const std::string model = defaults_.string(kModelKey).value_or("");
+                                if (!listsModel(list, model))
+                                  return completion(LocalAgentFailure(kModelNotListedMessage));
+                                completion(status());
+                              });
 }
 
 bool CustomImageAPI::cancel() {

@@ -90,7 +90,7 @@ CustomImageAPI::ImageResponse taskResponse(const Json& object, const URL& base,
 
 CustomImageAPI::ImageResponse CustomImageAPI::imageResponse(
     const Bytes& body, const URL& base, const std::optional<std::string>& expectedTask) {
-  Json object = Json::parse(body.begin(), body.end(), nullptr, false);
+  Json object = parseJson(body);
   if (object.is_discarded()) throw LocalAgentFailure(kUnreadableJsonMessage);
   if (!object.is_object()) throw LocalAgentFailure(kFormatMessage);
   checkCode(object);

@@ -84,6 +84,7 @@ TEST_F(BundledWebHandlerTest, RefusesEveryAddressOutsideItsFiles) {
       {"plumora://local/assets", "资源不存在或过大"},
       {"plumora://local/missing.js", "资源不存在或过大"},
       {"plumora://local/big.js", "资源不存在或过大"},
+      {"plumora://local/" + std::string(300, 'a'), "资源不存在或过大"},
       {kPreview + kImageWork + "/thumb.png", "图片预览地址无效"},
       {kPreview + kImageWork + "/image.png/x", "图片预览地址无效"},
       {kPreview + "not-a-uuid/image.png", "作品编号无效"},

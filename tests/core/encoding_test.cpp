@@ -31,6 +31,26 @@ TEST(Json, HostileStringsStayInsideTheirLiteral) {
   EXPECT_EQ(Json::parse(text), hostile);
 }
 
+TEST(Json, OutsideTextNestsNoDeeperThanTheLimit) {
+  const auto arrays = [](std::size_t depth) {
+    return std::string(depth, '[') + std::string(depth, ']');
+  };
+  std::string objects;
+  for (int i = 0; i < 100'000; ++i) objects += R"({"a":)";
+  objects += "1" + std::string(100'000, '}');
+  const std::pair<std::string, bool> rows[] = {
+      {arrays(kMaxJsonDepth), true},
+      {arrays(kMaxJsonDepth + 1), false},
+      {arrays(100'000), false},
+      {objects, false},
+      // Brackets inside a string, after an escaped quote, do not nest.
+      {R"(["\")" + std::string(100'000, '[') + R"("])", true},
+  };
+  for (const auto& [text, accepted] : rows) {
+    EXPECT_EQ(!parseJson(text).is_discarded(), accepted) << text.substr(0, 40);
+  }
+}
+
 TEST(Base64, RoundTripsEveryTailLength) {
   for (std::size_t size = 0; size < 8; ++size) {
     Bytes bytes;

@@ -32,9 +32,9 @@ class RecordingDelegate final : public WebPageDelegate {
 
   void startResource(std::shared_ptr<SchemeTask> task) override { handler_.start(std::move(task)); }
   void messageReceived(std::optional<std::string_view> frameURL, bool mainFrame,
-                       const Json& body) override {
-    posts.push_back(
-        {frameURL ? std::optional<std::string>(*frameURL) : std::nullopt, mainFrame, body});
+                       Json body) override {
+    posts.push_back({frameURL ? std::optional<std::string>(*frameURL) : std::nullopt, mainFrame,
+                     std::move(body)});
   }
   void pageLoaded() override { ++loads; }
   void pageLoadFailed() override { ++failures; }

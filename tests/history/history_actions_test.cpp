@@ -61,6 +61,11 @@ TEST_F(HistoryActionsTest, ArgumentErrorsHaveTheirFixedReplies) {
   EXPECT_EQ(call(&HistoryActions::libraryAction,
                  {{"id", kImageWork}, {"action", "rename"}, {"name", "   "}}),
             "window.__plumoraReject(5,\"名称需为 1–200 个字符，且不能包含控制字符\");");
+  for (const Json& name : {Json(5), Json(nullptr)}) {
+    const std::string reply = call(&HistoryActions::libraryAction,
+                                   {{"id", kImageWork}, {"action", "rename"}, {"name", name}});
+    EXPECT_EQ(reply, "window.__plumoraReject(" + std::to_string(nextId) + ",'资源操作无效');");
+  }
 
   Json tooMany = Json::array();
   for (int i = 0; i < 501; ++i) tooMany.push_back(std::to_string(i));
@@ -82,12 +87,12 @@ TEST_F(HistoryActionsTest, ListRenameAndMedia) {
   EXPECT_NE(listing.find("\"kind\":\"video\""), std::string::npos);
 
   EXPECT_EQ(call(&HistoryActions::libraryPreview, kImageWork),
-            "window.__plumoraResolve(3,\"plumora://local/history-preview/" +
-                std::string(kImageWork) + "/image.png\");");
+            "window.__plumoraResolve(3,\"plumora:\\/\\/local\\/history-preview\\/" +
+                std::string(kImageWork) + "\\/image.png\");");
   EXPECT_EQ(call(&HistoryActions::libraryMedia, kVideoWork),
             "window.__plumoraResolve(4,\"plumora-video:" + std::string(kVideoWork) + "\");");
   EXPECT_EQ(call(&HistoryActions::libraryMedia, kImageWork)
-                .rfind("window.__plumoraResolve(5,\"data:image/png;base64,", 0),
+                .rfind("window.__plumoraResolve(5,\"data:image\\/png;base64,", 0),
             0u);
   EXPECT_EQ(call(&HistoryActions::historyImage, kVideoWork),
             "window.__plumoraReject(6,\"视频不能作为图片读取\");");
@@ -112,14 +117,19 @@ TEST_F(HistoryActionsTest, MediaActionsUseClipboardAndFileManager) {
 
 TEST_F(HistoryActionsTest, TrashReportsEachWork) {
   const std::string missing = "0A1B2C3D-0000-4000-8000-0000000000FF";
+  // Too long to be an id, though it starts with one: refused, and named by no
+  // more than an id's length.
+  const std::string overlong = kVideoWork + std::string(100'000, 'x');
   const auto allocated = store.storage(kImageWork).allocated;
-  const std::string reply = call(&HistoryActions::libraryTrash, {{"ids", {kImageWork, missing}}});
+  const std::string reply =
+      call(&HistoryActions::libraryTrash, {{"ids", {kImageWork, missing, overlong}}});
   const std::string prefix = "window.__plumoraResolve(1,";
-  ASSERT_EQ(reply.rfind(prefix, 0), 0u) << reply;
+  ASSERT_EQ(reply.rfind(prefix, 0), 0u) << reply.substr(0, 200);
   const Json result = Json::parse(reply.substr(prefix.size(), reply.size() - prefix.size() - 2));
   EXPECT_EQ(result["removed"], Json{kImageWork});
-  EXPECT_EQ(result["failed"],
-            Json::array({{{"id", missing}, {"message", "文件或文件夹不存在。"}}}));
+  EXPECT_EQ(result["failed"], Json::array({{{"id", missing}, {"message", "文件或文件夹不存在。"}},
+                                           {{"id", kVideoWork}, {"message", "作品编号无效"}}}));
+  EXPECT_TRUE(fs::exists(root / kVideoWork));
   EXPECT_EQ(result["removedBytes"], allocated);
   EXPECT_FALSE(fs::exists(root / kImageWork));
   EXPECT_EQ(workspace.trashedItems().size(), 1u);

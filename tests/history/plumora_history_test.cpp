@@ -156,7 +156,7 @@ TEST_F(HistoryStoreTest, SaveRequestRows) {
     Json version;
   };
   const Row rows[] = {
-      {{{"image", image}, {"prompt", std::string(10'000, 'a')}, {"version", 0}}, "", 1},
+      {{{"image", image}, {"prompt", std::string(10'000, 'a')}, {"version", 0u}}, "", 1},
       {{{"image", image}, {"prompt", ""}, {"version", "3"}}, "", 1},
       {{{"image", image}, {"prompt", "p"}, {"version", 7}}, "", 7},
       {{{"image", image}, {"prompt", std::string(10'001, 'a')}}, "历史记录无效", nullptr},

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 namespace glimmet {
 namespace {
 
+namespace fs = std::filesystem;
 using testing::TempDir;
 
 constexpr const char* kPage = "plumora://local/index.html";
@@ -163,6 +165,51 @@ TEST_F(HarnessTest, BadLinesAreReportedAndTheRunFails) {
     const std::string expected = "line " + std::to_string(i + 1) + ": " + rows[i].second + "\n";
     EXPECT_NE(result.errors.find(expected), std::string::npos) << expected << result.errors;
   }
+}
+
+// 100,000 nested arrays through every way JSON text comes in: the harness's
+// lines, a stored defaults file and record, a service's answer, the website's
+// answer and an agent's output. Each is refused as malformed and the process lives.
+TEST_F(HarnessTest, DeepNestingIsRefusedOnEveryEntry) {
+  const std::string deep = std::string(100'000, '[') + std::string(100'000, ']');
+  const std::string work = "0A1B2C3D-0000-4000-8000-00000000000A";
+  const fs::path history = temp / "home/.local/share/Plumora/history";
+  fs::create_directories(temp / "home/.config/Glimmet");
+  testing::writeFile(temp / "home/.config/Glimmet/defaults.json", R"({"api.base":)" + deep + "}");
+  fs::create_directories(history / work);
+  testing::writeFile(history / work / "record.json",
+                     R"({"id":")" + work + R"(","version":)" + deep + "}");
+  testing::writeFile(history / work / "image.png", "png");
+  fs::create_directories(temp / "home/.local/bin");
+  testing::writeFile(temp / "home/.local/bin/claude", "#!/bin/sh\necho '" + deep + "'\n");
+  fs::permissions(temp / "home/.local/bin/claude", fs::perms::owner_all);
+  testing::TestHttpsService service{{"api.example.com", "glimmet.app"}};
+  service.route("GET", "/v1/models", testing::Reply::with(200, deep));
+  service.route("POST", "/api/auth/device/code", testing::Reply::with(200, deep));
+  const Json configuration = {
+      {"baseURL", "https://api.example.com/v1"}, {"model", "gpt-image-1"}, {"key", "sk-test"}};
+
+  const HarnessRun result =
+      run({"--ca-file", service.caFile().string(), "--connect-to",
+           service.connectTo("api.example.com"), "--connect-to", service.connectTo("glimmet.app")},
+          {R"({"frame":"plumora://local/","main":true,"body":{"id":1,"action":"hide","value":)" +
+               deep + "}}",
+           R"({"capture":)" + deep + "}", request(3, "historyList"),
+           request(4, "historyImage", work), request(5, "apiConfigure", configuration),
+           request(6, "apiCheck"), request(7, "cloudLogin"), request(8, "agents")});
+  EXPECT_EQ(result.status, 1) << result.errors;
+  for (const char* line : {"line 1: ", "line 2: "}) {
+    EXPECT_NE(result.errors.find(std::string(line) + "a line must be one JSON object"),
+              std::string::npos)
+        << result.errors;
+  }
+  const std::string unreadable = "\"未能读取数据，因为它的格式不正确。\");";
+  EXPECT_TRUE(result.printed("window.__plumoraResolve(3,[]);"));
+  EXPECT_TRUE(result.printed("window.__plumoraReject(4," + unreadable));
+  EXPECT_TRUE(result.printedStarting("window.__plumoraResolve(5,{"));
+  EXPECT_TRUE(result.printed("window.__plumoraReject(6," + unreadable));
+  EXPECT_TRUE(result.printedStarting("window.__plumoraReject(7,"));
+  EXPECT_TRUE(result.printedStarting("window.__plumoraResolve(8,{"));
 }
 
 TEST_F(HarnessTest, LibrarySmokeTestSeedsATreeThatIsGoneAfterExit) {

@@ -134,8 +134,8 @@ void GtkDesktop::startResource(std::shared_ptr<SchemeTask> task) {
 }
 
 void GtkDesktop::messageReceived(std::optional<std::string_view> frameURL, bool mainFrame,
-                                 const Json& body) {
-  controller_->receive(frameURL, mainFrame, body);
+                                 Json body) {
+  controller_->receive(frameURL, mainFrame, std::move(body));
 }
 
 void GtkDesktop::pageLoaded() { controller_->pageLoaded(); }

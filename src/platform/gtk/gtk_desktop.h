@@ -89,7 +89,7 @@ class GtkDesktop final : private WebPageDelegate {
   // WebPageDelegate.
   void startResource(std::shared_ptr<SchemeTask> task) override;
   void messageReceived(std::optional<std::string_view> frameURL, bool mainFrame,
-                       const Json& body) override;
+                       Json body) override;
   void pageLoaded() override;
   void pageLoadFailed() override;
   bool beginFilePanel() override;

@@ -123,11 +123,12 @@ struct WebKitPageView::Signals {
     gboolean mainFrame = FALSE;
     const char* text = nullptr;
     g_variant_get(parameters, "(m&sb&s)", &url, &mainFrame, &text);
-    Json body = Json::parse(text, nullptr, false);
+    Json body = parseJson(text);
     if (body.is_discarded()) return TRUE;
     std::optional<std::string_view> frameURL;
     if (url != nullptr) frameURL = url;
-    static_cast<WebKitPageView*>(data)->delegate_.messageReceived(frameURL, mainFrame, body);
+    static_cast<WebKitPageView*>(data)->delegate_.messageReceived(frameURL, mainFrame,
+                                                                  std::move(body));
     return TRUE;
   }
 

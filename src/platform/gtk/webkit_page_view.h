@@ -49,7 +49,7 @@ class WebPageDelegate {
   virtual void startResource(std::shared_ptr<SchemeTask> task) = 0;
   // The page posted `body` from the frame at `frameURL` (none: the frame has no URL).
   virtual void messageReceived(std::optional<std::string_view> frameURL, bool mainFrame,
-                               const Json& body) = 0;
+                               Json body) = 0;
   // A main-frame navigation finished.
   virtual void pageLoaded() = 0;
   // A main-frame navigation failed before its document was committed

@@ -7,8 +7,13 @@
 namespace glimmet {
 
 void HeadlessWebView::evaluate(const std::string& script, EvaluationCompletion completion) {
-  scripts_.push_back(script);
-  if (observer_) observer_(script);
+  // An observed view keeps nothing: a long harness session would otherwise
+  // hold every reply it ever printed.
+  if (observer_) {
+    observer_(script);
+  } else {
+    scripts_.push_back(script);
+  }
   if (completion) MainQueue::shared().post(std::move(completion));
 }
 

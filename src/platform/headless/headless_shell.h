@@ -1,9 +1,10 @@
 #pragma once
 
 // Doubles for the controller's side of the desktop: a web view that records
-// every script in order, a creation panel that records its level and whether
-// it is shown and key, a pop-up menu the test answers, the accessibility
-// trust, the program's activity and its other windows.
+// every script in order (or hands each to an observer), a creation panel that
+// records its level and whether it is shown and key, a pop-up menu the test
+// answers, the accessibility trust, the program's activity and its other
+// windows.
 
 #include <cstddef>
 #include <deque>
@@ -26,20 +27,20 @@ class HeadlessWebView final : public WebViewHost {
  public:
   explicit HeadlessWebView(WebViewSize size = {748, 740}) : size_(size) {}
 
-  // Records the script; a completion runs later on the main queue, as the web
-  // view's would.
+  // Records the script, or only hands it to the observer when there is one; a
+  // completion runs later on the main queue, as the web view's would.
   void evaluate(const std::string& script, EvaluationCompletion completion) override;
   using WebViewHost::evaluate;
   void load(const std::string& url) override { loads_.push_back(url); }
   WebViewSize size() const override { return size_; }
 
   void setSize(WebViewSize size) { size_ = size; }
-  // Called with each script as it is evaluated, so a reader can follow the
-  // page's side as it happens.
+  // Called with each script as it is evaluated, instead of recording it, so a
+  // reader can follow the page's side as it happens.
   void setObserver(std::function<void(const std::string&)> observer) {
     observer_ = std::move(observer);
   }
-  // Every script evaluated so far, in order.
+  // Every script evaluated so far without an observer, in order.
   const std::vector<std::string>& scripts() const { return scripts_; }
   // Scripts evaluated since the last call.
   std::vector<std::string> takeScripts();
