@@ -130,6 +130,8 @@ void GtkSettingsWindow::build(const SettingsWindowContent& content) {
   gtk_entry_set_text(GTK_ENTRY(disabledField_), content.disabledApplications.c_str());
   addMenu_ = gtk_menu_new();
   GtkWidget* addButton = gtk_menu_button_new();
+  gtk_button_set_image(GTK_BUTTON(addButton),
+                       gtk_image_new_from_icon_name("list-add-symbolic", GTK_ICON_SIZE_BUTTON));
   gtk_widget_set_tooltip_text(addButton, kAddApplication);
   gtk_menu_button_set_popup(GTK_MENU_BUTTON(addButton), addMenu_);
   g_signal_connect_swapped(addButton, "pressed", G_CALLBACK(+[](gpointer self) {
