@@ -24,18 +24,11 @@ void SelectionCapture::capture(const std::optional<RunningApplication>& front, b
                                Completion done) {
   Json payload{
       {"text", ""}, {"voice", voice}, {"source", front ? front->localizedName : std::string()}};
-  if (!front || front->pid == self_) {
-    MainQueue::shared().post([done = std::move(done), payload = std::move(payload)]() mutable {
-      done(std::move(payload));
-    });
-    return;
-  }
+  if (!front || front->pid == self_)
+    return answerLater(lifetime_, std::move(payload), std::move(done));
   if (!accessibility_.isTrusted()) {
     payload["error"] = kNeedsPermission;
-    MainQueue::shared().post([done = std::move(done), payload = std::move(payload)]() mutable {
-      done(std::move(payload));
-    });
-    return;
+    return answerLater(lifetime_, std::move(payload), std::move(done));
   }
   reader_.read(*front, [this, alive = std::weak_ptr<int>(lifetime_), payload = std::move(payload),
                         done = std::move(done)](SelectedContent content) mutable {
@@ -48,16 +41,14 @@ void SelectionCapture::selected(SelectedContent content, Json payload, const Com
       content.secureField ? std::string() : std::move(content.text).value_or(std::string());
   if (std::optional<fs::path> file = fileReference(text)) {
     // Decoding an image of up to 10 MiB takes a moment: off the main thread.
-    GlobalPool::shared().post([file = std::move(*file), payload = std::move(payload), done,
-                               alive = std::weak_ptr<int>(lifetime_)]() mutable {
+    GlobalPool::shared().post([alive = std::weak_ptr<int>(lifetime_), file = std::move(*file),
+                               payload = std::move(payload), done]() mutable {
       if (std::optional<std::string> image = imageDataURL(file)) {
         payload["image"] = std::move(*image);
       } else {
         payload["error"] = kUnreadableImage;
       }
-      MainQueue::shared().post([payload = std::move(payload), done, alive]() mutable {
-        if (!alive.expired()) done(std::move(payload));
-      });
+      answerLater(std::move(alive), std::move(payload), done);
     });
     return;
   }
@@ -67,6 +58,13 @@ void SelectionCapture::selected(SelectedContent content, Json payload, const Com
     payload["text"] = text::graphemePrefix(text, kMaxTextLength);
   }
   done(std::move(payload));
+}
+
+void SelectionCapture::answerLater(std::weak_ptr<int> alive, Json payload, Completion done) {
+  MainQueue::shared().post(
+      [payload = std::move(payload), done = std::move(done), alive = std::move(alive)]() mutable {
+        if (!alive.expired()) done(std::move(payload));
+      });
 }
 
 std::optional<fs::path> SelectionCapture::fileReference(const std::string& selection) {

@@ -59,6 +59,9 @@ class SelectionCapture {
 
  private:
   void selected(SelectedContent content, Json payload, const Completion& done);
+  // Runs `done` with `payload` in a later turn of the main queue, unless the
+  // capture that `alive` stands for is gone by then. Any thread.
+  static void answerLater(std::weak_ptr<int> alive, Json payload, Completion done);
 
   Accessibility& accessibility_;
   SelectionReader& reader_;
