@@ -3,7 +3,9 @@
 # display number, no TCP listener) and its own session bus without service
 # activation (private-bus.conf), with a throwaway home, runtime and settings
 # directories and in-memory GSettings, so the user's desktop is never touched.
-# Xvfb is stopped when the program ends.
+# A GLib critical (a broken GTK or GLib precondition) aborts the program, so a
+# test fails on it rather than printing it. Xvfb is stopped when the program
+# ends.
 #
 #   with-display.sh <test program> [arguments...]
 #
@@ -61,7 +63,8 @@ if [ -n "${LSAN_OPTIONS:-}" ]; then
 fi
 
 status=0
-DISPLAY=":$(cat "$root/display")" HOME="$root/home" XDG_RUNTIME_DIR="$root/runtime" \
+G_DEBUG="${G_DEBUG:+$G_DEBUG,}fatal-criticals" \
+  DISPLAY=":$(cat "$root/display")" HOME="$root/home" XDG_RUNTIME_DIR="$root/runtime" \
   XDG_DATA_HOME="$root/data" XDG_CONFIG_HOME="$root/config" XDG_CACHE_HOME="$root/cache" \
   GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1 GDK_BACKEND=x11 \
   dbus-run-session --config-file="$(dirname "$0")/private-bus.conf" -- "$@" || status=$?

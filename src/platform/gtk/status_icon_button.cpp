@@ -27,8 +27,12 @@ GdkRGBA themeTextColour() {
   return colour;
 }
 
+// No gtk_status_icon_set_name: the icon is already shown, so it would hide,
+// unrealize and show the tray window again while GTK still awaits its first
+// configure notify, and the stale count makes GDK thaw the new window once too
+// often when the tray embeds it (a Gdk-CRITICAL). The window keeps the
+// program's own WM_CLASS, whose name is "glimmet" already.
 StatusIconButton::StatusIconButton() : icon_(gtk_status_icon_new()) {
-  gtk_status_icon_set_name(icon_.get(), "glimmet");
   gtk_status_icon_set_title(icon_.get(), kAccessibleName);
   g_signal_connect(icon_.get(), "size-changed", G_CALLBACK(sizeChanged), this);
   g_signal_connect(icon_.get(), "activate", G_CALLBACK(activated), this);
