@@ -228,7 +228,7 @@ void PlumoraController::setPanelLevel(PanelLevel level) { platform_.panel->setLe
 
 void PlumoraController::show() {
   if (state_.overlays.filePanelOpen()) {
-    platform_.panel->bringSheetToFront();
+    platform_.panel->raiseAttachedDialog();
     return;
   }
   std::optional<RunningApplication> front = platform_.workspace.frontmostApplication();
@@ -236,7 +236,7 @@ void PlumoraController::show() {
   islandHost_.position(platform_.statusButton.get());
   setPanelLevel(PanelLevel::floating);
   state_.pendingTaskHUD = false;
-  platform_.panel->makeKeyAndOrderFront();
+  platform_.panel->present();
   platform_.activity.activate();
 }
 
@@ -245,7 +245,7 @@ void PlumoraController::hideCreator() {
   if (state_.overlays.filePanelOpen()) return;
   evaluate(eventScript(PageEvent::kHide));
   state_.pendingTaskHUD = false;
-  platform_.panel->resignKeyAndOrderOut();
+  platform_.panel->hide();
   const std::optional<RunningApplication>& source = state_.sourceApplication;
   if (platform_.activity.isActive() && source && source->pid != options_.processId) {
     platform_.workspace.activate(*source);
@@ -291,7 +291,7 @@ void PlumoraController::flushTaskHUD() {
   state_.pendingTaskHUD = false;
   islandHost_.position(platform_.statusButton.get());
   setPanelLevel(PanelLevel::floating);
-  platform_.panel->orderFrontRegardless();
+  platform_.panel->showInactive();
 }
 
 void PlumoraController::clearLibraryVideo() { mediaActions_.clearLibraryVideo(); }

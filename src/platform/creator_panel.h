@@ -1,8 +1,8 @@
 #pragma once
 
 // The creation panel as the controller drives it: the island panel that holds
-// the page, shown and hidden, made key or ordered front without taking focus,
-// and raised above other windows or stacked among them. Main thread only.
+// the page, presented with the keyboard or shown without taking it, hidden, and
+// raised above other windows or stacked among them. Main thread only.
 
 #include "platform/island_panel.h"
 
@@ -13,14 +13,14 @@ class CreatorPanel : public IslandPanel {
   // The level last set (floating until the first change).
   virtual PanelLevel level() const = 0;
   // Shows the panel in front and gives it the keyboard.
-  virtual void makeKeyAndOrderFront() = 0;
+  virtual void present() = 0;
   // Shows the panel in front without taking the keyboard or activating the program.
-  virtual void orderFrontRegardless() = 0;
+  virtual void showInactive() = 0;
   // Gives up the keyboard and hides the panel.
-  virtual void resignKeyAndOrderOut() = 0;
+  virtual void hide() = 0;
   virtual bool isKey() const = 0;
   // Raises a file dialog attached to the panel, when one is up.
-  virtual void bringSheetToFront() = 0;
+  virtual void raiseAttachedDialog() = 0;
 };
 
 }  // namespace glimmet

@@ -48,7 +48,7 @@ class SettingsWindow {
   // While recording, the window takes every key press, the registered hot key included.
   virtual void setRecorder(const std::string& title, bool recording) = 0;
   virtual void setPermissionState(const std::string& state) = 0;
-  virtual void orderOut() = 0;
+  virtual void hide() = 0;
   virtual bool isVisible() const = 0;
 };
 

@@ -98,7 +98,7 @@ void GlobalShortcuts::saveSettings(const std::string& disabledApplications, bool
   services_.defaults.set(kDisabledAppsKey, disabledApplications);
   services_.defaults.set(kPausedKey, paused);
   updateSuspension();
-  services_.window.orderOut();
+  services_.window.hide();
 }
 
 void GlobalShortcuts::resetSettings() {
@@ -108,7 +108,7 @@ void GlobalShortcuts::resetSettings() {
 
 void GlobalShortcuts::closeSettings() {
   recorder_.stop();
-  services_.window.orderOut();
+  services_.window.hide();
 }
 
 void GlobalShortcuts::recorderClicked() { recorder_.record(); }

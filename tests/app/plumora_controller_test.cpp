@@ -60,7 +60,7 @@ TEST_F(PlumoraControllerTest, TheShortcutCapturesTheSelectionUnlessAFilePanelIsO
   desktop.selection.setContent({"雨天的城市", false});
   start();
   controller->pageLoaded();
-  desktop.panel->resignKeyAndOrderOut();
+  desktop.panel->hide();
   ASSERT_TRUE(desktop.hotKeys.press(Shortcut::creationDefault().combination()));
   const std::string event =
       "window.dispatchEvent(new CustomEvent('plumora:capture',{detail:" +
@@ -69,7 +69,7 @@ TEST_F(PlumoraControllerTest, TheShortcutCapturesTheSelectionUnlessAFilePanelIsO
   EXPECT_TRUE(desktop.panel->isVisible());
   EXPECT_EQ(controller->state().sourceApplication->bundleIdentifier, "gedit");
 
-  desktop.panel->resignKeyAndOrderOut();
+  desktop.panel->hide();
   ASSERT_TRUE(controller->beginFilePanel());
   controller->captureText();
   EXPECT_EQ(desktop.selection.reads(), 1);

@@ -166,14 +166,14 @@ void FloatingPanel::showGlass(const Rect& island, double lowerCornerRadius) {
   gtk_widget_queue_draw(window_);
 }
 
-void FloatingPanel::makeKeyAndOrderFront() {
+void FloatingPanel::present() {
   gtk_window_set_accept_focus(GTK_WINDOW(window_), TRUE);
   gtk_widget_show(window_);
   gtk_window_present_with_time(GTK_WINDOW(window_), userTime(window_));
   if (content_ != nullptr) gtk_widget_grab_focus(content_);
 }
 
-void FloatingPanel::orderFrontRegardless() {
+void FloatingPanel::showInactive() {
   if (!gtk_widget_get_visible(window_)) {
     gtk_window_set_focus_on_map(GTK_WINDOW(window_), FALSE);
     gtk_widget_show(window_);
@@ -181,11 +181,11 @@ void FloatingPanel::orderFrontRegardless() {
   gdk_window_raise(gtk_widget_get_window(window_));
 }
 
-void FloatingPanel::resignKeyAndOrderOut() { gtk_widget_hide(window_); }
+void FloatingPanel::hide() { gtk_widget_hide(window_); }
 
 bool FloatingPanel::isKey() const { return gtk_window_is_active(GTK_WINDOW(window_)); }
 
-void FloatingPanel::bringSheetToFront() {
+void FloatingPanel::raiseAttachedDialog() {
   // GTK's own file dialog, when no portal shows one for us.
   GList* windows = gtk_window_list_toplevels();
   for (GList* item = windows; item != nullptr; item = item->next) {

@@ -48,11 +48,11 @@ class FloatingPanel final : public CreatorPanel {
 
   // CreatorPanel.
   PanelLevel level() const override { return level_; }
-  void makeKeyAndOrderFront() override;
-  void orderFrontRegardless() override;
-  void resignKeyAndOrderOut() override;
+  void present() override;
+  void showInactive() override;
+  void hide() override;
   bool isKey() const override;
-  void bringSheetToFront() override;
+  void raiseAttachedDialog() override;
 
  private:
   struct Signals;

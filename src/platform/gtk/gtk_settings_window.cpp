@@ -215,7 +215,7 @@ void GtkSettingsWindow::setPermissionState(const std::string& state) {
   if (permission_ != nullptr) gtk_label_set_text(GTK_LABEL(permission_), state.c_str());
 }
 
-void GtkSettingsWindow::orderOut() {
+void GtkSettingsWindow::hide() {
   if (window_ == nullptr) return;
   grabKeyboard(false);
   gtk_widget_hide(window_);

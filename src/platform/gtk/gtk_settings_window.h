@@ -45,7 +45,7 @@ class GtkSettingsWindow final : public SettingsWindow {
   void present(const SettingsWindowContent& content, SettingsWindowEvents& events) override;
   void setRecorder(const std::string& title, bool recording) override;
   void setPermissionState(const std::string& state) override;
-  void orderOut() override;
+  void hide() override;
   bool isVisible() const override;
 
   GtkWindow* window() const { return GTK_WINDOW(window_); }

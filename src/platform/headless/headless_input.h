@@ -60,7 +60,7 @@ class HeadlessSettingsWindow final : public SettingsWindow {
   void present(const SettingsWindowContent& content, SettingsWindowEvents& events) override;
   void setRecorder(const std::string& title, bool recording) override;
   void setPermissionState(const std::string& state) override { content_.permissionState = state; }
-  void orderOut() override { visible_ = false; }
+  void hide() override { visible_ = false; }
   bool isVisible() const override { return visible_; }
 
   // What the window shows; the title is the recorder button's.

@@ -29,18 +29,18 @@ void HeadlessCreatorPanel::setLevel(PanelLevel level) {
   levels_.push_back(level);
 }
 
-void HeadlessCreatorPanel::makeKeyAndOrderFront() {
+void HeadlessCreatorPanel::present() {
   visible_ = true;
   key_ = true;
   ++frontOrders_;
 }
 
-void HeadlessCreatorPanel::orderFrontRegardless() {
+void HeadlessCreatorPanel::showInactive() {
   visible_ = true;
   ++frontOrders_;
 }
 
-void HeadlessCreatorPanel::resignKeyAndOrderOut() {
+void HeadlessCreatorPanel::hide() {
   key_ = false;
   visible_ = false;
 }

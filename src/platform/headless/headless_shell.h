@@ -65,11 +65,11 @@ class HeadlessCreatorPanel final : public CreatorPanel {
   void setInputRegion(const InputRegion& region) override { region_ = region; }
   void showGlass(const Rect&, double) override {}
   PanelLevel level() const override { return level_; }
-  void makeKeyAndOrderFront() override;
-  void orderFrontRegardless() override;
-  void resignKeyAndOrderOut() override;
+  void present() override;
+  void showInactive() override;
+  void hide() override;
   bool isKey() const override { return key_; }
-  void bringSheetToFront() override { ++sheetRaises_; }
+  void raiseAttachedDialog() override { ++sheetRaises_; }
 
   // Every level set, in order.
   const std::vector<PanelLevel>& levels() const { return levels_; }
