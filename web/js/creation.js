@@ -17,7 +17,7 @@ import {
   providerMenu,
 } from './generation.js';
 import { createTemplateGallery } from './templates.js';
-import { icon } from './island.js';
+import { icon } from './icons.js';
 
 const PROVIDER_KEY = 'plumora-provider';
 const IMAGE_LIMIT = 10 * 1024 * 1024;
