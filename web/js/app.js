@@ -8,6 +8,7 @@ import { createCreation } from './creation.js';
 import { createResult } from './result.js';
 import { createTaskReporter, noticeFor } from './task.js';
 import { onboardingNeeded } from './settings-model.js';
+import { readStored, storedKeys } from './storage.js';
 
 // Preferred widths; a view may still set its own with island.setWidth.
 const WIDTHS = { creation: 365, result: 540, library: 660, detail: 720, settings: 540, onboarding: 420 };
@@ -213,7 +214,7 @@ async function start() {
   const payload = await startCapture;
   // A capture event or a click that arrived meanwhile is newer than this.
   if (!captured && !isNeutral(payload)) creation.applyCapture(payload);
-  if (onboardingNeeded(window.localStorage)) navigate('onboarding');
+  if (onboardingNeeded(readStored(storedKeys.onboarding))) navigate('onboarding');
   else if (navigation === 0) navigate(isNeutral(payload) ? 'compact' : 'creation');
 
   if (native.notificationTest === true) runNotificationTest();

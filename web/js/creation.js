@@ -18,8 +18,8 @@ import {
 } from './generation.js';
 import { createTemplateGallery } from './templates.js';
 import { icon } from './icons.js';
+import { readStored, storedKeys, writeStored } from './storage.js';
 
-const PROVIDER_KEY = 'plumora-provider';
 const IMAGE_LIMIT = 10 * 1024 * 1024;
 const IMAGE_REFUSAL = '图片格式无效或超过 10 MB。';
 const CREATION_WIDTH = 365;
@@ -55,22 +55,6 @@ function readDataURL(file) {
     reader.onerror = () => reject(reader.error ?? new Error(IMAGE_REFUSAL));
     reader.readAsDataURL(file);
   });
-}
-
-function remembered(key) {
-  try {
-    return localStorage.getItem(key);
-  } catch {
-    return null;
-  }
-}
-
-function remember(key, value) {
-  try {
-    localStorage.setItem(key, value);
-  } catch {
-    // Without storage the choice lasts for this page only.
-  }
 }
 
 // A row of radio buttons (arrow keys move the choice) built from [{id, label}].
@@ -209,7 +193,7 @@ export function createCreation(ctx) {
   let status = null;
   let inventory = null;
   let loading = { api: false, agents: false };
-  let chosen = remembered(PROVIDER_KEY);
+  let chosen = readStored(storedKeys.provider);
   let busy = null;
   let elapsedTimer = 0;
   let imageLoad = 0;
@@ -417,7 +401,7 @@ export function createCreation(ctx) {
         return;
       }
       chosen = ids[index];
-      remember(PROVIDER_KEY, chosen);
+      writeStored(storedKeys.provider, chosen);
       render();
     } catch (error) {
       showFailure(messageOf(error));

@@ -7,7 +7,6 @@
 import { onNative } from './native.js';
 import {
   COMPACT_SIZE,
-  PIN_KEY,
   cornerRadius,
   islandLeft,
   notchOffset,
@@ -18,6 +17,7 @@ import {
   sameRect,
 } from './island-geometry.js';
 import { icon } from './icons.js';
+import { readStored, storedKeys, writeStored } from './storage.js';
 
 function iconButton(name, label, test) {
   const button = document.createElement('button');
@@ -170,26 +170,14 @@ export function createIsland(native, { onNavigate, anchor: askedAnchor }) {
     pin.title = label;
   }
 
-  function storedPin() {
-    try {
-      return localStorage.getItem(PIN_KEY);
-    } catch {
-      return null;
-    }
-  }
-
   function setPinned(next) {
     pinned = next;
-    try {
-      localStorage.setItem(PIN_KEY, next ? 'on' : 'off');
-    } catch {
-      // Storage can be unavailable; the native side still learns the state.
-    }
+    writeStored(storedKeys.pinned, next ? 'on' : 'off');
     showPinned();
     Promise.resolve(native.pin(next)).catch(() => {});
   }
 
-  pinned = pinnedFrom(storedPin());
+  pinned = pinnedFrom(readStored(storedKeys.pinned));
   showPinned();
   Promise.resolve(native.pin(pinned)).catch(() => {});
 

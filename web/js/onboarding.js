@@ -4,19 +4,10 @@
 
 import { messageOf } from './native.js';
 import { el } from './dom.js';
-import { agentBadge, agentsOf, onboardingKey, onboardingNeeded } from './settings-model.js';
-
-export { onboardingNeeded };
+import { storedKeys, writeStored } from './storage.js';
+import { agentBadge, agentsOf } from './settings-model.js';
 
 const onboardingWidth = 365;
-
-function remember(outcome) {
-  try {
-    localStorage.setItem(onboardingKey, outcome);
-  } catch {
-    // Without storage the guide simply shows again next time.
-  }
-}
 
 const button = (label, test, primary = false) =>
   el('button', { type: 'button', className: primary ? 'view-button is-primary' : 'view-button', test, text: label });
@@ -87,7 +78,7 @@ export function createOnboarding(ctx) {
   }
 
   function finish(outcome, surface = 'creation', options) {
-    remember(outcome);
+    writeStored(storedKeys.onboarding, outcome);
     navigate(surface, options);
   }
 

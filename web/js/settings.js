@@ -4,6 +4,7 @@
 
 import { messageOf } from './native.js';
 import { el } from './dom.js';
+import { readStored, storedKeys, writeStored } from './storage.js';
 import {
   agentBadge,
   agentsOf,
@@ -15,7 +16,6 @@ import {
 
 const settingsWidth = 540;
 const accountPage = 'https://glimmet.app/account';
-const signedInKey = 'plumora-cloud-signed-in';
 const pollInterval = 2000;
 
 const sections = [
@@ -34,23 +34,6 @@ const message = (test) => el('p', { className: 'settings-message', role: 'status
 
 function field(label, input) {
   return el('label', { className: 'settings-field' }, [el('span', { className: 'settings-label', text: label }), input]);
-}
-
-function readStored(key) {
-  try {
-    return localStorage.getItem(key);
-  } catch {
-    return null;
-  }
-}
-
-function writeStored(key, value) {
-  try {
-    if (value === null) localStorage.removeItem(key);
-    else localStorage.setItem(key, value);
-  } catch {
-    // Private storage unavailable: the state simply is not remembered.
-  }
 }
 
 function apiSection(native) {
@@ -309,7 +292,7 @@ function accountSection(native) {
   let attempt = 0;
 
   function render() {
-    const signedIn = readStored(signedInKey) === 'yes';
+    const signedIn = readStored(storedKeys.signedIn) === 'yes';
     const waiting = timer !== null;
     state.textContent = signedIn ? '已登录' : waiting ? '等待确认' : '未登录';
     state.classList.toggle('is-good', signedIn);
@@ -339,7 +322,7 @@ function accountSection(native) {
       if (current !== attempt) return;
       if (reply?.pending === false) {
         stopPolling();
-        writeStored(signedInKey, 'yes');
+        writeStored(storedKeys.signedIn, 'yes');
         note.textContent = '登录成功';
         render();
       } else {
@@ -381,12 +364,12 @@ function accountSection(native) {
     logout.disabled = true;
     try {
       await native.cloudLogout();
-      writeStored(signedInKey, null);
+      writeStored(storedKeys.signedIn, null);
       note.textContent = '已退出登录';
     } catch (error) {
       note.textContent = messageOf(error);
       // Without a stored session there is nothing left to sign out of.
-      if (messageOf(error) === '请先登录 Glimmet 账号') writeStored(signedInKey, null);
+      if (messageOf(error) === '请先登录 Glimmet 账号') writeStored(storedKeys.signedIn, null);
     } finally {
       logout.disabled = false;
       render();
