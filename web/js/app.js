@@ -2,6 +2,7 @@
 // and connects the native events (capture, toggle, hide, task notice).
 
 import { native, onNative } from './native.js';
+import { el } from './dom.js';
 import { createIsland } from './island.js';
 import { toggleOutcome } from './island-geometry.js';
 import { createCreation } from './creation.js';
@@ -71,9 +72,7 @@ const styleSheets = {};
 // view still works, unstyled, rather than not at all).
 function styleSheet(href) {
   styleSheets[href] ??= new Promise((resolve) => {
-    const link = document.createElement('link');
-    link.rel = 'stylesheet';
-    link.href = href;
+    const link = el('link', { rel: 'stylesheet', href });
     link.addEventListener('load', resolve, { once: true });
     link.addEventListener('error', resolve, { once: true });
     document.head.append(link);

@@ -16,18 +16,12 @@ import {
   reportedRect,
   sameRect,
 } from './island-geometry.js';
+import { el } from './dom.js';
 import { icon } from './icons.js';
 import { readStored, storedKeys, writeStored } from './storage.js';
 
 function iconButton(name, label, test) {
-  const button = document.createElement('button');
-  button.type = 'button';
-  button.className = 'icon-button';
-  button.setAttribute('aria-label', label);
-  button.title = label;
-  button.dataset.test = test;
-  button.append(icon(name));
-  return button;
+  return el('button', { type: 'button', className: 'icon-button', ariaLabel: label, title: label, test }, [icon(name)]);
 }
 
 const surfaceTitles = {
@@ -43,53 +37,31 @@ const surfaceTitles = {
 // (the compact bar, back, library, settings, the notice); `anchor`, when
 // given, is an islandAnchor() answer already asked for.
 export function createIsland(native, { onNavigate, anchor: askedAnchor }) {
-  const element = document.createElement('div');
-  element.className = 'island';
-  element.dataset.test = 'island';
+  const element = el('div', { className: 'island', role: 'region', ariaLabel: 'Glimmet 创作岛', test: 'island' });
   element.dataset.mode = 'compact';
-  element.setAttribute('role', 'region');
-  element.setAttribute('aria-label', 'Glimmet 创作岛');
 
-  const notch = document.createElement('span');
-  notch.className = 'island-notch';
-  notch.setAttribute('aria-hidden', 'true');
+  const notch = el('span', { className: 'island-notch', ariaHidden: 'true' });
+  const bar = el('button', { type: 'button', className: 'island-bar', test: 'island-open' }, [
+    icon('sparkle'),
+    el('span', { text: '选中文字或图片，开始创作' }),
+  ]);
 
-  const bar = document.createElement('button');
-  bar.type = 'button';
-  bar.className = 'island-bar';
-  bar.dataset.test = 'island-open';
-  bar.append(icon('sparkle'));
-  const barText = document.createElement('span');
-  barText.textContent = '选中文字或图片，开始创作';
-  bar.append(barText);
+  const noticeText = el('span', { role: 'status' });
+  const notice = el('button', { type: 'button', className: 'island-notice', test: 'island-notice' }, [
+    el('i', { className: 'island-notice-dot', ariaHidden: 'true' }),
+    noticeText,
+  ]);
 
-  const notice = document.createElement('button');
-  notice.type = 'button';
-  notice.className = 'island-notice';
-  notice.dataset.test = 'island-notice';
-  const noticeDot = document.createElement('i');
-  noticeDot.className = 'island-notice-dot';
-  noticeDot.setAttribute('aria-hidden', 'true');
-  const noticeText = document.createElement('span');
-  noticeText.setAttribute('role', 'status');
-  notice.append(noticeDot, noticeText);
-
-  const chrome = document.createElement('header');
-  chrome.className = 'island-chrome';
   const back = iconButton('back', '返回创作', 'nav-creation');
-  const title = document.createElement('h1');
-  title.className = 'island-title';
-  const tools = document.createElement('div');
-  tools.className = 'island-tools';
+  const title = el('h1', { className: 'island-title' });
   const library = iconButton('library', '作品库', 'nav-library');
   const settings = iconButton('settings', '设置', 'nav-settings');
   const pin = iconButton('pin', '固定面板', 'island-pin');
   const close = iconButton('close', '关闭', 'island-close');
-  tools.append(library, settings, pin, close);
-  chrome.append(back, title, tools);
+  const tools = el('div', { className: 'island-tools' }, [library, settings, pin, close]);
+  const chrome = el('header', { className: 'island-chrome' }, [back, title, tools]);
 
-  const body = document.createElement('div');
-  body.className = 'island-body';
+  const body = el('div', { className: 'island-body' });
 
   element.append(notch, bar, notice, chrome, body);
 
