@@ -2,12 +2,14 @@
 // and connects the native events (capture, toggle, hide, task notice).
 
 import { native, onNative } from './native.js';
+import { el } from './dom.js';
 import { createIsland } from './island.js';
 import { toggleOutcome } from './island-geometry.js';
 import { createCreation } from './creation.js';
 import { createResult } from './result.js';
 import { createTaskReporter, noticeFor } from './task.js';
 import { onboardingNeeded } from './settings-model.js';
+import { readStored, storedKeys } from './storage.js';
 
 // Preferred widths; a view may still set its own with island.setWidth.
 const WIDTHS = { creation: 365, result: 540, library: 660, detail: 720, settings: 540, onboarding: 420 };
@@ -70,9 +72,7 @@ const styleSheets = {};
 // view still works, unstyled, rather than not at all).
 function styleSheet(href) {
   styleSheets[href] ??= new Promise((resolve) => {
-    const link = document.createElement('link');
-    link.rel = 'stylesheet';
-    link.href = href;
+    const link = el('link', { rel: 'stylesheet', href });
     link.addEventListener('load', resolve, { once: true });
     link.addEventListener('error', resolve, { once: true });
     document.head.append(link);
@@ -213,7 +213,7 @@ async function start() {
   const payload = await startCapture;
   // A capture event or a click that arrived meanwhile is newer than this.
   if (!captured && !isNeutral(payload)) creation.applyCapture(payload);
-  if (onboardingNeeded(window.localStorage)) navigate('onboarding');
+  if (onboardingNeeded(readStored(storedKeys.onboarding))) navigate('onboarding');
   else if (navigation === 0) navigate(isNeutral(payload) ? 'compact' : 'creation');
 
   if (native.notificationTest === true) runNotificationTest();

@@ -17,9 +17,10 @@ import {
   providerMenu,
 } from './generation.js';
 import { createTemplateGallery } from './templates.js';
-import { icon } from './island.js';
+import { el } from './dom.js';
+import { icon } from './icons.js';
+import { readStored, storedKeys, writeStored } from './storage.js';
 
-const PROVIDER_KEY = 'plumora-provider';
 const IMAGE_LIMIT = 10 * 1024 * 1024;
 const IMAGE_REFUSAL = '图片格式无效或超过 10 MB。';
 const CREATION_WIDTH = 365;
@@ -31,23 +32,6 @@ const placeholders = {
   mask: '描述想要的画面',
 };
 
-function element(tag, className, attributes = {}) {
-  const node = document.createElement(tag);
-  if (className) node.className = className;
-  for (const [name, value] of Object.entries(attributes)) {
-    if (name === 'text') node.textContent = value;
-    else if (name === 'test') node.dataset.test = value;
-    else node.setAttribute(name, value);
-  }
-  return node;
-}
-
-function button(className, label, test, attributes = {}) {
-  const node = element('button', className, { type: 'button', test, ...attributes });
-  if (label) node.textContent = label;
-  return node;
-}
-
 function readDataURL(file) {
   return new Promise((resolve, reject) => {
     const reader = new FileReader();
@@ -55,22 +39,6 @@ function readDataURL(file) {
     reader.onerror = () => reject(reader.error ?? new Error(IMAGE_REFUSAL));
     reader.readAsDataURL(file);
   });
-}
-
-function remembered(key) {
-  try {
-    return localStorage.getItem(key);
-  } catch {
-    return null;
-  }
-}
-
-function remember(key, value) {
-  try {
-    localStorage.setItem(key, value);
-  } catch {
-    // Without storage the choice lasts for this page only.
-  }
 }
 
 // A row of radio buttons (arrow keys move the choice) built from [{id, label}].
@@ -93,9 +61,15 @@ function radioRow(container, test, onSelect) {
       if (ids !== shownIds) {
         shownIds = ids;
         buttons = items.map((item) => {
-          const radio = button('choice', item.label, `${test}-${item.id.replace(':', '-')}`, { role: 'radio' });
+          const radio = el('button', {
+            type: 'button',
+            className: 'choice',
+            role: 'radio',
+            test: `${test}-${item.id.replace(':', '-')}`,
+            text: item.label,
+          });
           radio.dataset.value = item.id;
-          if (item.note) radio.append(element('span', 'choice-note', { text: item.note }));
+          if (item.note) radio.append(el('span', { className: 'choice-note', text: item.note }));
           radio.addEventListener('click', () => onSelect(item.id));
           return radio;
         });
@@ -114,66 +88,66 @@ function radioRow(container, test, onSelect) {
 export function createCreation(ctx) {
   const { native, navigate, island, task } = ctx;
 
-  const root = element('section', 'surface creation', { 'aria-label': '创作', test: 'surface-creation' });
-  const captureError = element('p', 'banner banner-error', { role: 'alert', test: 'capture-error' });
-  const source = element('p', 'capture-source', { test: 'capture-source' });
+  const root = el('section', { className: 'surface creation', ariaLabel: '创作', test: 'surface-creation' });
+  const captureError = el('p', { className: 'banner banner-error', role: 'alert', test: 'capture-error' });
+  const source = el('p', { className: 'capture-source', test: 'capture-source' });
 
-  const imageBox = element('figure', 'working-image', { test: 'working-image' });
-  const image = element('img', '', { alt: '待处理的图片' });
-  const removeImage = button('icon-button working-image-remove', '', 'image-remove', { 'aria-label': '移除图片' });
-  removeImage.append(icon('close'));
-  imageBox.append(image, removeImage);
+  const image = el('img', { alt: '待处理的图片' });
+  const removeImage = el(
+    'button',
+    { type: 'button', className: 'icon-button working-image-remove', ariaLabel: '移除图片', test: 'image-remove' },
+    [icon('close')],
+  );
+  const imageBox = el('figure', { className: 'working-image', test: 'working-image' }, [image, removeImage]);
 
-  const promptLabel = element('label', 'visually-hidden', { for: 'creation-prompt', text: '画面描述' });
-  const prompt = element('textarea', 'prompt', {
+  const promptLabel = el('label', { className: 'visually-hidden', htmlFor: 'creation-prompt', text: '画面描述' });
+  const prompt = el('textarea', {
+    className: 'prompt',
     id: 'creation-prompt',
-    rows: '3',
+    rows: 3,
     placeholder: placeholders.text,
     test: 'prompt',
   });
 
-  const tools = element('div', 'creation-tools');
-  const paste = button('tool-button', '', 'paste', { 'aria-label': '粘贴剪贴板文字' });
-  paste.append(icon('paste'), element('span', '', { text: '粘贴' }));
-  const pick = button('tool-button', '', 'pick-image', { 'aria-label': '选择图片文件' });
-  pick.append(icon('image'), element('span', '', { text: '图片' }));
-  const fileInput = element('input', 'visually-hidden', {
+  const toolButton = (iconName, label, ariaLabel, test) =>
+    el('button', { type: 'button', className: 'tool-button', ariaLabel, test }, [icon(iconName), el('span', { text: label })]);
+  const paste = toolButton('paste', '粘贴', '粘贴剪贴板文字', 'paste');
+  const pick = toolButton('image', '图片', '选择图片文件', 'pick-image');
+  const fileInput = el('input', {
+    className: 'visually-hidden',
     type: 'file',
     accept: 'image/png,image/jpeg,image/gif,image/webp,image/heic,image/tiff,image/bmp',
-    tabindex: '-1',
-    'aria-hidden': 'true',
+    tabIndex: -1,
+    ariaHidden: 'true',
     test: 'image-input',
   });
-  tools.append(paste, pick, fileInput);
+  const tools = el('div', { className: 'creation-tools' }, [paste, pick, fileInput]);
 
-  const modesLabel = element('span', 'visually-hidden', { id: 'creation-modes-label', text: '模式' });
-  const modes = element('div', 'segmented', { role: 'radiogroup', 'aria-labelledby': 'creation-modes-label', test: 'modes' });
-  const modeNote = element('p', 'mode-note', { test: 'mode-note', 'aria-live': 'polite' });
-  const templateRow = element('div', 'template-choice');
-  const templateName = element('span', 'template-choice-name', { test: 'template-name' });
-  const templateOpen = button('link-button', '选择模板', 'template-open');
-  templateRow.append(templateName, templateOpen);
+  const modesLabel = el('span', { className: 'visually-hidden', id: 'creation-modes-label', text: '模式' });
+  const modes = el('div', { className: 'segmented', role: 'radiogroup', ariaLabelledby: 'creation-modes-label', test: 'modes' });
+  const modeNote = el('p', { className: 'mode-note', test: 'mode-note', ariaLive: 'polite' });
+  const templateName = el('span', { className: 'template-choice-name', test: 'template-name' });
+  const templateOpen = el('button', { type: 'button', className: 'link-button', test: 'template-open', text: '选择模板' });
+  const templateRow = el('div', { className: 'template-choice' }, [templateName, templateOpen]);
 
-  const ratiosLabel = element('span', 'visually-hidden', { id: 'creation-ratios-label', text: '比例' });
-  const ratios = element('div', 'ratios', { role: 'radiogroup', 'aria-labelledby': 'creation-ratios-label', test: 'ratios' });
+  const ratiosLabel = el('span', { className: 'visually-hidden', id: 'creation-ratios-label', text: '比例' });
+  const ratios = el('div', { className: 'ratios', role: 'radiogroup', ariaLabelledby: 'creation-ratios-label', test: 'ratios' });
 
-  const footer = element('div', 'creation-footer');
-  const provider = button('provider-button', '', 'provider', { 'aria-haspopup': 'menu' });
-  const providerText = element('span', 'provider-text');
-  provider.append(providerText, element('span', 'provider-caret', { text: '▾', 'aria-hidden': 'true' }));
-  const send = button('send-button', '', 'generate', { 'aria-label': '生成' });
-  send.append(icon('sparkle'));
-  footer.append(provider, send);
-  const hint = element('p', 'send-hint', { test: 'send-hint', 'aria-live': 'polite' });
+  const providerText = el('span', { className: 'provider-text' });
+  const provider = el('button', { type: 'button', className: 'provider-button', ariaHaspopup: 'menu', test: 'provider' }, [
+    providerText,
+    el('span', { className: 'provider-caret', text: '▾', ariaHidden: 'true' }),
+  ]);
+  const send = el('button', { type: 'button', className: 'send-button', ariaLabel: '生成', test: 'generate' }, [icon('sparkle')]);
+  const footer = el('div', { className: 'creation-footer' }, [provider, send]);
+  const hint = el('p', { className: 'send-hint', test: 'send-hint', ariaLive: 'polite' });
 
-  const progress = element('div', 'progress', { test: 'progress' });
-  const progressTrack = element('span', 'progress-track', { 'aria-hidden': 'true' });
-  progressTrack.append(element('span', 'progress-bar'));
-  const progressText = element('span', 'progress-text', { role: 'status', test: 'progress-text' });
-  const cancel = button('secondary-button', '取消', 'cancel');
-  progress.append(progressTrack, progressText, cancel);
+  const progressTrack = el('span', { className: 'progress-track', ariaHidden: 'true' }, [el('span', { className: 'progress-bar' })]);
+  const progressText = el('span', { className: 'progress-text', role: 'status', test: 'progress-text' });
+  const cancel = el('button', { type: 'button', className: 'secondary-button', test: 'cancel', text: '取消' });
+  const progress = el('div', { className: 'progress', test: 'progress' }, [progressTrack, progressText, cancel]);
 
-  const failure = element('p', 'banner banner-error', { role: 'alert', test: 'generation-error' });
+  const failure = el('p', { className: 'banner banner-error', role: 'alert', test: 'generation-error' });
 
   const gallery = createTemplateGallery({
     island,
@@ -209,7 +183,7 @@ export function createCreation(ctx) {
   let status = null;
   let inventory = null;
   let loading = { api: false, agents: false };
-  let chosen = remembered(PROVIDER_KEY);
+  let chosen = readStored(storedKeys.provider);
   let busy = null;
   let elapsedTimer = 0;
   let imageLoad = 0;
@@ -417,7 +391,7 @@ export function createCreation(ctx) {
         return;
       }
       chosen = ids[index];
-      remember(PROVIDER_KEY, chosen);
+      writeStored(storedKeys.provider, chosen);
       render();
     } catch (error) {
       showFailure(messageOf(error));

@@ -3,7 +3,7 @@
 // and the ways to continue from it (use as reference, adjust, copy, save).
 
 import { messageOf } from './native.js';
-import { el } from './dom.js';
+import { el, viewButton } from './dom.js';
 import { formatBytes, formatDate } from './format.js';
 import { bytesOf, isVideoToken, thumbnailOf, titleOf, videoPlacement } from './library-model.js';
 
@@ -96,7 +96,7 @@ export function createDetail(ctx) {
   const element = el('section', { className: 'detail', ariaLabel: '作品详情', test: 'detail' });
   element.hidden = true;
 
-  const back = el('button', { type: 'button', className: 'view-button', test: 'detail-back', text: '返回作品库' });
+  const back = viewButton('返回作品库', 'detail-back');
   const title = el('h2', { className: 'detail-title', test: 'detail-title' });
   const image = el('img', { className: 'detail-image', test: 'detail-image', alt: '' });
   const videoSlot = el('div', { className: 'detail-video', test: 'detail-video', ariaLabel: '视频播放区域', role: 'region' });
@@ -117,14 +117,12 @@ export function createDetail(ctx) {
     parentRow,
   ]);
 
-  const action = (label, test, primary = false) =>
-    el('button', { type: 'button', className: primary ? 'view-button is-primary' : 'view-button', test, text: label });
-  const useReference = action('作为参考', 'detail-reference', true);
-  const adjust = action('调整', 'detail-adjust');
-  const copyImage = action('复制', 'detail-copy');
-  const saveAs = action('另存为', 'detail-save');
-  const copyPrompt = action('复制提示词', 'detail-copy-prompt');
-  const reveal = action('在文件夹中显示', 'detail-reveal');
+  const useReference = viewButton('作为参考', 'detail-reference', true);
+  const adjust = viewButton('调整', 'detail-adjust');
+  const copyImage = viewButton('复制', 'detail-copy');
+  const saveAs = viewButton('另存为', 'detail-save');
+  const copyPrompt = viewButton('复制提示词', 'detail-copy-prompt');
+  const reveal = viewButton('在文件夹中显示', 'detail-reveal');
   const imageActions = [useReference, adjust, saveAs];
   const actions = el('div', { className: 'detail-actions' }, [useReference, adjust, copyImage, saveAs, copyPrompt, reveal]);
   const status = el('p', { className: 'library-status', role: 'status', test: 'detail-status' });

@@ -1,6 +1,6 @@
-// A compact element builder for the views. Props: `text` sets the text,
-// `test` the data-test hook, `role` and `aria…` (camel case, e.g. ariaLabel)
-// set attributes; anything else is assigned as a property.
+// The page's element builder. Props: `text` sets the text, `test` the
+// data-test hook, `role` and `aria…` (camel case, e.g. ariaLabel) set
+// attributes; anything else is assigned as a property.
 export function el(tag, props = {}, children = []) {
   const node = document.createElement(tag);
   for (const [key, value] of Object.entries(props)) {
@@ -12,4 +12,9 @@ export function el(tag, props = {}, children = []) {
   }
   node.append(...children);
   return node;
+}
+
+// A text button of the views; `primary` marks the main action of its group.
+export function viewButton(label, test, primary = false) {
+  return el('button', { type: 'button', className: primary ? 'view-button is-primary' : 'view-button', test, text: label });
 }

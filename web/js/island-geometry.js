@@ -4,7 +4,6 @@
 // The native panel is at most this large; the island never leaves it.
 const PANEL_LIMIT = { width: 748, height: 780 };
 export const COMPACT_SIZE = { width: 222, height: 38 };
-export const PIN_KEY = 'plumora-island-pinned';
 
 // Lower corners are rounded like the native glass mask.
 export function cornerRadius(width, height) {

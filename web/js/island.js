@@ -7,7 +7,6 @@
 import { onNative } from './native.js';
 import {
   COMPACT_SIZE,
-  PIN_KEY,
   cornerRadius,
   islandLeft,
   notchOffset,
@@ -17,40 +16,12 @@ import {
   reportedRect,
   sameRect,
 } from './island-geometry.js';
-
-const svgNS = 'http://www.w3.org/2000/svg';
-const iconPaths = {
-  pin: 'M9.5 2.5l4 4-2.2.8-2.6 2.6.3 2.6-1.3 1.3-2.4-2.4L2 14.7l-.7-.7 3.3-3.3-2.4-2.4 1.3-1.3 2.6.3 2.6-2.6z',
-  close: 'M4 4l8 8M12 4l-8 8',
-  library: 'M2.5 2.5h4.5v4.5H2.5zM9 2.5h4.5v4.5H9zM2.5 9h4.5v4.5H2.5zM9 9h4.5v4.5H9z',
-  settings: 'M8 5.5a2.5 2.5 0 1 0 0 5 2.5 2.5 0 0 0 0-5zM8 1.5v2M8 12.5v2M1.5 8h2M12.5 8h2M3.4 3.4l1.4 1.4M11.2 11.2l1.4 1.4M3.4 12.6l1.4-1.4M11.2 4.8l1.4-1.4',
-  back: 'M10 3L5 8l5 5',
-  sparkle: 'M8 1.5l1.6 4.9L14.5 8l-4.9 1.6L8 14.5l-1.6-4.9L1.5 8l4.9-1.6z',
-  image: 'M2 3h12v10H2zM2 11l3.5-3.5L8 10l2-2 4 4M10.5 6a1 1 0 1 0 0-.01',
-  paste: 'M5.5 2.5h5v2h-5zM4 3.5H3v11h10v-11h-1M5.5 8h5M5.5 10.5h5',
-};
-
-// A 14-point line icon (decorative; the control carries the label).
-export function icon(name) {
-  const svg = document.createElementNS(svgNS, 'svg');
-  svg.setAttribute('viewBox', '0 0 16 16');
-  svg.setAttribute('class', 'icon');
-  svg.setAttribute('aria-hidden', 'true');
-  const path = document.createElementNS(svgNS, 'path');
-  path.setAttribute('d', iconPaths[name]);
-  svg.append(path);
-  return svg;
-}
+import { el } from './dom.js';
+import { icon } from './icons.js';
+import { readStored, storedKeys, writeStored } from './storage.js';
 
 function iconButton(name, label, test) {
-  const button = document.createElement('button');
-  button.type = 'button';
-  button.className = 'icon-button';
-  button.setAttribute('aria-label', label);
-  button.title = label;
-  button.dataset.test = test;
-  button.append(icon(name));
-  return button;
+  return el('button', { type: 'button', className: 'icon-button', ariaLabel: label, title: label, test }, [icon(name)]);
 }
 
 const surfaceTitles = {
@@ -66,53 +37,31 @@ const surfaceTitles = {
 // (the compact bar, back, library, settings, the notice); `anchor`, when
 // given, is an islandAnchor() answer already asked for.
 export function createIsland(native, { onNavigate, anchor: askedAnchor }) {
-  const element = document.createElement('div');
-  element.className = 'island';
-  element.dataset.test = 'island';
+  const element = el('div', { className: 'island', role: 'region', ariaLabel: 'Glimmet 创作岛', test: 'island' });
   element.dataset.mode = 'compact';
-  element.setAttribute('role', 'region');
-  element.setAttribute('aria-label', 'Glimmet 创作岛');
 
-  const notch = document.createElement('span');
-  notch.className = 'island-notch';
-  notch.setAttribute('aria-hidden', 'true');
+  const notch = el('span', { className: 'island-notch', ariaHidden: 'true' });
+  const bar = el('button', { type: 'button', className: 'island-bar', test: 'island-open' }, [
+    icon('sparkle'),
+    el('span', { text: '选中文字或图片，开始创作' }),
+  ]);
 
-  const bar = document.createElement('button');
-  bar.type = 'button';
-  bar.className = 'island-bar';
-  bar.dataset.test = 'island-open';
-  bar.append(icon('sparkle'));
-  const barText = document.createElement('span');
-  barText.textContent = '选中文字或图片，开始创作';
-  bar.append(barText);
+  const noticeText = el('span', { role: 'status' });
+  const notice = el('button', { type: 'button', className: 'island-notice', test: 'island-notice' }, [
+    el('i', { className: 'island-notice-dot', ariaHidden: 'true' }),
+    noticeText,
+  ]);
 
-  const notice = document.createElement('button');
-  notice.type = 'button';
-  notice.className = 'island-notice';
-  notice.dataset.test = 'island-notice';
-  const noticeDot = document.createElement('i');
-  noticeDot.className = 'island-notice-dot';
-  noticeDot.setAttribute('aria-hidden', 'true');
-  const noticeText = document.createElement('span');
-  noticeText.setAttribute('role', 'status');
-  notice.append(noticeDot, noticeText);
-
-  const chrome = document.createElement('header');
-  chrome.className = 'island-chrome';
   const back = iconButton('back', '返回创作', 'nav-creation');
-  const title = document.createElement('h1');
-  title.className = 'island-title';
-  const tools = document.createElement('div');
-  tools.className = 'island-tools';
+  const title = el('h1', { className: 'island-title' });
   const library = iconButton('library', '作品库', 'nav-library');
   const settings = iconButton('settings', '设置', 'nav-settings');
   const pin = iconButton('pin', '固定面板', 'island-pin');
   const close = iconButton('close', '关闭', 'island-close');
-  tools.append(library, settings, pin, close);
-  chrome.append(back, title, tools);
+  const tools = el('div', { className: 'island-tools' }, [library, settings, pin, close]);
+  const chrome = el('header', { className: 'island-chrome' }, [back, title, tools]);
 
-  const body = document.createElement('div');
-  body.className = 'island-body';
+  const body = el('div', { className: 'island-body' });
 
   element.append(notch, bar, notice, chrome, body);
 
@@ -193,26 +142,14 @@ export function createIsland(native, { onNavigate, anchor: askedAnchor }) {
     pin.title = label;
   }
 
-  function storedPin() {
-    try {
-      return localStorage.getItem(PIN_KEY);
-    } catch {
-      return null;
-    }
-  }
-
   function setPinned(next) {
     pinned = next;
-    try {
-      localStorage.setItem(PIN_KEY, next ? 'on' : 'off');
-    } catch {
-      // Storage can be unavailable; the native side still learns the state.
-    }
+    writeStored(storedKeys.pinned, next ? 'on' : 'off');
     showPinned();
     Promise.resolve(native.pin(next)).catch(() => {});
   }
 
-  pinned = pinnedFrom(storedPin());
+  pinned = pinnedFrom(readStored(storedKeys.pinned));
   showPinned();
   Promise.resolve(native.pin(pinned)).catch(() => {});
 

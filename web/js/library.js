@@ -4,7 +4,7 @@
 // Also the preview smoke mode, which reports every step through previewTrace.
 
 import { messageOf, onNative } from './native.js';
-import { el } from './dom.js';
+import { el, viewButton } from './dom.js';
 import {
   addTrashReply,
   batchesOf,
@@ -44,8 +44,8 @@ export function createLibrary(ctx) {
   element.hidden = true;
 
   const count = el('span', { className: 'library-count', test: 'library-count' });
-  const selectButton = el('button', { type: 'button', className: 'view-button', test: 'library-select', text: '选择' });
-  const refreshButton = el('button', { type: 'button', className: 'view-button', test: 'library-refresh', text: '刷新' });
+  const selectButton = viewButton('选择', 'library-select');
+  const refreshButton = viewButton('刷新', 'library-refresh');
   // The island's own chrome carries the title and the way back to creation.
   const head = el('div', { className: 'library-head' }, [
     count,
@@ -53,7 +53,7 @@ export function createLibrary(ctx) {
   ]);
 
   const summary = el('span', { className: 'library-summary', test: 'library-selection-summary' });
-  const selectAllButton = el('button', { type: 'button', className: 'view-button', test: 'library-select-all', text: '全选' });
+  const selectAllButton = viewButton('全选', 'library-select-all');
   const trashButton = el('button', {
     type: 'button',
     className: 'view-button library-danger',

@@ -3,23 +3,11 @@
 // Finishing stores "done", skipping stores "skipped"; either ends the guide for good.
 
 import { messageOf } from './native.js';
-import { el } from './dom.js';
-import { agentBadge, agentsOf, onboardingKey, onboardingNeeded } from './settings-model.js';
-
-export { onboardingNeeded };
+import { el, viewButton } from './dom.js';
+import { storedKeys, writeStored } from './storage.js';
+import { agentBadge, agentsOf } from './settings-model.js';
 
 const onboardingWidth = 365;
-
-function remember(outcome) {
-  try {
-    localStorage.setItem(onboardingKey, outcome);
-  } catch {
-    // Without storage the guide simply shows again next time.
-  }
-}
-
-const button = (label, test, primary = false) =>
-  el('button', { type: 'button', className: primary ? 'view-button is-primary' : 'view-button', test, text: label });
 
 export function createOnboarding(ctx) {
   const { native, navigate, island } = ctx;
@@ -40,7 +28,7 @@ export function createOnboarding(ctx) {
 
   // Step 2: permission to read the selection.
   const permission = el('span', { className: 'view-badge', test: 'onboarding-permission-state', text: '检查中…' });
-  const request = button('允许读取选区', 'onboarding-permission-request', true);
+  const request = viewButton('允许读取选区', 'onboarding-permission-request', true);
   const permissionNote = el('p', { className: 'onboarding-hint', role: 'status', test: 'onboarding-permission-message' });
   const permissionStep = el('div', { className: 'onboarding-step', test: 'onboarding-step-permission' }, [
     el('h2', { className: 'onboarding-title', text: '读取你选中的内容' }),
@@ -50,11 +38,11 @@ export function createOnboarding(ctx) {
   ]);
 
   // Step 3: a way to generate.
-  const useService = button('使用图片服务', 'onboarding-api');
-  const useAgent = button('使用本机 Agent', 'onboarding-agent');
+  const useService = viewButton('使用图片服务', 'onboarding-api');
+  const useAgent = viewButton('使用本机 Agent', 'onboarding-agent');
   const agentList = el('ul', { className: 'onboarding-agents', test: 'onboarding-agents', ariaLabel: '本机 Agent' });
   const agentNote = el('p', { className: 'onboarding-hint', role: 'status', test: 'onboarding-agent-message' });
-  const setupAgent = button('安装或设置 Codex', 'onboarding-agent-setup');
+  const setupAgent = viewButton('安装或设置 Codex', 'onboarding-agent-setup');
   const agentBox = el('div', { className: 'onboarding-agent-box' }, [agentList, setupAgent, agentNote]);
   agentBox.hidden = true;
   const choiceStep = el('div', { className: 'onboarding-step', test: 'onboarding-step-provider' }, [
@@ -66,9 +54,9 @@ export function createOnboarding(ctx) {
 
   const steps = [shortcutStep, permissionStep, choiceStep];
   const progress = el('span', { className: 'onboarding-progress', test: 'onboarding-progress', ariaLive: 'polite' });
-  const skip = button('跳过', 'onboarding-skip');
-  const previous = button('上一步', 'onboarding-prev');
-  const next = button('下一步', 'onboarding-next', true);
+  const skip = viewButton('跳过', 'onboarding-skip');
+  const previous = viewButton('上一步', 'onboarding-prev');
+  const next = viewButton('下一步', 'onboarding-next', true);
   element.append(
     el('div', { className: 'onboarding-top' }, [progress, skip]),
     ...steps,
@@ -87,7 +75,7 @@ export function createOnboarding(ctx) {
   }
 
   function finish(outcome, surface = 'creation', options) {
-    remember(outcome);
+    writeStored(storedKeys.onboarding, outcome);
     navigate(surface, options);
   }
 

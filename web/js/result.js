@@ -3,61 +3,41 @@
 
 import { messageOf } from './native.js';
 import { saveRequest } from './generation.js';
+import { el } from './dom.js';
 
 const RESULT_WIDTH = 540;
 
-function button(label, test) {
-  const node = document.createElement('button');
-  node.type = 'button';
-  node.className = 'secondary-button';
-  node.textContent = label;
-  node.dataset.test = test;
-  return node;
-}
+const button = (label, test) => el('button', { type: 'button', className: 'secondary-button', test, text: label });
 
 // ctx: { native, navigate, island, regenerate(draft), onSaved() }
 export function createResult(ctx) {
   const { native, navigate, island, onSaved } = ctx;
 
-  const root = document.createElement('section');
-  root.className = 'surface result';
-  root.dataset.test = 'surface-result';
-  root.setAttribute('aria-label', '新作品');
+  const image = el('img', { test: 'result-image' });
+  const figure = el('figure', { className: 'result-figure' }, [image]);
+  const meta = el('p', { className: 'result-meta', test: 'result-meta' });
 
-  const figure = document.createElement('figure');
-  figure.className = 'result-figure';
-  const image = document.createElement('img');
-  image.dataset.test = 'result-image';
-  figure.append(image);
-
-  const meta = document.createElement('p');
-  meta.className = 'result-meta';
-  meta.dataset.test = 'result-meta';
-
-  const saveLine = document.createElement('div');
-  saveLine.className = 'result-save';
-  const saveText = document.createElement('span');
-  saveText.setAttribute('role', 'status');
-  saveText.dataset.test = 'result-save';
+  const saveText = el('span', { role: 'status', test: 'result-save' });
   const retry = button('重新保存', 'result-save-retry');
-  saveLine.append(saveText, retry);
+  const saveLine = el('div', { className: 'result-save' }, [saveText, retry]);
 
-  const actions = document.createElement('div');
-  actions.className = 'result-actions';
   const copy = button('复制', 'result-copy');
   const saveAs = button('另存为', 'result-save-as');
   const again = button('再次生成', 'result-again');
   const reference = button('作为参考', 'result-reference');
   const adjust = button('调整', 'result-adjust');
   const openLibrary = button('在作品库中打开', 'result-open-library');
-  actions.append(copy, saveAs, again, reference, adjust, openLibrary);
+  const actions = el('div', { className: 'result-actions' }, [copy, saveAs, again, reference, adjust, openLibrary]);
 
-  const feedback = document.createElement('p');
-  feedback.className = 'result-feedback';
-  feedback.setAttribute('role', 'status');
-  feedback.dataset.test = 'result-feedback';
+  const feedback = el('p', { className: 'result-feedback', role: 'status', test: 'result-feedback' });
 
-  root.append(figure, meta, saveLine, actions, feedback);
+  const root = el('section', { className: 'surface result', ariaLabel: '新作品', test: 'surface-result' }, [
+    figure,
+    meta,
+    saveLine,
+    actions,
+    feedback,
+  ]);
 
   let shown = null;
   let saved = null;

@@ -69,15 +69,9 @@ export function agentsOf(inventory) {
     : [];
 }
 
-export const onboardingKey = 'plumora-onboarding-v2';
-
-// Whether the first-run guide should show: until it was finished or skipped once.
-export function onboardingNeeded(storage) {
-  let value = null;
-  try {
-    value = storage?.getItem(onboardingKey) ?? null;
-  } catch {
-    return false;
-  }
-  return value !== 'skipped' && value !== 'done';
+// Whether the first-run guide should show, from its stored outcome (undefined
+// when storage cannot be read): until it was finished or skipped once, and
+// never when storage could not remember either.
+export function onboardingNeeded(stored) {
+  return stored !== undefined && stored !== 'skipped' && stored !== 'done';
 }

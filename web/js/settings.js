@@ -3,7 +3,8 @@
 // Every rejection from the native side is shown as it comes.
 
 import { messageOf } from './native.js';
-import { el } from './dom.js';
+import { el, viewButton } from './dom.js';
+import { readStored, storedKeys, writeStored } from './storage.js';
 import {
   agentBadge,
   agentsOf,
@@ -15,7 +16,6 @@ import {
 
 const settingsWidth = 540;
 const accountPage = 'https://glimmet.app/account';
-const signedInKey = 'plumora-cloud-signed-in';
 const pollInterval = 2000;
 
 const sections = [
@@ -28,29 +28,10 @@ const sections = [
 ];
 const sectionAliases = { permission: 'shortcuts', accessibility: 'shortcuts', agent: 'agents', version: 'about' };
 
-const button = (label, test, primary = false) =>
-  el('button', { type: 'button', className: primary ? 'view-button is-primary' : 'view-button', test, text: label });
 const message = (test) => el('p', { className: 'settings-message', role: 'status', test });
 
 function field(label, input) {
   return el('label', { className: 'settings-field' }, [el('span', { className: 'settings-label', text: label }), input]);
-}
-
-function readStored(key) {
-  try {
-    return localStorage.getItem(key);
-  } catch {
-    return null;
-  }
-}
-
-function writeStored(key, value) {
-  try {
-    if (value === null) localStorage.removeItem(key);
-    else localStorage.setItem(key, value);
-  } catch {
-    // Private storage unavailable: the state simply is not remembered.
-  }
 }
 
 function apiSection(native) {
@@ -64,8 +45,8 @@ function apiSection(native) {
   });
   const model = el('input', { type: 'text', test: 'api-model', placeholder: 'gpt-image-1', autocomplete: 'off', spellcheck: false });
   const key = el('input', { type: 'password', test: 'api-key', autocomplete: 'off', spellcheck: false });
-  const save = button('保存', 'api-save', true);
-  const check = button('测试连接', 'api-check');
+  const save = viewButton('保存', 'api-save', true);
+  const check = viewButton('测试连接', 'api-check');
   const note = message('api-message');
   let checking = false;
 
@@ -139,13 +120,13 @@ function apiSection(native) {
 function agentsSection(native) {
   const notice = el('p', { className: 'settings-hint', test: 'agents-notice' });
   const list = el('ul', { className: 'settings-agents', test: 'agents-list', ariaLabel: '本机 Agent' });
-  const refreshButton = button('重新检测', 'agents-refresh');
+  const refreshButton = viewButton('重新检测', 'agents-refresh');
   const note = message('agents-message');
   let loaded = false;
   let loading = false;
 
   function row(agent) {
-    const setup = button('设置', 'agent-setup');
+    const setup = viewButton('设置', 'agent-setup');
     setup.addEventListener('click', async () => {
       try {
         await native.setupAgent(agent.id);
@@ -242,9 +223,9 @@ function appearanceSection(native) {
 }
 
 function shortcutsSection(native) {
-  const openShortcuts = button('打开快捷键设置', 'shortcuts-open');
+  const openShortcuts = viewButton('打开快捷键设置', 'shortcuts-open');
   const permission = el('span', { className: 'view-badge', test: 'permission-state' });
-  const request = button('允许读取选区', 'permission-request');
+  const request = viewButton('允许读取选区', 'permission-request');
   const note = message('shortcuts-message');
 
   const showPermission = (trusted) => {
@@ -292,10 +273,10 @@ function shortcutsSection(native) {
 
 function accountSection(native) {
   const state = el('span', { className: 'view-badge', test: 'account-state' });
-  const login = button('登录 Glimmet 账号', 'account-login', true);
-  const logout = button('退出登录', 'account-logout');
-  const pages = button('打开账号页面', 'account-open');
-  const cancel = button('取消', 'account-cancel');
+  const login = viewButton('登录 Glimmet 账号', 'account-login', true);
+  const logout = viewButton('退出登录', 'account-logout');
+  const pages = viewButton('打开账号页面', 'account-open');
+  const cancel = viewButton('取消', 'account-cancel');
   const code = el('strong', { className: 'settings-code', test: 'account-code' });
   const address = el('button', { type: 'button', className: 'settings-link', test: 'account-verification' });
   const pendingBox = el('div', { className: 'settings-device' }, [
@@ -309,7 +290,7 @@ function accountSection(native) {
   let attempt = 0;
 
   function render() {
-    const signedIn = readStored(signedInKey) === 'yes';
+    const signedIn = readStored(storedKeys.signedIn) === 'yes';
     const waiting = timer !== null;
     state.textContent = signedIn ? '已登录' : waiting ? '等待确认' : '未登录';
     state.classList.toggle('is-good', signedIn);
@@ -339,7 +320,7 @@ function accountSection(native) {
       if (current !== attempt) return;
       if (reply?.pending === false) {
         stopPolling();
-        writeStored(signedInKey, 'yes');
+        writeStored(storedKeys.signedIn, 'yes');
         note.textContent = '登录成功';
         render();
       } else {
@@ -381,12 +362,12 @@ function accountSection(native) {
     logout.disabled = true;
     try {
       await native.cloudLogout();
-      writeStored(signedInKey, null);
+      writeStored(storedKeys.signedIn, null);
       note.textContent = '已退出登录';
     } catch (error) {
       note.textContent = messageOf(error);
       // Without a stored session there is nothing left to sign out of.
-      if (messageOf(error) === '请先登录 Glimmet 账号') writeStored(signedInKey, null);
+      if (messageOf(error) === '请先登录 Glimmet 账号') writeStored(storedKeys.signedIn, null);
     } finally {
       logout.disabled = false;
       render();

@@ -1,6 +1,8 @@
 // The built-in template gallery: a few styles the user can put over their
 // text, and the page-modal dialog that offers them.
 
+import { el } from './dom.js';
+
 export const TEMPLATES = [
   {
     id: 'watercolor',
@@ -59,53 +61,36 @@ export function templateById(id) {
 // The gallery dialog. It lives inside the island (so the island's rectangle
 // still covers everything visible) and is page-modal while open.
 export function createTemplateGallery({ island, onChoose }) {
-  const element = document.createElement('div');
-  element.className = 'template-gallery';
+  const title = el('h2', { id: 'template-gallery-title', text: '选择模板风格' });
+  const close = el('button', { type: 'button', className: 'icon-button', ariaLabel: '关闭模板', test: 'template-close', text: '✕' });
+  const header = el('div', { className: 'template-gallery-header' }, [title, close]);
+
+  const grid = el(
+    'div',
+    { className: 'template-grid' },
+    TEMPLATES.map((template) => {
+      const swatch = el('span', { className: 'template-swatch', ariaHidden: 'true' });
+      swatch.style.background = `linear-gradient(135deg, ${template.swatch[0]}, ${template.swatch[1]})`;
+      const card = el('button', { type: 'button', className: 'template-card', test: `template-${template.id}` }, [
+        swatch,
+        el('span', { className: 'template-name', text: template.name }),
+        el('span', { className: 'template-prompt', text: template.prompt }),
+      ]);
+      card.dataset.template = template.id;
+      card.addEventListener('click', () => {
+        closeGallery();
+        onChoose(template);
+      });
+      return card;
+    }),
+  );
+
+  const element = el(
+    'div',
+    { className: 'template-gallery', role: 'dialog', ariaModal: 'true', ariaLabelledby: 'template-gallery-title', test: 'template-gallery' },
+    [header, grid],
+  );
   element.hidden = true;
-  element.setAttribute('role', 'dialog');
-  element.setAttribute('aria-modal', 'true');
-  element.setAttribute('aria-labelledby', 'template-gallery-title');
-  element.dataset.test = 'template-gallery';
-
-  const header = document.createElement('div');
-  header.className = 'template-gallery-header';
-  const title = document.createElement('h2');
-  title.id = 'template-gallery-title';
-  title.textContent = '选择模板风格';
-  const close = document.createElement('button');
-  close.type = 'button';
-  close.className = 'icon-button';
-  close.setAttribute('aria-label', '关闭模板');
-  close.dataset.test = 'template-close';
-  close.textContent = '✕';
-  header.append(title, close);
-
-  const grid = document.createElement('div');
-  grid.className = 'template-grid';
-  for (const template of TEMPLATES) {
-    const card = document.createElement('button');
-    card.type = 'button';
-    card.className = 'template-card';
-    card.dataset.test = `template-${template.id}`;
-    card.dataset.template = template.id;
-    const swatch = document.createElement('span');
-    swatch.className = 'template-swatch';
-    swatch.style.background = `linear-gradient(135deg, ${template.swatch[0]}, ${template.swatch[1]})`;
-    swatch.setAttribute('aria-hidden', 'true');
-    const name = document.createElement('span');
-    name.className = 'template-name';
-    name.textContent = template.name;
-    const prompt = document.createElement('span');
-    prompt.className = 'template-prompt';
-    prompt.textContent = template.prompt;
-    card.append(swatch, name, prompt);
-    card.addEventListener('click', () => {
-      closeGallery();
-      onChoose(template);
-    });
-    grid.append(card);
-  }
-  element.append(header, grid);
 
   let returnFocus = null;
   let restoreWidth = null;
