@@ -20,7 +20,7 @@
 #include "app/self_test.h"
 #include "app/switches.h"
 #include "core/files.h"
-#include "platform/gtk/gtk_desktop.h"
+#include "desktop/gtk_desktop.h"
 #include "platform/headless/headless_desktop_appearance.h"
 
 namespace {

@@ -32,7 +32,7 @@
 #include "bench_support.h"
 #include "core/files.h"
 #include "core/glib_ptr.h"
-#include "platform/gtk/gtk_desktop.h"
+#include "desktop/gtk_desktop.h"
 #include "platform/gtk/x11_hot_keys.h"
 
 // Last: Xlib's macros clash with names above.

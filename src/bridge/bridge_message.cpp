@@ -7,17 +7,6 @@
 namespace glimmet {
 namespace {
 
-constexpr std::string_view kTrustedPrefix = "plumora://local";
-
-// A serialised URL is printable ASCII without spaces; anything else means the
-// text did not come from a URL serialiser and is not judged further.
-bool printableASCII(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte > 0x20 && byte < 0x7F;
-  });
-}
-
 std::optional<std::int64_t> integerID(const Json& id) {
   if (id.is_number_unsigned()) {
     const auto value = id.get<std::uint64_t>();
@@ -31,15 +20,6 @@ std::optional<std::int64_t> integerID(const Json& id) {
 }
 
 }  // namespace
-
-bool trusted(std::optional<std::string_view> url) {
-  if (!url || !printableASCII(*url)) return false;
-  // The authority ends at the first "/", "?" or "#" (or the end), so it must
-  // be exactly "local": any "@", ":" or other host character makes it longer.
-  if (!url->starts_with(kTrustedPrefix)) return false;
-  const std::string_view rest = url->substr(kTrustedPrefix.size());
-  return rest.empty() || rest.front() == '/' || rest.front() == '?' || rest.front() == '#';
-}
 
 bool isBridgeAction(std::string_view action) {
   return std::find(kBridgeActions.begin(), kBridgeActions.end(), action) != kBridgeActions.end();

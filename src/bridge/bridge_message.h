@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "core/json.h"
+#include "core/page_origin.h"
 
 namespace glimmet {
 
@@ -64,14 +65,6 @@ inline constexpr std::array<std::string_view, 47> kBridgeActions = {
     "libraryVideo",
     "saveImage",
 };
-
-// True only for URL text whose scheme is exactly "plumora" and whose authority
-// is exactly "local": no user, no password, no port (not even an empty one
-// after ":"). The text is judged as written, case-sensitively and without any
-// decoding, so no spelling of another origin can pass. A path, query or
-// fragment may follow. Text that cannot be a serialised URL (whitespace,
-// control characters, non-ASCII bytes) is untrusted.
-bool trusted(std::optional<std::string_view> url);
 
 bool isBridgeAction(std::string_view action);
 

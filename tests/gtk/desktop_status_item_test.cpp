@@ -9,7 +9,7 @@
 #include "gtk/desktop_test_support.h"
 #include "gtk/display_support.h"
 #include "gtk/webkit_test_support.h"
-#include "platform/gtk/gtk_desktop.h"
+#include "desktop/gtk_desktop.h"
 
 namespace glimmet {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/gtk/gtk_desktop.h"
+#include "desktop/gtk_desktop.h"
 #include "support/test_support.h"
 
 namespace glimmet::testing {

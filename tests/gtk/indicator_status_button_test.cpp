@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "gtk/display_support.h"
-#include "platform/gtk/gtk_desktop.h"
+#include "desktop/gtk_desktop.h"
 
 namespace glimmet {
 namespace {

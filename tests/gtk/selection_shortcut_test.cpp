@@ -141,7 +141,7 @@ class SelectionShortcutTest : public ::testing::Test {
  protected:
   void SetUp() override {
     GLIMMET_REQUIRE_DISPLAY();
-    if (g_find_program_in_path("openbox") == nullptr) GLIMMET_PEER_MISSING("openbox is missing");
+    if (!GTextPtr(g_find_program_in_path("openbox"))) GLIMMET_PEER_MISSING("openbox is missing");
     windowManager_ = std::make_unique<Child>(std::vector<std::string>{"openbox", "--sm-disable"});
     ASSERT_TRUE(spinMainUntil(windowManagerRunning));
   }

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "bridge/bundled_web_handler.h"
 #include "gtk/display_support.h"
 #include "gtk/webkit_test_support.h"
 #include "history/plumora_history.h"

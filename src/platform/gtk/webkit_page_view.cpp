@@ -6,8 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "bridge/bridge_message.h"
 #include "core/glib_ptr.h"
+#include "core/json.h"
+#include "core/page_origin.h"
 
 namespace glimmet {
 

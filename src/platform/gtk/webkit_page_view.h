@@ -29,9 +29,9 @@
 #include <string>
 #include <string_view>
 
-#include "bridge/bundled_web_handler.h"
 #include "core/json.h"
 #include "platform/file_panels.h"
+#include "platform/scheme_task.h"
 #include "platform/web_view_host.h"
 #include "platform/workspace.h"
 

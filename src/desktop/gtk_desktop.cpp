@@ -1,4 +1,4 @@
-#include "platform/gtk/gtk_desktop.h"
+#include "desktop/gtk_desktop.h"
 
 #include <gtk/gtk.h>
 
