@@ -18,6 +18,7 @@
 #include "core/files.h"
 #include "core/text.h"
 #include "core/uuid.h"
+#include "imaging/image_gate.h"
 
 namespace glimmet {
 
@@ -142,8 +143,8 @@ std::optional<std::string> LocalAgentManager::threadID(std::string_view output) 
   return found;
 }
 
-std::optional<LocalAgentManager::DecodedImage> LocalAgentManager::ownTaskImage(
-    const fs::path& taskDirectory, fs::file_time_type createdAt) {
+std::optional<DecodedImage> LocalAgentManager::ownTaskImage(const fs::path& taskDirectory,
+                                                            fs::file_time_type createdAt) {
   const fs::path folder = taskDirectory / "generated_images";
   const fs::path resolvedFolder = resolved(folder);
   if (resolvedFolder != resolved(taskDirectory) / "generated_images") {
@@ -151,12 +152,12 @@ std::optional<LocalAgentManager::DecodedImage> LocalAgentManager::ownTaskImage(
   }
   const auto found = imageCandidates(folder, resolvedFolder, createdAt);
   if (!found || found->empty()) return std::nullopt;
-  return decodeBytes(readCandidate(found->front().path));
+  return image_gate::decodeBytes(readCandidate(found->front().path));
 }
 
-LocalAgentManager::DecodedImage LocalAgentManager::ownThreadImage(const std::string& threadID,
-                                                                  const fs::path& codexHome,
-                                                                  fs::file_time_type createdAt) {
+DecodedImage LocalAgentManager::ownThreadImage(const std::string& threadID,
+                                               const fs::path& codexHome,
+                                               fs::file_time_type createdAt) {
   if (!validThreadID(threadID)) throw LocalAgentFailure(kInvalidThreadMessage);
   const fs::path root = codexHome / "generated_images";
   const fs::path folder = root / threadID;
@@ -165,7 +166,7 @@ LocalAgentManager::DecodedImage LocalAgentManager::ownThreadImage(const std::str
   const auto found = imageCandidates(folder, resolvedFolder, createdAt);
   if (!found) throw LocalAgentFailure(kNoThreadFolderMessage);
   if (found->empty()) throw LocalAgentFailure(kNoCandidateMessage);
-  return decodeBytes(readCandidate(found->front().path));
+  return image_gate::decodeBytes(readCandidate(found->front().path));
 }
 
 void LocalAgentManager::saveDiagnostics(const LocalCommandResult& result,

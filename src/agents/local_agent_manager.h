@@ -2,14 +2,10 @@
 
 // The local agents service: finds and probes the agent command lines installed
 // on this machine, runs local generations through the Codex CLI, picks up the
-// image a run produced, and keeps the proof of which Codex runtimes have
-// produced an image. Its image gate turns untrusted image data (a data URL from
-// the page, bytes from an image service, a file an agent wrote, a stored work)
-// into PNG bytes of exactly one bounded image.
+// image a run produced (through the image gate), and keeps the proof of which
+// Codex runtimes have produced an image.
 
 #include <condition_variable>
-#include <cstddef>
-#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -20,10 +16,10 @@
 #include <string_view>
 #include <vector>
 
-#include "core/base64.h"
 #include "core/executors.h"
 #include "core/json.h"
 #include "core/result.h"
+#include "imaging/image_gate.h"
 
 namespace glimmet {
 
@@ -67,22 +63,6 @@ struct LocalAgentPaths {
 
 class LocalAgentManager {
  public:
-  // PNG bytes (at most 10 MiB) with the pixel size of the one image they hold.
-  struct DecodedImage {
-    Bytes data;
-    int width = 0;
-    int height = 0;
-  };
-
-  // Takes a "data:image/...;base64," URL. Throws LocalAgentFailure.
-  static DecodedImage decodeImage(std::string_view dataURL);
-  // Takes encoded image bytes (PNG, JPEG, WebP, GIF, TIFF, HEIF). Throws
-  // LocalAgentFailure. Pure and thread-safe.
-  static DecodedImage decodeBytes(const std::uint8_t* data, std::size_t size);
-  static DecodedImage decodeBytes(const Bytes& bytes) {
-    return decodeBytes(bytes.data(), bytes.size());
-  }
-
   // --- inventory ---
 
   static constexpr const char* kAgentIds[] = {"codex", "claude", "gemini", "zcode"};

@@ -10,6 +10,7 @@
 #include "core/files.h"
 #include "core/text.h"
 #include "core/uuid.h"
+#include "imaging/image_gate.h"
 
 namespace glimmet {
 
@@ -244,7 +245,7 @@ void LocalAgentManager::runGeneration(const std::shared_ptr<Generation>& generat
     for (const char* key : kImageKeys) {
       const Json* value = member(run.request, key);
       if (value == nullptr || !value->is_string() || value->get<std::string>().empty()) continue;
-      const auto decoded = decodeImage(value->get<std::string>());
+      const auto decoded = image_gate::decodeImage(value->get<std::string>());
       const fs::path file = run.directory / (std::string(key) + ".png");
       writeFileAtomically(
           file, std::string_view(reinterpret_cast<const char*>(decoded.data.data()),  // NOLINT
