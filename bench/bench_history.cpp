@@ -31,7 +31,6 @@
 #include <string>
 #include <vector>
 
-#include "agents/local_agent_manager.h"
 #include "bench_support.h"
 #include "core/base64.h"
 #include "core/executors.h"
@@ -42,6 +41,7 @@
 #include "core/uuid.h"
 #include "history/history_actions.h"
 #include "history/plumora_history.h"
+#include "imaging/image_gate.h"
 #include "platform/headless/headless_clipboard.h"
 #include "platform/headless/headless_shell.h"
 #include "platform/headless/headless_workspace.h"
@@ -222,7 +222,7 @@ int main(int, char** argv) {
         [&] {
           saves.save({{"image", large}, {"prompt", "p"}});
         },
-        [&] { thumbnailAlone(glimmet::LocalAgentManager::decodeImage(large).data); }, kSaveRounds);
+        [&] { thumbnailAlone(glimmet::image_gate::decodeImage(large).data); }, kSaveRounds);
 
     const PlumoraHistory session(temp / "session");
     seedLibrary(session, kSessionImageSide);

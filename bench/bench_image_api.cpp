@@ -20,14 +20,13 @@
 #include <string>
 #include <vector>
 
-#include "agents/image_gate.h"
-#include "agents/local_agent_manager.h"
 #include "bench_images.h"
 #include "bench_support.h"
 #include "core/clock.h"
 #include "core/defaults_store.h"
 #include "core/http/http_transfer.h"
 #include "imageapi/custom_image_api.h"
+#include "imaging/image_gate.h"
 #include "platform/headless/memory_secret_store.h"
 #include "support/https/test_https_service.h"
 
@@ -156,7 +155,7 @@ int main(int, char** argv) {
     const auto bytes = base64Decode(parsed["data"][0]["b64_json"].get_ref<const std::string&>(),
                                     image_gate::kMaxEncodedBytes);
     if (!bytes) die("baseline Base64 failed");
-    LocalAgentManager::decodeBytes(*bytes);
+    image_gate::decodeBytes(*bytes);
   };
 
   generation();  // warm up connections, libvips and the queues

@@ -21,12 +21,11 @@
 #include <string>
 #include <vector>
 
-#include "agents/image_gate.h"
-#include "agents/local_agent_manager.h"
 #include "bench_images.h"
 #include "bench_support.h"
 #include "core/failure.h"
 #include "core/glib_ptr.h"
+#include "imaging/image_gate.h"
 
 namespace {
 
@@ -36,7 +35,6 @@ using glimmet::bench::statusKiB;
 
 using glimmet::Bytes;
 using glimmet::LocalAgentFailure;
-using glimmet::LocalAgentManager;
 
 constexpr int kPhotoSide = 2048;
 constexpr int kLargeWidth = 8000, kLargeHeight = 5000;
@@ -66,9 +64,9 @@ Bytes simpleLargePNG() {
   return encode(rgb, ".png[compression=1]");
 }
 
-LocalAgentManager::DecodedImage gate(const Bytes& input) {
+glimmet::DecodedImage gate(const Bytes& input) {
   try {
-    return LocalAgentManager::decodeBytes(input);
+    return glimmet::image_gate::decodeBytes(input);
   } catch (const LocalAgentFailure& failure) {
     die("the gate refused a benchmark image: " + failure.message());
   }

@@ -1,6 +1,8 @@
 // Discovery and probing of the agent command lines, and the verified-runtime
 // records kept in the user defaults.
 
+#include "agents/agent_inventory.h"
+
 #include <glib.h>
 #include <unistd.h>
 
@@ -10,7 +12,6 @@
 #include <set>
 #include <system_error>
 
-#include "agents/local_agent_manager.h"
 #include "agents/local_command.h"
 #include "core/defaults_store.h"
 #include "core/files.h"
@@ -109,12 +110,12 @@ std::filesystem::path LocalAgentPaths::tasksDirectory() const {
   return dataHome / "Plumora" / "LocalAgentTasks";
 }
 
-// --- manager ------------------------------------------------------------------------
+// --- inventory ----------------------------------------------------------------------
 
-LocalAgentManager::LocalAgentManager(DefaultsStore& defaults, LocalAgentPaths paths)
-    : defaults_(defaults), paths_(std::move(paths)) {}
+AgentInventory::AgentInventory(DefaultsStore& defaults, const LocalAgentPaths& paths)
+    : defaults_(defaults), paths_(paths) {}
 
-std::vector<std::string> LocalAgentManager::candidates(const std::string& name) const {
+std::vector<std::string> AgentInventory::candidates(const std::string& name) const {
   std::vector<std::string> directories = {paths_.managedDirectory(), paths_.agentsDirectory()};
   if (!paths_.resourceDirectory.empty()) {
     directories.push_back(paths_.resourceDirectory / "agents");
@@ -149,7 +150,7 @@ std::vector<std::string> LocalAgentManager::candidates(const std::string& name) 
   return found;
 }
 
-void LocalAgentManager::inventory(std::function<void(Json)> completion) {
+void AgentInventory::inventory(std::function<void(Json)> completion) {
   probeQueue_.post([this, completion = std::move(completion)]() mutable {
     auto agents = probeAll();
     Json reply = inventoryReply(agents);
@@ -162,18 +163,21 @@ void LocalAgentManager::inventory(std::function<void(Json)> completion) {
   });
 }
 
-std::vector<LocalAgentInfo> LocalAgentManager::cached() const {
+std::optional<LocalAgentInfo> AgentInventory::cachedCodex() const {
   std::lock_guard lock(lock_);
-  return cached_;
+  for (const auto& agent : cached_) {
+    if (agent.id == "codex") return agent;
+  }
+  return std::nullopt;
 }
 
-std::vector<LocalAgentInfo> LocalAgentManager::probeAll() {
+std::vector<LocalAgentInfo> AgentInventory::probeAll() {
   std::vector<LocalAgentInfo> agents;
   for (const char* id : kAgentIds) agents.push_back(probeAgent(id));
   return agents;
 }
 
-LocalAgentInfo LocalAgentManager::probeAgent(const std::string& id) {
+LocalAgentInfo AgentInventory::probeAgent(const std::string& id) {
   LocalAgentInfo info;
   info.id = id;
   const auto found = candidates(id);
@@ -247,7 +251,7 @@ LocalAgentInfo LocalAgentManager::probeAgent(const std::string& id) {
   return info;
 }
 
-Json LocalAgentManager::inventoryReply(const std::vector<LocalAgentInfo>& agents) const {
+Json AgentInventory::inventoryReply(const std::vector<LocalAgentInfo>& agents) const {
   Json list = Json::array();
   std::string selected;
   for (const auto& agent : agents) {
@@ -262,7 +266,7 @@ Json LocalAgentManager::inventoryReply(const std::vector<LocalAgentInfo>& agents
               {"notice", kNotice}};
 }
 
-bool LocalAgentManager::selectManagedForVerification() {
+bool AgentInventory::selectManagedForVerification() {
   if (!isExecutableFile(paths_.managedCodex()) || !isExecutableFile(paths_.managedCodeModeHost())) {
     return false;
   }
@@ -271,7 +275,12 @@ bool LocalAgentManager::selectManagedForVerification() {
   return true;
 }
 
-std::string LocalAgentManager::agentName(const std::string& id) {
+void AgentInventory::endManagedVerification() {
+  std::lock_guard lock(lock_);
+  managedVerification_ = false;
+}
+
+std::string AgentInventory::agentName(const std::string& id) {
   if (id == "codex") return "Codex";
   if (id == "claude") return "Claude Code";
   if (id == "gemini") return "Gemini CLI";
@@ -300,7 +309,7 @@ Json LocalAgentInfo::dictionary(bool verified) const {
   const bool withReference = imageGeneration && referenceSupported;
   return Json{
       {"id", id},
-      {"name", LocalAgentManager::agentName(id)},
+      {"name", AgentInventory::agentName(id)},
       {"installed", installed},
       {"path", path},
       {"version", version},
@@ -325,7 +334,7 @@ Json LocalAgentInfo::dictionary(bool verified) const {
 
 // --- parsers ------------------------------------------------------------------------
 
-bool LocalAgentManager::imageFeatureSupported(std::string_view featureList) {
+bool AgentInventory::imageFeatureSupported(std::string_view featureList) {
   for (const auto line : split(featureList, "\n")) {
     const auto words = split(line, " \t\r\v\f");
     if (words.size() >= 3 && words[0] == "image_generation" && words[1] == "stable") return true;
@@ -333,7 +342,7 @@ bool LocalAgentManager::imageFeatureSupported(std::string_view featureList) {
   return false;
 }
 
-bool LocalAgentManager::needsCodeModeHost(std::string_view version) {
+bool AgentInventory::needsCodeModeHost(std::string_view version) {
   std::size_t i = 0;
   while (i < version.size()) {
     const auto isRunCharacter = [](char c) { return (c >= '0' && c <= '9') || c == '.'; };
@@ -357,7 +366,7 @@ bool LocalAgentManager::needsCodeModeHost(std::string_view version) {
 
 // --- verified runtimes ------------------------------------------------------------------
 
-std::vector<Record> LocalAgentManager::verifiedRecords() const {
+std::vector<Record> AgentInventory::verifiedRecords() const {
   // Anything but a list of text-to-text dictionaries counts as no records.
   const auto storedRecords = [this]() -> std::vector<Record> {
     const auto stored = defaults_.array(kRecordsKey);
@@ -388,7 +397,7 @@ std::vector<Record> LocalAgentManager::verifiedRecords() const {
   return records;
 }
 
-bool LocalAgentManager::isVerified(const std::string& path, const std::string& version) const {
+bool AgentInventory::isVerified(const std::string& path, const std::string& version) const {
   if (path.empty() || version.empty()) return false;
   const auto records = verifiedRecords();
   return std::any_of(records.begin(), records.end(), [&](const Record& record) {
@@ -398,7 +407,7 @@ bool LocalAgentManager::isVerified(const std::string& path, const std::string& v
   });
 }
 
-void LocalAgentManager::recordProof(const std::string& path, const std::string& version) {
+void AgentInventory::recordProof(const std::string& path, const std::string& version) {
   auto records = verifiedRecords();
   std::erase_if(records, [&](const Record& record) {
     const auto p = record.find("path");

@@ -2,6 +2,8 @@
 // not an earlier run's image, not a file reached through a planted symbolic
 // link, not a text answer that merely claims an image was made.
 
+#include "agents/generated_image.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,12 +14,13 @@
 #include <chrono>
 #include <system_error>
 
-#include "agents/local_agent_manager.h"
 #include "agents/local_command.h"
 #include "core/failure.h"
 #include "core/files.h"
+#include "core/json.h"
 #include "core/text.h"
 #include "core/uuid.h"
+#include "imaging/image_gate.h"
 
 namespace glimmet {
 
@@ -120,11 +123,13 @@ Bytes readCandidate(const fs::path& path) {
 
 }  // namespace
 
-bool LocalAgentManager::validThreadID(std::string_view identifier) {
+namespace generated_image {
+
+bool validThreadID(std::string_view identifier) {
   return identifier.size() == 36 && Uuid::parse(identifier).has_value();
 }
 
-std::optional<std::string> LocalAgentManager::threadID(std::string_view output) {
+std::optional<std::string> threadID(std::string_view output) {
   std::optional<std::string> found;
   for (const auto line : lines(output)) {
     const Json event = parseJson(line);
@@ -142,8 +147,8 @@ std::optional<std::string> LocalAgentManager::threadID(std::string_view output) 
   return found;
 }
 
-std::optional<LocalAgentManager::DecodedImage> LocalAgentManager::ownTaskImage(
-    const fs::path& taskDirectory, fs::file_time_type createdAt) {
+std::optional<DecodedImage> ownTaskImage(const fs::path& taskDirectory,
+                                         fs::file_time_type createdAt) {
   const fs::path folder = taskDirectory / "generated_images";
   const fs::path resolvedFolder = resolved(folder);
   if (resolvedFolder != resolved(taskDirectory) / "generated_images") {
@@ -151,12 +156,11 @@ std::optional<LocalAgentManager::DecodedImage> LocalAgentManager::ownTaskImage(
   }
   const auto found = imageCandidates(folder, resolvedFolder, createdAt);
   if (!found || found->empty()) return std::nullopt;
-  return decodeBytes(readCandidate(found->front().path));
+  return image_gate::decodeBytes(readCandidate(found->front().path));
 }
 
-LocalAgentManager::DecodedImage LocalAgentManager::ownThreadImage(const std::string& threadID,
-                                                                  const fs::path& codexHome,
-                                                                  fs::file_time_type createdAt) {
+DecodedImage ownThreadImage(const std::string& threadID, const fs::path& codexHome,
+                            fs::file_time_type createdAt) {
   if (!validThreadID(threadID)) throw LocalAgentFailure(kInvalidThreadMessage);
   const fs::path root = codexHome / "generated_images";
   const fs::path folder = root / threadID;
@@ -165,11 +169,10 @@ LocalAgentManager::DecodedImage LocalAgentManager::ownThreadImage(const std::str
   const auto found = imageCandidates(folder, resolvedFolder, createdAt);
   if (!found) throw LocalAgentFailure(kNoThreadFolderMessage);
   if (found->empty()) throw LocalAgentFailure(kNoCandidateMessage);
-  return decodeBytes(readCandidate(found->front().path));
+  return image_gate::decodeBytes(readCandidate(found->front().path));
 }
 
-void LocalAgentManager::saveDiagnostics(const LocalCommandResult& result,
-                                        const fs::path& taskDirectory) {
+void saveDiagnostics(const LocalCommandResult& result, const fs::path& taskDirectory) {
   const auto shortText = [](const Json& value) {
     return value.is_string() && value.get_ref<const std::string&>().size() <= kMaxEventText;
   };
@@ -205,4 +208,5 @@ void LocalAgentManager::saveDiagnostics(const LocalCommandResult& result,
   }
 }
 
+}  // namespace generated_image
 }  // namespace glimmet

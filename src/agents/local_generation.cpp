@@ -1,15 +1,18 @@
 // Local generation: one `codex exec` run at a time, in a private task
 // directory, with a fixed command line and prompt.
 
+#include "agents/local_generation.h"
+
 #include <array>
 #include <chrono>
 #include <set>
 
-#include "agents/local_agent_manager.h"
+#include "agents/generated_image.h"
 #include "agents/local_command.h"
 #include "core/files.h"
 #include "core/text.h"
 #include "core/uuid.h"
+#include "imaging/image_gate.h"
 
 namespace glimmet {
 
@@ -131,7 +134,7 @@ std::string lowercased(std::string text) {
 
 }  // namespace
 
-struct LocalAgentManager::Generation {
+struct LocalGeneration::Generation {
   std::string taskID;
   Json request;
   LocalAgentInfo codex;
@@ -148,29 +151,26 @@ struct LocalAgentManager::Generation {
   }
 };
 
-LocalAgentManager::~LocalAgentManager() {
+LocalGeneration::LocalGeneration(AgentInventory& inventory, const LocalAgentPaths& paths)
+    : inventory_(inventory), paths_(paths) {}
+
+LocalGeneration::~LocalGeneration() {
   cancelAll();
   std::unique_lock lock(lock_);
   idle_.wait(lock, [this] { return inFlight_ == 0; });
 }
 
-std::string LocalAgentManager::generate(const Json& request, Progress progress,
-                                        GenerationCompletion completion) {
+std::string LocalGeneration::generate(const Json& request, Progress progress,
+                                      GenerationCompletion completion) {
   std::string taskID = lowercased(Uuid::random().string());
   if (!validShape(request)) {
     failGeneration(completion, kInvalidRequest);
     return taskID;
   }
-  std::optional<LocalAgentInfo> codex;
+  std::optional<LocalAgentInfo> codex = inventory_.cachedCodex();
   bool idle = false;
   {
     std::lock_guard lock(lock_);
-    for (const auto& agent : cached_) {
-      if (agent.id == "codex") {
-        codex = agent;
-        break;
-      }
-    }
     idle = active_.empty();
   }
   if (!idle) {
@@ -216,7 +216,7 @@ std::string LocalAgentManager::generate(const Json& request, Progress progress,
   return taskID;
 }
 
-void LocalAgentManager::runGeneration(const std::shared_ptr<Generation>& generation) {
+void LocalGeneration::runGeneration(const std::shared_ptr<Generation>& generation) {
   auto& run = *generation;
   run.directory = paths_.tasksDirectory() / run.taskID;
   std::vector<std::string> arguments = {"exec",
@@ -244,7 +244,7 @@ void LocalAgentManager::runGeneration(const std::shared_ptr<Generation>& generat
     for (const char* key : kImageKeys) {
       const Json* value = member(run.request, key);
       if (value == nullptr || !value->is_string() || value->get<std::string>().empty()) continue;
-      const auto decoded = decodeImage(value->get<std::string>());
+      const auto decoded = image_gate::decodeImage(value->get<std::string>());
       const fs::path file = run.directory / (std::string(key) + ".png");
       writeFileAtomically(
           file, std::string_view(reinterpret_cast<const char*>(decoded.data.data()),  // NOLINT
@@ -281,24 +281,24 @@ void LocalAgentManager::runGeneration(const std::shared_ptr<Generation>& generat
       });
 }
 
-void LocalAgentManager::finishGeneration(const std::shared_ptr<Generation>& generation,
-                                         const LocalCommandResult& result) {
+void LocalGeneration::finishGeneration(const std::shared_ptr<Generation>& generation,
+                                       const LocalCommandResult& result) {
   const auto& run = *generation;
   unregister(run.taskID);
-  saveDiagnostics(result, run.directory);
+  generated_image::saveDiagnostics(result, run.directory);
   const auto outcome = resultOf([&]() -> Json {
     if (result.cancelled) throw LocalAgentFailure(kCancelled);
     if (result.timedOut) throw LocalAgentFailure(kTimedOut);
     if (result.status != 0) throw LocalAgentFailure(kFailed);
-    const auto thread = threadID(result.output);
+    const auto thread = generated_image::threadID(result.output);
     if (!thread) throw LocalAgentFailure(kNoThread);
-    auto image = ownTaskImage(run.directory, run.createdAt);
-    if (!image) image = ownThreadImage(*thread, paths_.codexHome, run.createdAt);
+    auto image = generated_image::ownTaskImage(run.directory, run.createdAt);
+    if (!image) image = generated_image::ownThreadImage(*thread, paths_.codexHome, run.createdAt);
     writeFileAtomically(
         run.directory / "generated.png",
         std::string_view(reinterpret_cast<const char*>(image->data.data()),  // NOLINT
                          image->data.size()));
-    recordProof(run.codex.path, run.codex.version);
+    inventory_.recordProof(run.codex.path, run.codex.version);
     return Json{{"image", "data:image/png;base64," + base64Encode(image->data)},
                 {"agent", "codex"},
                 {"taskId", run.taskID},
@@ -314,31 +314,25 @@ void LocalAgentManager::finishGeneration(const std::shared_ptr<Generation>& gene
   leave();
 }
 
-void LocalAgentManager::failGeneration(const GenerationCompletion& completion,
-                                       const std::string& message) {
-  {
-    std::lock_guard lock(lock_);
-    managedVerification_ = false;
-  }
+void LocalGeneration::failGeneration(const GenerationCompletion& completion,
+                                     const std::string& message) {
+  inventory_.endManagedVerification();
   MainQueue::shared().post(
       [completion, message] { completion(Result<Json>(LocalAgentFailure(message))); });
 }
 
-void LocalAgentManager::succeedGeneration(const GenerationCompletion& completion, Json value) {
-  {
-    std::lock_guard lock(lock_);
-    managedVerification_ = false;
-  }
+void LocalGeneration::succeedGeneration(const GenerationCompletion& completion, Json value) {
+  inventory_.endManagedVerification();
   MainQueue::shared().post(
       [completion, value = std::move(value)] { completion(Result<Json>(value)); });
 }
 
-void LocalAgentManager::unregister(const std::string& taskID) {
+void LocalGeneration::unregister(const std::string& taskID) {
   std::lock_guard lock(lock_);
   active_.erase(taskID);
 }
 
-void LocalAgentManager::leave() {
+void LocalGeneration::leave() {
   {
     std::lock_guard lock(lock_);
     --inFlight_;
@@ -346,7 +340,7 @@ void LocalAgentManager::leave() {
   idle_.notify_all();
 }
 
-bool LocalAgentManager::cancel(const std::string& taskID) {
+bool LocalGeneration::cancel(const std::string& taskID) {
   std::shared_ptr<LocalCommand> command;
   {
     std::lock_guard lock(lock_);
@@ -358,11 +352,11 @@ bool LocalAgentManager::cancel(const std::string& taskID) {
   return true;
 }
 
-void LocalAgentManager::cancelAll() {
+void LocalGeneration::cancelAll() {
+  inventory_.endManagedVerification();
   std::vector<std::shared_ptr<LocalCommand>> commands;
   {
     std::lock_guard lock(lock_);
-    managedVerification_ = false;
     for (const auto& [taskID, command] : active_) commands.push_back(command);
   }
   for (const auto& command : commands) command->terminateNow();

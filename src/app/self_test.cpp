@@ -21,6 +21,7 @@
 #include "core/uuid.h"
 #include "history/plumora_history.h"
 #include "imageapi/custom_image_api.h"
+#include "imaging/image_gate.h"
 #include "platform/headless/headless_alerts.h"
 #include "platform/headless/headless_input.h"
 #include "platform/headless/headless_island.h"
@@ -170,7 +171,7 @@ bool historyPersistsMedia(const fs::path& scratch) {
   const PlumoraHistory store(scratch / "history");
   const Json entry = store.save({{"image", kSamplePNG}, {"prompt", "自检"}});
   const std::string id = entry.value("id", "");
-  const auto image = LocalAgentManager::decodeImage(store.image(id));
+  const auto image = image_gate::decodeImage(store.image(id));
   return image.width == 2 && image.height == 2 &&
          refuses([&] { store.directory("../outside"); }, "作品编号无效");
 }
@@ -208,7 +209,7 @@ bool agentFeatureValidation() {
 // A real PNG decodes with its size; an image reached through a symbolic link
 // is never taken as this run's result.
 bool rasterAndSymlinkIsolation(const fs::path& scratch) {
-  const auto decoded = LocalAgentManager::decodeImage(kSamplePNG);
+  const auto decoded = image_gate::decodeImage(kSamplePNG);
   if (decoded.width != 2 || decoded.height != 2) return false;
   const fs::path task = scratch / "task";
   const fs::path outside = scratch / "outside.png";

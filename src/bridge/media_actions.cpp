@@ -7,13 +7,12 @@
 #include <string_view>
 #include <utility>
 
-#include "agents/image_gate.h"
-#include "agents/local_agent_manager.h"
 #include "core/base64.h"
 #include "core/files.h"
 #include "core/result.h"
 #include "core/text.h"
 #include "history/plumora_history.h"
+#include "imaging/image_gate.h"
 #include "platform/clipboard.h"
 #include "platform/file_panels.h"
 #include "platform/video_player.h"
@@ -71,8 +70,7 @@ std::optional<Bytes> copiedImage(std::string_view dataURL) {
   const std::optional<Bytes> bytes =
       base64Decode(dataURL.substr(comma + 1), image_gate::kMaxEncodedBytes);
   if (!bytes) return std::nullopt;
-  Result<LocalAgentManager::DecodedImage> image =
-      resultOf([&] { return LocalAgentManager::decodeBytes(*bytes); });
+  Result<DecodedImage> image = resultOf([&] { return image_gate::decodeBytes(*bytes); });
   if (!image) return std::nullopt;
   return std::move(image).value().data;
 }
@@ -142,8 +140,7 @@ void MediaActions::saveImage(std::int64_t messageId, const Json& value) {
   // empty text with the same message as any malformed one.
   const std::string_view dataURL =
       value.is_string() ? std::string_view(value.get_ref<const std::string&>()) : "";
-  Result<LocalAgentManager::DecodedImage> image =
-      resultOf([&] { return LocalAgentManager::decodeImage(dataURL); });
+  Result<DecodedImage> image = resultOf([&] { return image_gate::decodeImage(dataURL); });
   if (!image) {
     reply(messageId, BridgeReply::rejection(image.failure().message()));
     return;

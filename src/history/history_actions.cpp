@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "agents/local_agent_manager.h"
 #include "core/files.h"
 #include "core/result.h"
+#include "imaging/image_gate.h"
 #include "platform/clipboard.h"
 #include "platform/workspace.h"
 
@@ -90,8 +90,8 @@ std::optional<Bytes> clipboardImage(const fs::path& file) {
   try {
     const std::string bytes =
         readFileBounded(file, PlumoraHistory::kMaxImageBytes, PlumoraHistory::kUnreadableMedia);
-    return LocalAgentManager::decodeBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                          bytes.size())
+    return image_gate::decodeBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                   bytes.size())
         .data;
   } catch (const LocalAgentFailure&) {
     return std::nullopt;

@@ -14,12 +14,12 @@
 #include <mutex>
 #include <numeric>
 
-#include "agents/local_agent_manager.h"
 #include "core/base64.h"
 #include "core/files.h"
 #include "core/glib_ptr.h"
 #include "core/text.h"
 #include "core/uuid.h"
+#include "imaging/image_gate.h"
 #include "platform/workspace.h"
 
 namespace glimmet {
@@ -288,7 +288,7 @@ Json PlumoraHistory::save(const Json& request) const {
       text::graphemeCount(*prompt) > kMaxPromptCharacters) {
     throw LocalAgentFailure(kInvalidRequest);
   }
-  const LocalAgentManager::DecodedImage decoded = LocalAgentManager::decodeImage(*image);
+  const DecodedImage decoded = image_gate::decodeImage(*image);
   // Checked before anything is written, so a bad link never creates a directory.
   const std::string* parentId = stringField(request, "parentId");
   if (parentId != nullptr && !Uuid::parse(*parentId)) throw LocalAgentFailure(kInvalidParent);
@@ -340,8 +340,8 @@ std::string PlumoraHistory::image(const std::string& id) const {
   if (isVideo(record)) throw LocalAgentFailure(kVideoNotImage);
   const fs::path file = mediaFileIn(work, record, nullptr);
   const std::string bytes = readRegularFileNoFollow(file, kMaxImageBytes, kUnreadableMedia);
-  const LocalAgentManager::DecodedImage decoded = LocalAgentManager::decodeBytes(
-      reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  const DecodedImage decoded =
+      image_gate::decodeBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
   return kPngDataPrefix + base64Encode(decoded.data);
 }
 

@@ -7,13 +7,13 @@
 #include <array>
 #include <string_view>
 
-#include "agents/local_agent_manager.h"
 #include "core/digest.h"
 #include "core/failure.h"
 #include "core/text.h"
 #include "core/uuid.h"
 #include "imageapi/custom_image_api.h"
 #include "imageapi/image_api_constants.h"
+#include "imaging/image_gate.h"
 
 namespace glimmet {
 namespace {
@@ -47,7 +47,7 @@ std::string modeOf(const Json& value) {
 
 // Seedream refuses tiny, extreme or huge references; refusing here keeps the
 // request from being paid for.
-bool fitsSeedream(const LocalAgentManager::DecodedImage& image) {
+bool fitsSeedream(const DecodedImage& image) {
   const long long width = image.width;
   const long long height = image.height;
   return width >= 15 && height >= 15 && width * height <= 36'000'000 && width <= 3 * height &&
@@ -137,8 +137,8 @@ HttpRequest CustomImageAPI::request(const URL& base, const std::string& model,
       std::find(kRatios.begin(), kRatios.end(), ratio) == kRatios.end()) {
     throw LocalAgentFailure(kTextOrRatioMessage);
   }
-  std::optional<LocalAgentManager::DecodedImage> image;
-  if (reference) image = LocalAgentManager::decodeImage(*reference);
+  std::optional<DecodedImage> image;
+  if (reference) image = image_gate::decodeImage(*reference);
 
   HttpRequest request;
   request.method = "POST";

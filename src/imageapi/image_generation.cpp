@@ -3,11 +3,11 @@
 // download, decoding, the deadline and cancellation. Every generation ends
 // through finish() or finishCancellation(), exactly once.
 
-#include "agents/local_agent_manager.h"
 #include "core/failure.h"
 #include "core/uuid.h"
 #include "imageapi/custom_image_api.h"
 #include "imageapi/image_api_constants.h"
+#include "imaging/image_gate.h"
 
 namespace glimmet {
 namespace {
@@ -24,7 +24,7 @@ constexpr const char* kTaskFailedMessage =
     "服务商确认任务失败或已取消，请到 API Mart 查看记录后重试。";
 constexpr std::string_view kPNGDataURLPrefix = "data:image/png;base64,";
 
-Json resultDictionary(const LocalAgentManager::DecodedImage& image, const std::string& model,
+Json resultDictionary(const DecodedImage& image, const std::string& model,
                       const std::string& token) {
   std::string dataURL(kPNGDataURLPrefix);
   dataURL += base64Encode(image.data);
@@ -178,8 +178,8 @@ void CustomImageAPI::receive(ImageAPIOutcome outcome, const Generation& generati
     if (image == nullptr) return Step(std::move(response));
     // Whatever format the provider sent, the gate reads the bytes themselves.
     image->text.insert(0, kPNGDataURLPrefix);
-    return Step(resultDictionary(LocalAgentManager::decodeImage(image->text), generation.model,
-                                 generation.token));
+    return Step(
+        resultDictionary(image_gate::decodeImage(image->text), generation.model, generation.token));
   });
 }
 
@@ -231,8 +231,8 @@ void CustomImageAPI::download(const URL& url, const Generation& generation) {
         if (alive.expired() || !isCurrent(generation.token)) return;
         onImageQueue(generation, [outcome = std::move(outcome), generation]() mutable {
           const Bytes bytes = checked(std::move(outcome)).take();
-          return Step(resultDictionary(LocalAgentManager::decodeBytes(bytes), generation.model,
-                                       generation.token));
+          return Step(
+              resultDictionary(image_gate::decodeBytes(bytes), generation.model, generation.token));
         });
       });
 }

@@ -5,12 +5,12 @@
 #include <system_error>
 #include <utility>
 
-#include "agents/local_agent_manager.h"
 #include "core/base64.h"
 #include "core/executors.h"
 #include "core/files.h"
 #include "core/glib_ptr.h"
 #include "core/text.h"
+#include "imaging/image_gate.h"
 
 namespace glimmet {
 
@@ -88,8 +88,8 @@ std::optional<std::string> SelectionCapture::imageDataURL(const fs::path& file) 
   if (file.empty() || !fs::is_regular_file(file, error)) return std::nullopt;
   try {
     const std::string bytes = readFileBounded(file, kMaxFileBytes, kUnreadableImage);
-    const LocalAgentManager::DecodedImage image = LocalAgentManager::decodeBytes(
-        reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    const DecodedImage image =
+        image_gate::decodeBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     return "data:image/png;base64," + base64Encode(image.data);
   } catch (const LocalAgentFailure&) {
     return std::nullopt;

@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "agents/local_agent_manager.h"
 #include "history/history_fixtures.h"
 #include "history/plumora_history.h"
+#include "imaging/image_gate.h"
 #include "platform/headless/headless_clipboard.h"
 #include "platform/headless/headless_file_panels.h"
 #include "platform/headless/headless_video_player.h"
@@ -175,7 +175,7 @@ TEST_F(MediaActionsTest, SaveImageHoldsTheFilePanelSlot) {
   call(&MediaActions::saveImage, image);
   panels.answerSave(target);
   EXPECT_EQ(settled(nextId), resolved("true"));
-  const Bytes png = LocalAgentManager::decodeImage(image).data;
+  const Bytes png = image_gate::decodeImage(image).data;
   EXPECT_EQ(readFile(target), std::string(png.begin(), png.end()));
   EXPECT_EQ(std::distance(fs::directory_iterator(target.parent_path()), {}), 1);
 

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "agents/local_agent_manager.h"
 #include "core/uuid.h"
 #include "imageapi/custom_image_api.h"
+#include "imaging/image_gate.h"
 #include "support/https/fake_image_services.h"
 #include "support/test_support.h"
 
@@ -121,7 +121,7 @@ TEST(GenerationRequest, OpenAIJsonRequestSizesOnlyGptImageModels) {
 
 TEST(GenerationRequest, OpenAIReferenceRequestIsAnOrderedMultipartForm) {
   const std::string reference = pngDataURL(20, 30);
-  const Bytes png = LocalAgentManager::decodeImage(reference).data;
+  const Bytes png = image_gate::decodeImage(reference).data;
   for (const std::string model : {"gpt-image-1", "flux"}) {
     const HttpRequest request =
         CustomImageAPI::request(url(kOpenAIBase), model, "sk-1", " A cat", "4:3", reference);
@@ -157,7 +157,7 @@ TEST(GenerationRequest, OpenAIReferenceRequestIsAnOrderedMultipartForm) {
 
 TEST(GenerationRequest, APIMartRequestIsSortedJsonWithSeedreamOptions) {
   const std::string reference = pngDataURL(20, 30);
-  const Bytes png = LocalAgentManager::decodeImage(reference).data;
+  const Bytes png = image_gate::decodeImage(reference).data;
   const HttpRequest request = CustomImageAPI::request(url(kAPIMartBase), "seedream-5-0-lite",
                                                       "sk-1", "A cat", "9:16", reference);
   EXPECT_EQ(request.url, "https://api.apimart.ai/v1/images/generations");

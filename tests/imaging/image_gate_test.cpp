@@ -1,4 +1,4 @@
-#include "agents/image_gate.h"
+#include "imaging/image_gate.h"
 
 #include <vips/vips.h>
 
@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "agents/local_agent_manager.h"
 #include "core/failure.h"
 #include "core/glib_ptr.h"
 #include "support/test_support.h"
@@ -17,8 +16,6 @@ namespace glimmet {
 namespace {
 
 using testing::failureOf;
-
-using Decoded = LocalAgentManager::DecodedImage;
 
 constexpr char kFormatMessage[] = "图片格式无效或超过 10 MB。";
 constexpr char kDecodeMessage[] = "生成结果无法解码，或图片超过 4000 万像素。";
@@ -126,7 +123,7 @@ Bytes pixelsOf(VipsImage* image) {
 }
 
 // The gate's answer must be a PNG of the stated size and nothing else.
-Image expectPNG(const Decoded& decoded, int width, int height) {
+Image expectPNG(const DecodedImage& decoded, int width, int height) {
   EXPECT_EQ(decoded.width, width);
   EXPECT_EQ(decoded.height, height);
   EXPECT_STREQ(vips_foreign_find_load_buffer(decoded.data.data(), decoded.data.size()),
@@ -146,7 +143,7 @@ TEST_F(ImageGateTest, ReencodesEachRasterFormatAsPNG) {
   for (const Row& row : {Row{".png", true}, Row{".tif", true}, Row{".jpg[Q=90]", false},
                          Row{".webp", false}, Row{".gif", false}}) {
     SCOPED_TRACE(row.format);
-    const Decoded decoded = LocalAgentManager::decodeBytes(encode(source.get(), row.format));
+    const DecodedImage decoded = image_gate::decodeBytes(encode(source.get(), row.format));
     const Image back = expectPNG(decoded, 37, 23);
     if (row.lossless) {
       EXPECT_EQ(pixelsOf(back.get()), pixelsOf(source.get()));
@@ -165,7 +162,7 @@ TEST_F(ImageGateTest, DropsPrivateMetadataButKeepsTheColourProfile) {
   };
   ASSERT_TRUE(mentionsArtist(input));
 
-  const Decoded decoded = LocalAgentManager::decodeBytes(input);
+  const DecodedImage decoded = image_gate::decodeBytes(input);
   EXPECT_FALSE(mentionsArtist(decoded.data));
   const Image back = expectPNG(decoded, 8, 8);
   EXPECT_NE(vips_image_get_typeof(back.get(), VIPS_META_ICC_NAME), 0u);
@@ -196,18 +193,18 @@ TEST_F(ImageGateTest, RefusesWhatIsNotExactlyOneBoundedRaster) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(failureOf([&] { LocalAgentManager::decodeBytes(row.bytes); }), kDecodeMessage);
+    EXPECT_EQ(failureOf([&] { image_gate::decodeBytes(row.bytes); }), kDecodeMessage);
   }
-  expectPNG(LocalAgentManager::decodeBytes(padded(png, image_gate::kMaxEncodedBytes)), 16, 16);
-  expectPNG(LocalAgentManager::decodeBytes(blackPNG(8000, 5000)), 8000, 5000);
+  expectPNG(image_gate::decodeBytes(padded(png, image_gate::kMaxEncodedBytes)), 16, 16);
+  expectPNG(image_gate::decodeBytes(blackPNG(8000, 5000)), 8000, 5000);
 }
 
 // libvips 8.14 also blocks its SVG loader as untrusted; the gate must not rely
 // on that list, which differs between libvips versions.
 TEST_F(ImageGateTest, RefusesLoadersOutsideItsListEvenWhenLibvipsTrustsThem) {
-  LocalAgentManager::decodeBytes(encode(pattern(4, 4).get(), ".png"));  // the gate's set-up
+  image_gate::decodeBytes(encode(pattern(4, 4).get(), ".png"));  // the gate's set-up
   vips_operation_block_set("VipsForeignLoadSvg", FALSE);
-  const std::string failure = failureOf([] { LocalAgentManager::decodeBytes(svgImage()); });
+  const std::string failure = failureOf([] { image_gate::decodeBytes(svgImage()); });
   vips_operation_block_set("VipsForeignLoadSvg", TRUE);
   EXPECT_EQ(failure, kDecodeMessage);
 }
@@ -216,14 +213,14 @@ TEST_F(ImageGateTest, RefusesAPNGOverTenMiB) {
   // Noise survives JPEG at a few MiB but needs about 12 MiB as PNG.
   const Bytes input = encode(noise(2000, 2000).get(), ".jpg[Q=75]");
   ASSERT_LE(input.size(), image_gate::kMaxEncodedBytes);
-  EXPECT_EQ(failureOf([&] { LocalAgentManager::decodeBytes(input); }), kTooLargeMessage);
+  EXPECT_EQ(failureOf([&] { image_gate::decodeBytes(input); }), kTooLargeMessage);
 }
 
 TEST_F(ImageGateTest, ReadsDataURLs) {
   const std::string base64 = base64Encode(encode(pattern(5, 3).get(), ".png"));
-  expectPNG(LocalAgentManager::decodeImage("data:image/png;base64," + base64), 5, 3);
+  expectPNG(image_gate::decodeImage("data:image/png;base64," + base64), 5, 3);
   // The declared type is not examined; the bytes decide.
-  expectPNG(LocalAgentManager::decodeImage("data:image/jpeg;base64," + base64), 5, 3);
+  expectPNG(image_gate::decodeImage("data:image/jpeg;base64," + base64), 5, 3);
 
   struct Row {
     const char* name;
@@ -243,7 +240,7 @@ TEST_F(ImageGateTest, ReadsDataURLs) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(failureOf([&] { LocalAgentManager::decodeImage(row.text); }), row.message);
+    EXPECT_EQ(failureOf([&] { image_gate::decodeImage(row.text); }), row.message);
   }
 }
 

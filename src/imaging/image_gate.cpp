@@ -1,7 +1,7 @@
 // The image gate: bounds untrusted image data, decodes exactly one frame with
 // libvips and re-encodes it as PNG.
 
-#include "agents/image_gate.h"
+#include "imaging/image_gate.h"
 
 #include <vips/vips.h>
 
@@ -12,14 +12,11 @@
 #include <string_view>
 #include <utility>
 
-#include "agents/local_agent_manager.h"
 #include "core/failure.h"
 #include "core/glib_ptr.h"
 
-namespace glimmet {
+namespace glimmet::image_gate {
 namespace {
-
-using namespace image_gate;
 
 static_assert(kPNGFilter == VIPS_FOREIGN_PNG_FILTER_ALL);
 
@@ -188,7 +185,7 @@ Bytes encodePNG(VipsImage* decoded) {
 
 }  // namespace
 
-LocalAgentManager::DecodedImage LocalAgentManager::decodeImage(std::string_view dataURL) {
+DecodedImage decodeImage(std::string_view dataURL) {
   constexpr std::string_view kPrefix = "data:image/", kBase64Marker = ";base64";
   if (dataURL.size() > kMaxDataURLBytes || !dataURL.starts_with(kPrefix)) {
     throw LocalAgentFailure(kFormatMessage);
@@ -202,8 +199,7 @@ LocalAgentManager::DecodedImage LocalAgentManager::decodeImage(std::string_view 
   return decodeBytes(*bytes);
 }
 
-LocalAgentManager::DecodedImage LocalAgentManager::decodeBytes(const std::uint8_t* data,
-                                                               std::size_t size) {
+DecodedImage decodeBytes(const std::uint8_t* data, std::size_t size) {
   if (size == 0 || size > kMaxEncodedBytes || !vipsRuntime().ready) fail(kDecodeMessage);
   const ImagePtr image = openImage(data, size);
   checkHeader(image.get());
@@ -214,4 +210,4 @@ LocalAgentManager::DecodedImage LocalAgentManager::decodeBytes(const std::uint8_
   return decoded;
 }
 
-}  // namespace glimmet
+}  // namespace glimmet::image_gate
