@@ -3,7 +3,7 @@
 // measured in the same run: the same root-window grab (X11HotKeys) whose
 // handler only reads the PRIMARY selection.
 //
-// Both run on a private virtual display (tests/gtk/with-display.sh, started
+// Both run on a private virtual display (tests/platform/gtk/with-display.sh, started
 // here unless already in one) under openbox, with another application's window
 // in front that owns the selection: this program started again with
 // "--own-selection". The program side is the whole desktop on a page of its

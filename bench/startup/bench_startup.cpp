@@ -16,7 +16,7 @@
 // web directory through a plain scheme handler. One unmeasured warm-up run of
 // each, then 5 measured runs of each, alternating; medians.
 //
-// It runs itself again under tests/gtk/with-display.sh (a private Xvfb
+// It runs itself again under tests/platform/gtk/with-display.sh (a private Xvfb
 // display, session bus, home and settings) unless it already is, and gives
 // the programs a temporary directory of their own.
 //

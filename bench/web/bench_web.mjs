@@ -16,7 +16,7 @@
 //   library would: the page uses idle time to build its library ahead.
 //
 // Each is the median of several runs (after one warm-up); the ratio is
-// page / baseline. Run under tests/gtk/with-display.sh (bench_web does).
+// page / baseline. Run under tests/platform/gtk/with-display.sh (bench_web does).
 import { acquireSession, releaseSession } from '../../tests/web/support/browser.mjs';
 import { bridgeScript, webRoot } from '../../tests/web/support/page.mjs';
 import { replyTable } from '../../tests/web/support/replies.mjs';

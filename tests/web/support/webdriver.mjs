@@ -35,7 +35,7 @@ export class WebDriverError extends Error {
 export class Driver {
   static async start() {
     if (!process.env.DISPLAY) {
-      throw new Error('no DISPLAY: run the page tests under tests/gtk/with-display.sh');
+      throw new Error('no DISPLAY: run the page tests under tests/platform/gtk/with-display.sh');
     }
     const port = await freePort();
     const child = spawn(driverBinary, [`--port=${port}`, '--host=local'], {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "gtk/display_support.h"
+#include "platform/gtk/display_support.h"
 #include "desktop/gtk_desktop.h"
 
 namespace glimmet {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "gtk/display_support.h"
-#include "gtk/webkit_test_support.h"
+#include "platform/gtk/display_support.h"
+#include "platform/gtk/webkit_test_support.h"
 
 extern char** environ;
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "gtk/display_support.h"
+#include "platform/gtk/display_support.h"
 
 namespace glimmet {
 namespace {

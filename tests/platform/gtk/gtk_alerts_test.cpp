@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "gtk/display_support.h"
+#include "platform/gtk/display_support.h"
 
 namespace glimmet {
 namespace {

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "core/json.h"
-#include "gtk/desktop_test_support.h"
-#include "gtk/display_support.h"
-#include "gtk/webkit_test_support.h"
+#include "platform/gtk/desktop_test_support.h"
+#include "platform/gtk/display_support.h"
+#include "platform/gtk/webkit_test_support.h"
 
 // After GoogleTest: Xlib's macros (None, True, …) would break its headers.
 // clang-format off

@@ -2,7 +2,7 @@
 
 #include <gtk/gtk.h>
 
-#include "gtk/display_support.h"
+#include "platform/gtk/display_support.h"
 
 namespace glimmet {
 namespace {

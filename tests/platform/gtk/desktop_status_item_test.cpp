@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "gtk/desktop_test_support.h"
-#include "gtk/display_support.h"
-#include "gtk/webkit_test_support.h"
+#include "platform/gtk/desktop_test_support.h"
+#include "platform/gtk/display_support.h"
+#include "platform/gtk/webkit_test_support.h"
 #include "desktop/gtk_desktop.h"
 
 namespace glimmet {

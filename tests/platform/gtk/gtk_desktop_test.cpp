@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "gtk/desktop_test_support.h"
-#include "gtk/display_support.h"
-#include "gtk/webkit_test_support.h"
+#include "platform/gtk/desktop_test_support.h"
+#include "platform/gtk/display_support.h"
+#include "platform/gtk/webkit_test_support.h"
 
 namespace glimmet {
 namespace {

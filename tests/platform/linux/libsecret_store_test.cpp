@@ -50,7 +50,7 @@ std::string defaultCollectionPath(std::string* failure = nullptr) {
 
 std::optional<std::string> findPrivateKeyring() {
   if (std::getenv("GLIMMET_TEST_KEYRING_PASSWORD") == nullptr) {
-    return "needs the private keyring of tests/linux/with-keyring.sh (the user's own keyring "
+    return "needs the private keyring of tests/platform/linux/with-keyring.sh (the user's own keyring "
            "is never used)";
   }
   std::string failure;

@@ -1,4 +1,4 @@
-#include "gtk/webkit_test_support.h"
+#include "platform/gtk/webkit_test_support.h"
 
 #include <dirent.h>
 #include <sys/prctl.h>

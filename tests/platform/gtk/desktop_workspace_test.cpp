@@ -1,7 +1,7 @@
 #include "platform/gtk/desktop_workspace.h"
 
 // GoogleTest first: Xlib's macros (None, Bool) would break its templates.
-#include "gtk/display_support.h"
+#include "platform/gtk/display_support.h"
 // Then the X11 headers.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Runs a test program against a private Secret Service: its own session bus
-# (tests/linux/private-bus.conf), a throwaway home and runtime directory, and
+# (tests/platform/linux/private-bus.conf), a throwaway home and runtime directory, and
 # gnome-keyring-daemon with an unlocked "login" collection as the default, so
 # storing never prompts. The user's own keyring is never touched.
 #

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/glib_ptr.h"
-#include "gtk/display_support.h"
+#include "platform/gtk/display_support.h"
 #include "platform/gtk/status_icon_button.h"
 #include "platform/gtk/status_menu.h"
 

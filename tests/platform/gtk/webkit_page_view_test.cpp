@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "bridge/bundled_web_handler.h"
-#include "gtk/display_support.h"
-#include "gtk/webkit_test_support.h"
+#include "platform/gtk/display_support.h"
+#include "platform/gtk/webkit_test_support.h"
 #include "history/plumora_history.h"
 #include "platform/headless/headless_file_panels.h"
 #include "platform/headless/headless_workspace.h"

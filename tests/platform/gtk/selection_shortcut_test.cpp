@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "app/seed_image.h"
-#include "gtk/desktop_test_support.h"
-#include "gtk/display_support.h"
-#include "gtk/webkit_test_support.h"
+#include "platform/gtk/desktop_test_support.h"
+#include "platform/gtk/display_support.h"
+#include "platform/gtk/webkit_test_support.h"
 #include "platform/gtk/x11_hot_keys.h"
 
 // Last: Xlib defines macros (None, Bool) that clash with GoogleTest's names.

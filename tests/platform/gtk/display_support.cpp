@@ -1,4 +1,4 @@
-#include "gtk/display_support.h"
+#include "platform/gtk/display_support.h"
 
 #include <gtk/gtk.h>
 
