@@ -16,6 +16,7 @@
 #include "core/defaults_store.h"
 #include "core/files.h"
 #include "core/text.h"
+#include "core/wire_names.h"
 
 namespace glimmet {
 
@@ -97,7 +98,7 @@ LocalAgentPaths LocalAgentPaths::standard(std::filesystem::path resourceDirector
 }
 
 std::filesystem::path LocalAgentPaths::agentsDirectory() const {
-  return dataHome / "Plumora" / "agents";
+  return dataHome / wire::kDataFolder / "agents";
 }
 std::filesystem::path LocalAgentPaths::managedDirectory() const {
   return agentsDirectory() / "codex";
@@ -107,7 +108,7 @@ std::filesystem::path LocalAgentPaths::managedCodeModeHost() const {
   return managedDirectory() / "codex-code-mode-host";
 }
 std::filesystem::path LocalAgentPaths::tasksDirectory() const {
-  return dataHome / "Plumora" / "LocalAgentTasks";
+  return dataHome / wire::kDataFolder / "LocalAgentTasks";
 }
 
 // --- inventory ----------------------------------------------------------------------

@@ -28,6 +28,7 @@
 #include "cloud/plumora_cloud_account.h"
 #include "core/executors.h"
 #include "core/http/http_transfer.h"
+#include "core/wire_names.h"
 #include "history/history_actions.h"
 #include "history/plumora_history.h"
 #include "imageapi/custom_image_api.h"
@@ -66,7 +67,7 @@ struct ControllerOptions {
 
 class PlumoraController final : public BridgeShell {
  public:
-  static constexpr const char* kPageURL = "plumora://local/index.html";
+  static constexpr const char* kPageURL = wire::kPageURL;
   static constexpr const char* kValidationRootPrefix = "Plumora-library-validation-";
   static constexpr const char* kMissingResources = "本地创作资源缺失";
   static constexpr const char* kMissingResourcesDetail =

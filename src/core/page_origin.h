@@ -7,9 +7,11 @@
 #include <optional>
 #include <string_view>
 
+#include "core/wire_names.h"
+
 namespace glimmet {
 
-inline constexpr std::string_view kPageOrigin = "plumora://local";
+inline constexpr std::string_view kPageOrigin = wire::kPageOrigin;
 
 // True only for URL text whose scheme is exactly "plumora" and whose authority
 // is exactly "local": no user, no password, no port (not even an empty one

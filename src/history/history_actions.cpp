@@ -9,6 +9,7 @@
 
 #include "core/files.h"
 #include "core/result.h"
+#include "core/wire_names.h"
 #include "imaging/image_gate.h"
 #include "platform/clipboard.h"
 #include "platform/workspace.h"
@@ -108,10 +109,12 @@ HistoryActions::HistoryActions(const PlumoraHistory& store, Executor& historyQue
       workspace_(workspace),
       replies_(std::move(replies)) {}
 
-std::string HistoryActions::videoToken(const std::string& id) { return "plumora-video:" + id; }
+std::string HistoryActions::videoToken(const std::string& id) {
+  return wire::kVideoTokenPrefix + id;
+}
 
 std::string HistoryActions::previewUrl(const std::string& id) {
-  return "plumora://local/history-preview/" + id + "/image.png";
+  return wire::kPreviewPrefix + id + wire::kPreviewSuffix;
 }
 
 void HistoryActions::reply(std::int64_t messageId, BridgeReply answer) {

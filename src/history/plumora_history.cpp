@@ -19,6 +19,7 @@
 #include "core/glib_ptr.h"
 #include "core/text.h"
 #include "core/uuid.h"
+#include "core/wire_names.h"
 #include "imaging/image_gate.h"
 #include "platform/workspace.h"
 
@@ -46,7 +47,7 @@ constexpr std::int64_t kMaxVersion = 9999;
 
 using DirectoryPtr = GPtr<DIR, ::closedir>;
 
-fs::path defaultRoot() { return userDataHome() / "Plumora" / "history"; }
+fs::path defaultRoot() { return userDataHome() / wire::kDataFolder / "history"; }
 
 bool isVideo(const Json& record) {
   const auto kind = record.find("kind");

@@ -24,9 +24,11 @@
 #include <cstdint>
 #include <string>
 
+#include "core/wire_names.h"
+
 namespace {
 
-constexpr const char* kPostMessageName = "plumora.post";
+using glimmet::wire::kPostMessageName;
 
 // What one frame's `postMessage` knows about its sender.
 struct FrameBinding {
@@ -101,7 +103,7 @@ void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
   JSCValue* handler = jsc_value_new_object(context, nullptr, nullptr);
   defineFixed(handler, "postMessage", postMessage);
   JSCValue* handlers = jsc_value_new_object(context, nullptr, nullptr);
-  defineFixed(handlers, "plumora", handler);
+  defineFixed(handlers, glimmet::wire::kMessageHandler, handler);
   JSCValue* namespaceObject = jsc_value_new_object(context, nullptr, nullptr);
   defineFixed(namespaceObject, "messageHandlers", handlers);
   JSCValue* global = jsc_context_get_global_object(context);

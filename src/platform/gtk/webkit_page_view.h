@@ -30,6 +30,7 @@
 #include <string_view>
 
 #include "core/json.h"
+#include "core/wire_names.h"
 #include "platform/file_panels.h"
 #include "platform/scheme_task.h"
 #include "platform/web_view_host.h"
@@ -69,9 +70,9 @@ struct WebPageOptions {
 
 class WebKitPageView final : public WebViewHost {
  public:
-  static constexpr const char* kScheme = "plumora";
+  static constexpr const char* kScheme = wire::kScheme;
   // The user message the web process extension sends for each post.
-  static constexpr const char* kPostMessageName = "plumora.post";
+  static constexpr const char* kPostMessageName = wire::kPostMessageName;
 
   // The delegate, the panels and the workspace must outlive the view.
   WebKitPageView(WebPageOptions options, WebPageDelegate& delegate, FilePanels& filePanels,
