@@ -1,15 +1,12 @@
 #pragma once
 
 // The one entry for page requests that passed the bridge's checks: routes each
-// action to the group that owns it. Every request gets exactly one reply, now
-// or when its work completes; the few values of a wrong shape the page never
-// sends ("present", "pin", "templateModal", "taskState") get none. Replies of
-// work that completes after the dispatcher is gone are dropped.
+// action to the group member the bridge action table names. Every request gets exactly one reply,
+// now or when its work completes; the few values of a wrong shape the page never sends ("present",
+// "pin", "templateModal", "taskState") get none. Replies of work that completes after the
+// dispatcher is gone are dropped.
 
-#include <functional>
-#include <map>
 #include <memory>
-#include <string_view>
 
 #include "bridge/bridge_context.h"
 #include "bridge/bridge_message.h"
@@ -32,10 +29,6 @@ class BridgeDispatcher {
   void dispatch(const BridgeMessage& message);
 
  private:
-  using Handler = std::function<void(const BridgeMessage&)>;
-
-  std::map<std::string_view, Handler> handlers();
-
   // Deferred replies hold a weak reference to this.
   std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
   BridgeContext context_;
@@ -44,7 +37,6 @@ class BridgeDispatcher {
   PanelActions panel_;
   TaskActions tasks_;
   ShellActions shell_;
-  const std::map<std::string_view, Handler> handlers_;
 };
 
 }  // namespace glimmet

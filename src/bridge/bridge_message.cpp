@@ -1,8 +1,9 @@
 #include "bridge/bridge_message.h"
 
-#include <algorithm>
 #include <limits>
 #include <utility>
+
+#include "bridge/bridge_actions.h"
 
 namespace glimmet {
 namespace {
@@ -20,10 +21,6 @@ std::optional<std::int64_t> integerID(const Json& id) {
 }
 
 }  // namespace
-
-bool isBridgeAction(std::string_view action) {
-  return std::find(kBridgeActions.begin(), kBridgeActions.end(), action) != kBridgeActions.end();
-}
 
 std::optional<std::int64_t> acceptedId(std::optional<std::string_view> frameURL, bool mainFrame,
                                        const Json& body) {

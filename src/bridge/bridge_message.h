@@ -4,7 +4,6 @@
 // and which posted bodies are requests at all. Everything that fails here is
 // dropped without a reply.
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,59 +13,6 @@
 #include "core/page_origin.h"
 
 namespace glimmet {
-
-// Every action the page may post, in the order the page contract lists them.
-inline constexpr std::array<std::string_view, 47> kBridgeActions = {
-    "previewSound",
-    "cloudRequest",
-    "cloudUpload",
-    "cloudAsset",
-    "cloudSaveAsset",
-    "cloudOpen",
-    "cloudLogin",
-    "cloudPoll",
-    "cloudLogout",
-    "previewTrace",
-    "appearance",
-    "islandAnchor",
-    "islandGeometry",
-    "templateModal",
-    "apiStatus",
-    "apiConfigure",
-    "apiCheck",
-    "apiGenerate",
-    "apiCancel",
-    "prepareHistory",
-    "layoutHistory",
-    "selectMenu",
-    "fit",
-    "accessibility",
-    "requestAccessibility",
-    "capture",
-    "clipboard",
-    "copyText",
-    "copyImage",
-    "settings",
-    "agents",
-    "setupAgent",
-    "localGenerate",
-    "cancelLocal",
-    "present",
-    "hide",
-    "pin",
-    "taskState",
-    "historyList",
-    "historyImage",
-    "historySave",
-    "libraryAction",
-    "libraryTrash",
-    "libraryMedia",
-    "libraryPreview",
-    "libraryVideo",
-    "saveImage",
-};
-
-bool isBridgeAction(std::string_view action);
 
 // One request from the page that passed every check.
 struct BridgeMessage {

@@ -1,5 +1,6 @@
 #include "bridge/cloud_actions.h"
 
+#include <string>
 #include <utility>
 
 #include "cloud/plumora_cloud_account.h"
@@ -17,35 +18,45 @@ std::function<void(CloudResult<Json>)> CloudActions::completion(std::int64_t mes
   };
 }
 
-bool CloudActions::handle(const BridgeMessage& message) {
-  const std::string& action = message.action;
-  const Json& value = message.value;
-  PlumoraCloudAccount& cloud = context_.services.cloud;
-  auto answer = completion(message.id);
-  const auto invalid = [&] { answer(cloudFailure(kInvalidRequest)); };
+void CloudActions::invalid(std::int64_t messageId) const {
+  completion(messageId)(cloudFailure(kInvalidRequest));
+}
 
-  if (action == "cloudLogin") {
-    cloud.beginLogin(answer);
-  } else if (action == "cloudPoll") {
-    cloud.pollLogin(answer);
-  } else if (action == "cloudLogout") {
-    cloud.logout(answer);
-  } else if (action == "cloudOpen") {
-    if (!value.is_string()) return invalid(), true;
-    answer(Json(cloud.open(value.get<std::string>())));
-  } else if (action == "cloudAsset" || action == "cloudSaveAsset") {
-    if (!value.is_string()) return invalid(), true;
-    cloud.asset(value.get<std::string>(), action == "cloudSaveAsset", answer);
-  } else if (action == "cloudRequest") {
-    if (!value.is_object()) return invalid(), true;
-    cloud.request(value, answer);
-  } else if (action == "cloudUpload") {
-    if (!value.is_object()) return invalid(), true;
-    cloud.upload(value, answer);
-  } else {
-    return false;
-  }
-  return true;
+void CloudActions::cloudLogin(std::int64_t messageId) {
+  context_.services.cloud.beginLogin(completion(messageId));
+}
+
+void CloudActions::cloudPoll(std::int64_t messageId) {
+  context_.services.cloud.pollLogin(completion(messageId));
+}
+
+void CloudActions::cloudLogout(std::int64_t messageId) {
+  context_.services.cloud.logout(completion(messageId));
+}
+
+void CloudActions::cloudOpen(std::int64_t messageId, const Json& value) {
+  if (!value.is_string()) return invalid(messageId);
+  completion(messageId)(Json(context_.services.cloud.open(value.get<std::string>())));
+}
+
+void CloudActions::cloudAsset(std::int64_t messageId, const Json& value) {
+  if (!value.is_string()) return invalid(messageId);
+  context_.services.cloud.asset(value.get<std::string>(), false, completion(messageId));
+}
+
+void CloudActions::cloudSaveAsset(std::int64_t messageId, const Json& value) {
+  if (!value.is_string()) return invalid(messageId);
+  context_.services.cloud.asset(value.get<std::string>(), true, completion(messageId));
+}
+
+void CloudActions::cloudRequest(std::int64_t messageId, const Json& value) {
+  if (!value.is_object()) return invalid(messageId);
+  context_.services.cloud.request(value, completion(messageId));
+}
+
+void CloudActions::cloudUpload(std::int64_t messageId, const Json& value) {
+  if (!value.is_object()) return invalid(messageId);
+  context_.services.cloud.upload(value, completion(messageId));
 }
 
 }  // namespace glimmet

@@ -6,10 +6,9 @@
 // queue, where the reply is sent if the dispatcher still exists.
 
 #include <cstdint>
-#include <string>
+#include <functional>
 
 #include "bridge/bridge_context.h"
-#include "bridge/bridge_message.h"
 #include "cloud/cloud_error.h"
 
 namespace glimmet {
@@ -20,12 +19,20 @@ class CloudActions {
 
   explicit CloudActions(const BridgeContext& context) : context_(context) {}
 
-  // Handles any action whose name begins with "cloud"; false for an unknown one.
-  bool handle(const BridgeMessage& message);
+  void cloudLogin(std::int64_t messageId);
+  void cloudPoll(std::int64_t messageId);
+  void cloudLogout(std::int64_t messageId);
+  void cloudOpen(std::int64_t messageId, const Json& value);
+  void cloudAsset(std::int64_t messageId, const Json& value);
+  void cloudSaveAsset(std::int64_t messageId, const Json& value);
+  void cloudRequest(std::int64_t messageId, const Json& value);
+  void cloudUpload(std::int64_t messageId, const Json& value);
 
  private:
   // The completion that answers `messageId` on the main queue.
   std::function<void(CloudResult<Json>)> completion(std::int64_t messageId) const;
+  // Answers `messageId` with the refusal of a value of the wrong shape.
+  void invalid(std::int64_t messageId) const;
 
   BridgeContext context_;
 };
