@@ -28,7 +28,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::uintmax_t kMaxCandidateBytes = 10485760;
+// A candidate file larger than the gate takes is never read.
+constexpr std::uintmax_t kMaxCandidateBytes = image_gate::kMaxEncodedBytes;
 constexpr auto kCreationSlack = std::chrono::seconds(2);
 constexpr std::size_t kMaxEvents = 200;
 constexpr std::size_t kMaxEventText = 99;

@@ -299,7 +299,7 @@ void LocalGeneration::finishGeneration(const std::shared_ptr<Generation>& genera
         std::string_view(reinterpret_cast<const char*>(image->data.data()),  // NOLINT
                          image->data.size()));
     inventory_.recordProof(run.codex.path, run.codex.version);
-    return Json{{"image", "data:image/png;base64," + base64Encode(image->data)},
+    return Json{{"image", image_gate::pngDataURL(image->data)},
                 {"agent", "codex"},
                 {"taskId", run.taskID},
                 {"width", image->width},

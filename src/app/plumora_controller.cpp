@@ -11,7 +11,7 @@
 #include "app/plumora_appearance.h"
 #include "app/seed_image.h"
 #include "bridge/bridge_message.h"
-#include "core/base64.h"
+#include "imaging/image_gate.h"
 #include "surfaces/design.h"
 
 namespace glimmet {
@@ -137,8 +137,7 @@ std::string PlumoraController::bridgeScript() const {
 void PlumoraController::seedValidationLibrary() {
   const std::string png = seedImagePNG();
   const std::string image =
-      "data:image/png;base64," +
-      base64Encode(reinterpret_cast<const std::uint8_t*>(png.data()), png.size());
+      image_gate::pngDataURL(reinterpret_cast<const std::uint8_t*>(png.data()), png.size());
   for (const char* title : kValidationTitles) {
     try {
       historyStore_.save(
@@ -176,8 +175,12 @@ void PlumoraController::receive(std::optional<std::string_view> frameURL, bool m
 }
 
 void PlumoraController::deliver(Json payload) {
+  deliver(std::move(payload), frontmostToShowOver());
+}
+
+void PlumoraController::deliver(Json payload, std::optional<RunningApplication> front) {
   state_.pending = std::move(payload);
-  show();
+  showOver(std::move(front));
   if (!state_.loaded) return;
   evaluate(eventScript(PageDetailEvent::kCapture, json(state_.pending)));
   state_.pending = ShellState::idlePayload();
@@ -187,8 +190,10 @@ void PlumoraController::captureText() {
   if (shutDown_ || state_.overlays.filePanelOpen()) return;
   std::optional<RunningApplication> front = platform_.workspace.frontmostApplication();
   state_.sourceApplication = front;
-  selectionCapture_.capture(front, false, [this](Json payload) {
-    if (!shutDown_) deliver(std::move(payload));
+  // The application read at the trigger is the one the panel shows over: no
+  // second lookup on the way to the page.
+  selectionCapture_.capture(front, false, [this, front](Json payload) {
+    if (!shutDown_) deliver(std::move(payload), front);
   });
 }
 
@@ -226,12 +231,18 @@ void PlumoraController::resignActive() {
 
 void PlumoraController::setPanelLevel(PanelLevel level) { platform_.panel->setLevel(level); }
 
-void PlumoraController::show() {
+std::optional<RunningApplication> PlumoraController::frontmostToShowOver() {
+  if (state_.overlays.filePanelOpen()) return std::nullopt;
+  return platform_.workspace.frontmostApplication();
+}
+
+void PlumoraController::show() { showOver(frontmostToShowOver()); }
+
+void PlumoraController::showOver(std::optional<RunningApplication> front) {
   if (state_.overlays.filePanelOpen()) {
     platform_.panel->raiseAttachedDialog();
     return;
   }
-  std::optional<RunningApplication> front = platform_.workspace.frontmostApplication();
   if (front && front->pid != options_.processId) state_.sourceApplication = std::move(front);
   islandHost_.position(platform_.statusButton.get());
   setPanelLevel(PanelLevel::floating);

@@ -141,6 +141,12 @@ class PlumoraController final : public BridgeShell {
   GlobalShortcuts& shortcuts() { return shortcuts_; }
 
  private:
+  // The application the panel is about to show over; none while a file panel
+  // is up, when the panel does not show.
+  std::optional<RunningApplication> frontmostToShowOver();
+  // show() and deliver() with the frontmost application already read.
+  void showOver(std::optional<RunningApplication> front);
+  void deliver(Json payload, std::optional<RunningApplication> front);
   // The library smoke test's history root, or none for the standard library.
   std::optional<std::filesystem::path> validationRoot() const;
   void seedValidationLibrary();

@@ -21,8 +21,9 @@ bool trusted(std::optional<std::string_view> url) {
   if (!url || !printableASCII(*url)) return false;
   // The authority ends at the first "/", "?" or "#" (or the end), so it must
   // be exactly "local": any "@", ":" or other host character makes it longer.
-  if (!url->starts_with(kPageOrigin)) return false;
-  const std::string_view rest = url->substr(kPageOrigin.size());
+  constexpr std::string_view kOrigin = wire::kPageOrigin;
+  if (!url->starts_with(kOrigin)) return false;
+  const std::string_view rest = url->substr(kOrigin.size());
   return rest.empty() || rest.front() == '/' || rest.front() == '?' || rest.front() == '#';
 }
 

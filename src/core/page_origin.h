@@ -11,8 +11,6 @@
 
 namespace glimmet {
 
-inline constexpr std::string_view kPageOrigin = wire::kPageOrigin;
-
 // True only for URL text whose scheme is exactly "plumora" and whose authority
 // is exactly "local": no user, no password, no port (not even an empty one
 // after ":"). The text is judged as written, case-sensitively and without any

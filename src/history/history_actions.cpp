@@ -91,9 +91,7 @@ std::optional<Bytes> clipboardImage(const fs::path& file) {
   try {
     const std::string bytes =
         readFileBounded(file, PlumoraHistory::kMaxImageBytes, PlumoraHistory::kUnreadableMedia);
-    return image_gate::decodeBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                   bytes.size())
-        .data;
+    return image_gate::decodeBytes(std::string_view(bytes)).data;
   } catch (const LocalAgentFailure&) {
     return std::nullopt;
   }

@@ -14,7 +14,6 @@
 #include <mutex>
 #include <numeric>
 
-#include "core/base64.h"
 #include "core/files.h"
 #include "core/glib_ptr.h"
 #include "core/text.h"
@@ -38,7 +37,6 @@ constexpr const char* kVideoNotImage = "视频不能作为图片读取";
 constexpr const char* kUnnamed = "未命名资源";
 // What the reader of a record says when its bytes are not JSON.
 constexpr const char* kThumbnailFailed = "无法生成缩略图。";
-constexpr const char* kPngDataPrefix = "data:image/png;base64,";
 
 constexpr std::size_t kSavedTitleCharacters = 24;
 constexpr std::size_t kMaxRatioCharacters = 10;
@@ -300,7 +298,7 @@ Json PlumoraHistory::save(const Json& request) const {
     writer_(
         work.directory / "image.png",
         std::string_view(reinterpret_cast<const char*>(decoded.data.data()), decoded.data.size()));
-    const std::string thumbnail = kPngDataPrefix + base64Encode(thumbnailPng(decoded.data));
+    const std::string thumbnail = image_gate::pngDataURL(thumbnailPng(decoded.data));
 
     Json record = Json::object();
     record["id"] = work.id;
@@ -341,9 +339,7 @@ std::string PlumoraHistory::image(const std::string& id) const {
   if (isVideo(record)) throw LocalAgentFailure(kVideoNotImage);
   const fs::path file = mediaFileIn(work, record, nullptr);
   const std::string bytes = readRegularFileNoFollow(file, kMaxImageBytes, kUnreadableMedia);
-  const DecodedImage decoded =
-      image_gate::decodeBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-  return kPngDataPrefix + base64Encode(decoded.data);
+  return image_gate::pngDataURL(image_gate::decodeBytes(std::string_view(bytes)).data);
 }
 
 void PlumoraHistory::rename(const std::string& id, const std::string& name) const {

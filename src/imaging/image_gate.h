@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "core/base64.h"
@@ -41,6 +42,16 @@ DecodedImage decodeBytes(const std::uint8_t* data, std::size_t size);
 inline DecodedImage decodeBytes(const Bytes& bytes) {
   return decodeBytes(bytes.data(), bytes.size());
 }
+// Bytes as a file read them.
+inline DecodedImage decodeBytes(std::string_view bytes) {
+  return decodeBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+// PNG bytes as the data URL the page takes.
+inline std::string pngDataURL(const std::uint8_t* png, std::size_t size) {
+  return "data:image/png;base64," + base64Encode(png, size);
+}
+inline std::string pngDataURL(const Bytes& png) { return pngDataURL(png.data(), png.size()); }
 
 }  // namespace image_gate
 }  // namespace glimmet

@@ -5,7 +5,6 @@
 #include <system_error>
 #include <utility>
 
-#include "core/base64.h"
 #include "core/executors.h"
 #include "core/files.h"
 #include "core/glib_ptr.h"
@@ -88,9 +87,7 @@ std::optional<std::string> SelectionCapture::imageDataURL(const fs::path& file) 
   if (file.empty() || !fs::is_regular_file(file, error)) return std::nullopt;
   try {
     const std::string bytes = readFileBounded(file, kMaxFileBytes, kUnreadableImage);
-    const DecodedImage image =
-        image_gate::decodeBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    return "data:image/png;base64," + base64Encode(image.data);
+    return image_gate::pngDataURL(image_gate::decodeBytes(std::string_view(bytes)).data);
   } catch (const LocalAgentFailure&) {
     return std::nullopt;
   }

@@ -70,14 +70,13 @@ class ShortcutRecorder {
 
   const Shortcut& shortcut() const { return shortcut_; }
   bool isRecording() const { return recording_; }
-  const std::string& title() const { return recording_ ? recordingTitle_ : shortcut_.title; }
+  std::string title() const { return recording_ ? kRecordingTitle : shortcut_.title; }
 
  private:
   void changed() const;
 
   Shortcut shortcut_;
   bool recording_ = false;
-  const std::string recordingTitle_ = kRecordingTitle;
   std::function<void()> update_;
 };
 

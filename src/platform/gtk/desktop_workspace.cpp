@@ -76,19 +76,29 @@ void onShowItemsAnswered(GObject* bus, GAsyncResult* result, gpointer folderUri)
   if (error) launchDefaultFor(*folder);
 }
 
-std::optional<unsigned long> windowProperty(Display* x, Window window, const char* name,
-                                            Atom type) {
+// The first `limit` values of a format-32 window property; none when it is
+// missing or of another type.
+std::vector<unsigned long> windowProperties(Display* x, Window window, const char* name, Atom type,
+                                            long limit) {
   Atom actualType = None;
   int format = 0;
   unsigned long count = 0;
   unsigned long remaining = 0;
   unsigned char* raw = nullptr;
-  const int status = XGetWindowProperty(x, window, XInternAtom(x, name, False), 0, 1, False, type,
-                                        &actualType, &format, &count, &remaining, &raw);
+  const int status = XGetWindowProperty(x, window, XInternAtom(x, name, False), 0, limit, False,
+                                        type, &actualType, &format, &count, &remaining, &raw);
   const XDataPtr data(raw);
-  if (status != Success || actualType != type || format != 32 || count < 1) return std::nullopt;
+  if (status != Success || actualType != type || format != 32) return {};
   // Format-32 properties arrive as an array of long, whatever the long's size.
-  return reinterpret_cast<const unsigned long*>(data.get())[0];
+  const auto* values = reinterpret_cast<const unsigned long*>(data.get());
+  return std::vector<unsigned long>(values, values + count);
+}
+
+std::optional<unsigned long> windowProperty(Display* x, Window window, const char* name,
+                                            Atom type) {
+  const std::vector<unsigned long> values = windowProperties(x, window, name, type, 1);
+  if (values.empty()) return std::nullopt;
+  return values.front();
 }
 
 std::string className(Display* x, Window window) {
@@ -238,23 +248,13 @@ std::vector<std::string> DesktopWorkspace::runningApplications() const {
   GdkDisplay* display = x11Display();
   if (display == nullptr) return names;
   Display* x = GDK_DISPLAY_XDISPLAY(display);
-  Atom actualType = None;
-  int format = 0;
-  unsigned long count = 0;
-  unsigned long remaining = 0;
-  unsigned char* raw = nullptr;
   gdk_x11_display_error_trap_push(display);
   // At most 1,024 windows are listed.
-  XGetWindowProperty(x, DefaultRootWindow(x), XInternAtom(x, "_NET_CLIENT_LIST", False), 0, 1024,
-                     False, XA_WINDOW, &actualType, &format, &count, &remaining, &raw);
-  const XDataPtr data(raw);
-  if (actualType == XA_WINDOW && format == 32) {
-    const auto* windows = reinterpret_cast<const unsigned long*>(data.get());
-    for (unsigned long i = 0; i < count; ++i) {
-      std::string name = className(x, windows[i]);
-      if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) {
-        names.push_back(std::move(name));
-      }
+  for (const unsigned long window :
+       windowProperties(x, DefaultRootWindow(x), "_NET_CLIENT_LIST", XA_WINDOW, 1024)) {
+    std::string name = className(x, window);
+    if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) {
+      names.push_back(std::move(name));
     }
   }
   gdk_x11_display_error_trap_pop_ignored(display);

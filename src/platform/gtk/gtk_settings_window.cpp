@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "core/glib_ptr.h"
-#include "platform/hot_keys.h"
+#include "platform/gtk/x11_hot_keys.h"
 #include "surfaces/design.h"
 
 namespace glimmet {
@@ -40,16 +40,6 @@ GtkWidget* wrappingLabel(const char* text) {
   gtk_label_set_max_width_chars(GTK_LABEL(label), 40);
   setFont(label, Design::font(Design::TypeSize::caption));
   return label;
-}
-
-// The stored mask of a GDK modifier state.
-std::uint32_t storedModifiers(guint state) {
-  std::uint32_t mask = 0;
-  if ((state & GDK_CONTROL_MASK) != 0) mask |= KeyCombination::kCommand;
-  if ((state & GDK_SHIFT_MASK) != 0) mask |= KeyCombination::kShift;
-  if ((state & GDK_MOD1_MASK) != 0) mask |= KeyCombination::kOption;
-  if ((state & (GDK_SUPER_MASK | GDK_MOD4_MASK)) != 0) mask |= KeyCombination::kControl;
-  return mask;
 }
 
 // What the key types with Shift as the only modifier.
@@ -241,7 +231,8 @@ void GtkSettingsWindow::grabKeyboard(bool grab) {
 
 gboolean GtkSettingsWindow::keyPressed(GtkWidget*, GdkEventKey* event, gpointer data) {
   auto* self = static_cast<GtkSettingsWindow*>(data);
-  const KeyStroke key{event->hardware_keycode, storedModifiers(event->state), characters(event)};
+  const KeyStroke key{event->hardware_keycode, X11HotKeys::storedModifiers(event->state),
+                      characters(event)};
   return self->events_ != nullptr && self->events_->keyPressed(key);
 }
 

@@ -32,7 +32,7 @@ class X11HotKeys final : public HotKeys {
   // The X11 modifier state of a stored mask: Ctrl for "command", Super for
   // "control", Alt for "option", Shift.
   static unsigned int x11Modifiers(std::uint32_t mask);
-  // The stored mask of an X11 modifier state; lock keys do not count.
+  // The stored mask of an X11 (or GDK) modifier state; lock keys do not count.
   static std::uint32_t storedModifiers(unsigned int state);
 
  private:
