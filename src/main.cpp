@@ -17,10 +17,10 @@
 #include <iostream>
 #include <system_error>
 
-#include "app/self_test.h"
 #include "app/switches.h"
 #include "core/files.h"
 #include "desktop/gtk_desktop.h"
+#include "diagnostics/self_test.h"
 #include "platform/headless/headless_desktop_appearance.h"
 
 namespace {

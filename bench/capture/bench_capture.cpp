@@ -159,7 +159,7 @@ double program(const std::filesystem::path& directory, glimmet::DesktopWorkspace
   options.defaultsFile = directory / "defaults.json";
   glimmet::GtkDesktop desktop(std::move(options));
   desktop.launch();
-  spinUntil([&] { return desktop.controller().state().loaded; }, "the page", 60s);
+  spinUntil([&] { return desktop.controller().loaded(); }, "the page", 60s);
   const std::string captured = std::string("\"text\":\"") + kSelectedText + "\"";
   const double result = glimmet::bench::median(measure(
       [&] {

@@ -9,18 +9,13 @@
 #include <utility>
 
 #include "app/plumora_appearance.h"
-#include "app/seed_image.h"
 #include "bridge/bridge_message.h"
-#include "imaging/image_gate.h"
 #include "surfaces/design.h"
 
 namespace glimmet {
 
 namespace {
 
-// The titles of the works the library smoke test seeds.
-constexpr const char* kValidationTitles[] = {"资源验收 · 可重命名", "资源验收 · 可多选 A",
-                                             "资源验收 · 可多选 B"};
 constexpr const char* kRetry = "重试";
 constexpr const char* kLater = "稍后";
 
@@ -55,7 +50,9 @@ PlumoraController::PlumoraController(Platform platform, ControllerOptions option
                   [this](std::string script) { evaluate(script); }),
       imageAPI_(platform_.defaults, platform_.secrets, platform_.clock, options_.session),
       state_(islandHost_),
-      historyStore_(validationRoot()),
+      smokeLibrary_(options_.switches.librarySmokeTest, options_.temporaryDirectory,
+                    options_.processId, platform_.workspace),
+      historyStore_(smokeLibrary_.root()),
       historyQueue_(std::make_unique<SerialQueue>(HistoryActions::kQueueLabel)),
       taskFeedback_(platform_.clock, platform_.sound, platform_.appearance,
                     options_.resourceDirectory / PlumoraTaskFeedback::kChimeFile),
@@ -65,10 +62,8 @@ PlumoraController::PlumoraController(Platform platform, ControllerOptions option
       localAgents_(platform_.defaults, options_.agentPaths.value_or(
                                            LocalAgentPaths::standard(options_.resourceDirectory))),
       webHandler_(historyStore_, options_.webDirectory),
-      validationTrash_(platform_.workspace, options_.switches.librarySmokeTest),
-      historyActions_(
-          historyStore_, *historyQueue_, platform_.clipboard, validationTrash_,
-          [this](std::int64_t messageId, const BridgeReply& answer) { reply(messageId, answer); }),
+      historyActions_(historyStore_, *historyQueue_, platform_.clipboard, smokeLibrary_.workspace(),
+                      replies()),
       mediaActions_(
           historyStore_, platform_.clipboard, platform_.filePanels, platform_.videoPlayer,
           MediaActions::Host{[this] {
@@ -78,7 +73,7 @@ PlumoraController::PlumoraController(Platform platform, ControllerOptions option
                              [this] { return beginFilePanel(); }, [this] { endFilePanel(); },
                              options_.switches.librarySmokeTest,
                              [this](const std::string& line) { printLine(line); }},
-          [this](std::int64_t messageId, const BridgeReply& answer) { reply(messageId, answer); }),
+          replies()),
       dispatcher_(*this, platform_,
                   BridgeServices{imageAPI_, localAgents_, cloudAccount_, taskFeedback_, islandHost_,
                                  historyActions_, mediaActions_},
@@ -88,22 +83,19 @@ PlumoraController::PlumoraController(Platform platform, ControllerOptions option
       shortcuts_(GlobalShortcuts::Services{platform_.hotKeys, platform_.defaults, platform_.alerts,
                                            platform_.workspace, platform_.settingsWindow,
                                            platform_.accessibility},
-                 [this] { captureText(); }) {
-  state_.libraryValidation = options_.switches.librarySmokeTest;
-}
+                 [this] { captureText(); }) {}
 
 PlumoraController::~PlumoraController() {
   // Runs the history work still queued while the actions it reports to exist.
   historyQueue_.reset();
 }
 
-std::optional<std::filesystem::path> PlumoraController::validationRoot() const {
-  if (!options_.switches.librarySmokeTest) return std::nullopt;
-  return options_.temporaryDirectory / (kValidationRootPrefix + std::to_string(options_.processId));
+ReplySink PlumoraController::replies() {
+  return [this](std::int64_t messageId, const BridgeReply& answer) { reply(messageId, answer); };
 }
 
 void PlumoraController::launch() {
-  if (state_.libraryValidation) seedValidationLibrary();
+  if (smokeLibrary_.active()) printLine(SmokeLibrary::seed(historyStore_));
   const std::string preview = options_.switches.previewAppearance();
   PlumoraAppearance::apply(preview.empty() ? PlumoraAppearance::saved(platform_.defaults) : preview,
                            false, platform_.appearance, platform_.defaults);
@@ -125,44 +117,13 @@ void PlumoraController::launch() {
 
 std::string PlumoraController::bridgeScript() const {
   BridgeScriptValues values;
-  values.librarySmokeTest = state_.libraryValidation;
+  values.librarySmokeTest = options_.switches.librarySmokeTest;
   values.appearancePreference = PlumoraAppearance::saved(platform_.defaults);
   values.appVersion = options_.appVersion;
   values.notificationTest = options_.switches.notificationTest();
   values.notificationTestFailure = options_.switches.notificationFailureSmokeTest;
   values.previewTrace = options_.switches.previewSmokeTest;
   return glimmet::bridgeScript(values);
-}
-
-void PlumoraController::seedValidationLibrary() {
-  const std::string png = seedImagePNG();
-  const std::string image =
-      image_gate::pngDataURL(reinterpret_cast<const std::uint8_t*>(png.data()), png.size());
-  for (const char* title : kValidationTitles) {
-    try {
-      historyStore_.save(
-          Json{{"image", image}, {"prompt", title}, {"ratio", "1:1"}, {"version", 1}});
-    } catch (const LocalAgentFailure& failure) {
-      printLine(std::string("LIBRARY_VALIDATION seedFailed=") + failure.what());
-      return;
-    }
-  }
-  printLine("LIBRARY_VALIDATION root=" + historyStore_.root().string());
-}
-
-void PlumoraController::deleteValidationLibrary() {
-  std::error_code ignored;
-  for (const std::filesystem::path& landed : validationTrash_.landed()) {
-    std::filesystem::remove_all(landed, ignored);
-    // A freedesktop.org Trash keeps what it knows of each item beside the
-    // "files" directory; without the item that record would dangle.
-    if (landed.parent_path().filename() == "files") {
-      const std::filesystem::path info =
-          landed.parent_path().parent_path() / "info" / (landed.filename().string() + ".trashinfo");
-      std::filesystem::remove(info, ignored);
-    }
-  }
-  std::filesystem::remove_all(historyStore_.root(), ignored);
 }
 
 void PlumoraController::receive(std::optional<std::string_view> frameURL, bool mainFrame,
@@ -179,17 +140,16 @@ void PlumoraController::deliver(Json payload) {
 }
 
 void PlumoraController::deliver(Json payload, std::optional<RunningApplication> front) {
-  state_.pending = std::move(payload);
+  state_.holdCapture(std::move(payload));
   showOver(std::move(front));
-  if (!state_.loaded) return;
-  evaluate(eventScript(PageDetailEvent::kCapture, json(state_.pending)));
-  state_.pending = ShellState::idlePayload();
+  if (!loaded_) return;
+  evaluate(eventScript(PageDetailEvent::kCapture, json(state_.takeCapture())));
 }
 
 void PlumoraController::captureText() {
   if (shutDown_ || state_.overlays.filePanelOpen()) return;
   std::optional<RunningApplication> front = platform_.workspace.frontmostApplication();
-  state_.sourceApplication = front;
+  sourceApplication_ = front;
   // The application read at the trigger is the one the panel shows over: no
   // second lookup on the way to the page.
   selectionCapture_.capture(front, false, [this, front](Json payload) {
@@ -214,19 +174,19 @@ void PlumoraController::openBrowser() {
 }
 
 void PlumoraController::pageLoaded() {
-  state_.loaded = true;
+  loaded_ = true;
   islandHost_.position(platform_.statusButton.get());
 }
 
 void PlumoraController::pageLoadFailed() {
   platform_.alerts.present({kLoadFailed, kLoadFailedDetail, {kRetry, kLater}},
-                           [this, alive = std::weak_ptr<int>(lifetime_)](std::size_t button) {
+                           [this, alive = lifetime_.guard()](std::size_t button) {
                              if (!alive.expired() && button == 0) platform_.webView.load(kPageURL);
                            });
 }
 
 void PlumoraController::resignActive() {
-  if (!state_.isPinned) setPanelLevel(PanelLevel::normal);
+  if (!state_.pinned()) setPanelLevel(PanelLevel::normal);
 }
 
 void PlumoraController::setPanelLevel(PanelLevel level) { platform_.panel->setLevel(level); }
@@ -243,10 +203,10 @@ void PlumoraController::showOver(std::optional<RunningApplication> front) {
     platform_.panel->raiseAttachedDialog();
     return;
   }
-  if (front && front->pid != options_.processId) state_.sourceApplication = std::move(front);
+  if (front && front->pid != options_.processId) sourceApplication_ = std::move(front);
   islandHost_.position(platform_.statusButton.get());
   setPanelLevel(PanelLevel::floating);
-  state_.pendingTaskHUD = false;
+  state_.setTaskNoticeOwed(false);
   platform_.panel->present();
   platform_.activity.activate();
 }
@@ -255,9 +215,9 @@ void PlumoraController::hideCreator() {
   mediaActions_.pauseLibraryVideo();
   if (state_.overlays.filePanelOpen()) return;
   evaluate(eventScript(PageEvent::kHide));
-  state_.pendingTaskHUD = false;
+  state_.setTaskNoticeOwed(false);
   platform_.panel->hide();
-  const std::optional<RunningApplication>& source = state_.sourceApplication;
+  const std::optional<RunningApplication>& source = sourceApplication_;
   if (platform_.activity.isActive() && source && source->pid != options_.processId) {
     platform_.workspace.activate(*source);
   }
@@ -273,33 +233,30 @@ bool PlumoraController::beginFilePanel() {
 
 void PlumoraController::endFilePanel() {
   state_.overlays.setFilePanelOpen(false);
-  if (state_.pendingTaskHUD) presentTaskHUD();
-  if (platform_.activity.isActive() || state_.isPinned) setPanelLevel(PanelLevel::floating);
+  if (state_.taskNoticeOwed()) presentTaskHUD();
+  if (platform_.activity.isActive() || state_.pinned()) setPanelLevel(PanelLevel::floating);
   evaluate(eventScript(PageDetailEvent::kInteraction, "false"));
 }
 
 void PlumoraController::presentTaskHUD() {
-  if (state_.isPinned) {
-    state_.pendingTaskHUD = false;
-    return;
-  }
-  state_.pendingTaskHUD = true;
+  state_.setTaskNoticeOwed(!state_.pinned());
+  if (state_.pinned()) return;
   if (state_.overlays.anyOpen()) return;
   // The page shrinks the island to the notice and then the panel comes forward.
   platform_.webView.evaluate(eventScript(PageEvent::kTaskNotice),
-                             [this, alive = std::weak_ptr<int>(lifetime_)] {
+                             [this, alive = lifetime_.guard()] {
                                if (!alive.expired()) flushTaskHUD();
                              });
 }
 
 void PlumoraController::flushTaskHUD() {
-  if (!state_.pendingTaskHUD || state_.isPinned || state_.overlays.anyOpen()) return;
+  if (!state_.taskNoticeOwed() || state_.pinned() || state_.overlays.anyOpen()) return;
   const Rect& island = islandHost_.rect();
   if (!within(island.width, PlumoraDesign::Layout::compactWidth) ||
       !within(island.height, PlumoraDesign::Layout::compactHeight)) {
     return;
   }
-  state_.pendingTaskHUD = false;
+  state_.setTaskNoticeOwed(false);
   islandHost_.position(platform_.statusButton.get());
   setPanelLevel(PanelLevel::floating);
   platform_.panel->showInactive();
@@ -321,7 +278,7 @@ std::optional<Json> PlumoraController::applyAppearance(const Json& value) {
       std::find(options.begin(), options.end(), value.get<std::string>()) == options.end()) {
     return std::nullopt;
   }
-  return PlumoraAppearance::apply(value.get<std::string>(), !state_.libraryValidation,
+  return PlumoraAppearance::apply(value.get<std::string>(), !options_.switches.librarySmokeTest,
                                   platform_.appearance, platform_.defaults);
 }
 
@@ -329,7 +286,7 @@ void PlumoraController::shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
   clearLibraryVideo();
-  if (state_.libraryValidation) deleteValidationLibrary();
+  if (smokeLibrary_.active()) smokeLibrary_.remove(historyStore_);
   taskFeedback_.stop();
   islandHost_.stop();
   imageAPI_.cancel();

@@ -20,7 +20,6 @@
 
 #include "agents/local_agent_manager.h"
 #include "app/switches.h"
-#include "app/validation_trash.h"
 #include "bridge/bridge_dispatcher.h"
 #include "bridge/bridge_script.h"
 #include "bridge/bundled_web_handler.h"
@@ -28,7 +27,9 @@
 #include "cloud/plumora_cloud_account.h"
 #include "core/executors.h"
 #include "core/http/http_transfer.h"
+#include "core/lifetime.h"
 #include "core/wire_names.h"
+#include "diagnostics/smoke_library.h"
 #include "history/history_actions.h"
 #include "history/plumora_history.h"
 #include "imageapi/custom_image_api.h"
@@ -68,7 +69,6 @@ struct ControllerOptions {
 class PlumoraController final : public BridgeShell {
  public:
   static constexpr const char* kPageURL = wire::kPageURL;
-  static constexpr const char* kValidationRootPrefix = "Plumora-library-validation-";
   static constexpr const char* kMissingResources = "本地创作资源缺失";
   static constexpr const char* kMissingResourcesDetail =
       "请重新安装完整 Glimmet 应用。当前包无法脱离网站运行。";
@@ -139,6 +139,9 @@ class PlumoraController final : public BridgeShell {
   PlumoraIslandHost& islandHost() { return islandHost_; }
   CustomImageAPI& imageAPI() { return imageAPI_; }
   GlobalShortcuts& shortcuts() { return shortcuts_; }
+  const std::optional<RunningApplication>& sourceApplication() const { return sourceApplication_; }
+  // The page finished loading once.
+  bool loaded() const { return loaded_; }
 
  private:
   // The application the panel is about to show over; none while a file panel
@@ -147,25 +150,27 @@ class PlumoraController final : public BridgeShell {
   // show() and deliver() with the frontmost application already read.
   void showOver(std::optional<RunningApplication> front);
   void deliver(Json payload, std::optional<RunningApplication> front);
-  // The library smoke test's history root, or none for the standard library.
-  std::optional<std::filesystem::path> validationRoot() const;
-  void seedValidationLibrary();
-  void deleteValidationLibrary();
+  // The reply path of the history and media actions.
+  ReplySink replies();
   void setPanelLevel(PanelLevel level);
 
   Platform platform_;
   const ControllerOptions options_;
-  std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+  Lifetime lifetime_;
   PlumoraIslandHost islandHost_;
   CustomImageAPI imageAPI_;
   ShellState state_;
+  // The page finished loading once.
+  bool loaded_ = false;
+  // The application to give the focus back to when the panel hides.
+  std::optional<RunningApplication> sourceApplication_;
+  SmokeLibrary smokeLibrary_;
   PlumoraHistory historyStore_;
   std::unique_ptr<SerialQueue> historyQueue_;
   PlumoraTaskFeedback taskFeedback_;
   PlumoraCloudAccount cloudAccount_;
   LocalAgentManager localAgents_;
   BundledWebHandler webHandler_;
-  ValidationTrash validationTrash_;
   HistoryActions historyActions_;
   MediaActions mediaActions_;
   BridgeDispatcher dispatcher_;

@@ -10,8 +10,9 @@
 #include <memory>
 #include <utility>
 
-#include "bridge/bridge_reply.h"
 #include "bridge/bridge_shell.h"
+#include "core/bridge_reply.h"
+#include "core/lifetime.h"
 #include "core/result.h"
 #include "platform/platform.h"
 
@@ -50,11 +51,17 @@ struct BridgeContext {
   BridgeServices services;
   BridgeFlags flags;
   // Expires with the dispatcher.
-  std::weak_ptr<int> alive;
+  LifetimeGuard alive;
 
   ShellState& state() const { return shell.state(); }
   void reply(std::int64_t messageId, const BridgeReply& text) const {
     shell.reply(messageId, text);
+  }
+  // The shell's reply path, for answers that arrive later or on another thread.
+  ReplySink replies() const {
+    return [&shell = shell](std::int64_t messageId, const BridgeReply& answer) {
+      shell.reply(messageId, answer);
+    };
   }
   // The reply a service completion stands for: its value's JSON or its failure's message.
   static BridgeReply answer(const Result<Json>& result) {

@@ -8,7 +8,7 @@ namespace glimmet {
 
 BridgeDispatcher::BridgeDispatcher(BridgeShell& shell, Platform& platform, BridgeServices services,
                                    BridgeFlags flags)
-    : context_{shell, platform, services, std::move(flags), lifetime_},
+    : context_{shell, platform, services, std::move(flags), lifetime_.guard()},
       generation_(context_),
       cloud_(context_),
       panel_(context_),

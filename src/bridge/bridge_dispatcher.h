@@ -15,6 +15,7 @@
 #include "bridge/panel_actions.h"
 #include "bridge/shell_actions.h"
 #include "bridge/task_actions.h"
+#include "core/lifetime.h"
 
 namespace glimmet {
 
@@ -30,7 +31,7 @@ class BridgeDispatcher {
 
  private:
   // Deferred replies hold a weak reference to this.
-  std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+  Lifetime lifetime_;
   BridgeContext context_;
   GenerationActions generation_;
   CloudActions cloud_;

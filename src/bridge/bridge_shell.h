@@ -10,9 +10,10 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "bridge/bridge_reply.h"
+#include "core/bridge_reply.h"
 #include "core/json.h"
 #include "platform/workspace.h"
 
@@ -39,29 +40,37 @@ class IslandOverlays {
   PlumoraIslandHost& host_;
 };
 
-struct ShellState {
+// What the shell and the page's actions both decide on: the capture the page
+// has not read yet, the pin, the compact task notice that is owed, and the
+// island's overlays.
+class ShellState {
+ public:
   explicit ShellState(PlumoraIslandHost& host) : overlays(host) {}
 
   // The capture payload the page receives when nothing was captured.
   static Json idlePayload() { return Json{{"text", ""}, {"voice", false}}; }
 
-  // An image-service generation or connection check is in flight.
-  bool apiBusy = false;
-  // The running local generation.
-  std::optional<std::string> localTaskID;
-  // The capture payload not yet delivered to the page.
-  Json pending = idlePayload();
-  // The page pinned the panel open.
-  bool isPinned = false;
-  // A compact task notice is owed.
-  bool pendingTaskHUD = false;
-  // The page finished loading once.
-  bool loaded = false;
-  // Library smoke-test mode: temporary library, nothing persisted.
-  bool libraryValidation = false;
-  // The application to give the focus back to when the panel hides.
-  std::optional<RunningApplication> sourceApplication;
+  // Keeps a capture for the page until it is taken.
+  void holdCapture(Json payload) { capture_ = std::move(payload); }
+  // The capture not yet delivered, or the idle payload; either way none is left.
+  Json takeCapture() { return std::exchange(capture_, idlePayload()); }
+
+  bool pinned() const { return pinned_; }
+  // A pinned panel stays open, so no compact notice is owed.
+  void setPinned(bool pinned) {
+    pinned_ = pinned;
+    if (pinned) taskNoticeOwed_ = false;
+  }
+
+  bool taskNoticeOwed() const { return taskNoticeOwed_; }
+  void setTaskNoticeOwed(bool owed) { taskNoticeOwed_ = owed; }
+
   IslandOverlays overlays;
+
+ private:
+  Json capture_ = idlePayload();
+  bool pinned_ = false;
+  bool taskNoticeOwed_ = false;
 };
 
 class BridgeShell {

@@ -4,17 +4,14 @@
 #include <utility>
 
 #include "cloud/plumora_cloud_account.h"
-#include "core/executors.h"
 
 namespace glimmet {
 
 std::function<void(CloudResult<Json>)> CloudActions::completion(std::int64_t messageId) const {
   return [context = context_, messageId](CloudResult<Json> result) {
-    MainQueue::shared().post([context, messageId, result = std::move(result)] {
-      if (context.alive.expired()) return;
-      context.reply(messageId, result.ok() ? BridgeReply::resolve(result.value())
-                                           : BridgeReply::rejection(result.failure().message));
-    });
+    replyOnMainQueue(context.alive, context.replies(), messageId,
+                     result.ok() ? BridgeReply::resolve(result.value())
+                                 : BridgeReply::rejection(result.failure().message));
   };
 }
 

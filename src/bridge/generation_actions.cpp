@@ -9,9 +9,7 @@
 
 namespace glimmet {
 
-bool GenerationActions::idle() const {
-  return !context_.state().apiBusy && !context_.state().localTaskID;
-}
+bool GenerationActions::idle() const { return !apiBusy_ && !localTaskID_; }
 
 void GenerationActions::apiStatus(std::int64_t messageId) {
   context_.reply(messageId, BridgeReply::resolve(context_.services.imageAPI.status()));
@@ -32,11 +30,11 @@ void GenerationActions::apiCancel(std::int64_t messageId) {
 
 std::function<void(Result<Json>)> GenerationActions::apiCompletion(std::int64_t messageId) {
   // Set before the call: the client answers some refusals before it returns.
-  context_.state().apiBusy = true;
-  return [context = context_, messageId](Result<Json> result) {
-    if (context.alive.expired()) return;
-    context.state().apiBusy = false;
-    context.reply(messageId, BridgeContext::answer(result));
+  apiBusy_ = true;
+  return [this, alive = context_.alive, messageId](Result<Json> result) {
+    if (alive.expired()) return;
+    apiBusy_ = false;
+    context_.reply(messageId, BridgeContext::answer(result));
   };
 }
 
@@ -62,18 +60,17 @@ void GenerationActions::localGenerate(std::int64_t messageId, const Json& value)
     if (context.alive.expired()) return;
     context.shell.evaluate(eventScript(PageDetailEvent::kLocalProgress, json(report)));
   };
-  auto completion = [context = context_, messageId, taskID](Result<Json> result) {
-    if (context.alive.expired()) return;
-    if (context.state().localTaskID == *taskID) context.state().localTaskID.reset();
-    context.reply(messageId, BridgeContext::answer(result));
+  auto completion = [this, alive = context_.alive, messageId, taskID](Result<Json> result) {
+    if (alive.expired()) return;
+    if (localTaskID_ == *taskID) localTaskID_.reset();
+    context_.reply(messageId, BridgeContext::answer(result));
   };
   *taskID = context_.services.localAgents.generate(value, progress, completion);
-  context_.state().localTaskID = *taskID;
+  localTaskID_ = *taskID;
 }
 
 void GenerationActions::cancelLocal(std::int64_t messageId) {
-  const std::optional<std::string>& taskID = context_.state().localTaskID;
-  const bool cancelled = taskID && context_.services.localAgents.cancel(*taskID);
+  const bool cancelled = localTaskID_ && context_.services.localAgents.cancel(*localTaskID_);
   context_.reply(messageId, BridgeReply::literal(cancelled ? "true" : "false"));
 }
 

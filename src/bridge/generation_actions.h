@@ -3,10 +3,13 @@
 // The page's image generation actions: the image service's configuration,
 // connection check, generation and cancellation, and local generation through
 // an agent. One generation or check runs at a time, remote or local: a new one
-// starts only while neither `apiBusy` nor `localTaskID` is set, and the
-// configuration cannot change under a running one.
+// starts only while neither `apiBusy_` nor `localTaskID_` is set, and the
+// configuration cannot change under a running one. Completions that arrive
+// after the dispatcher is gone do nothing.
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "bridge/bridge_context.h"
 
@@ -36,6 +39,10 @@ class GenerationActions {
   std::function<void(Result<Json>)> apiCompletion(std::int64_t messageId);
 
   BridgeContext context_;
+  // An image-service generation or connection check is in flight.
+  bool apiBusy_ = false;
+  // The running local generation.
+  std::optional<std::string> localTaskID_;
 };
 
 }  // namespace glimmet

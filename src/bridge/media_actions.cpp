@@ -150,7 +150,7 @@ void MediaActions::saveImage(std::int64_t messageId, const Json& value) {
     return;
   }
   filePanels_.runSavePanel(
-      {kSaveFileName}, [this, alive = std::weak_ptr<bool>(alive_), messageId,
+      {kSaveFileName}, [this, alive = lifetime_.guard(), messageId,
                         png = std::move(image).value().data](std::optional<fs::path> location) {
         if (alive.expired()) return;
         host_.endFilePanel();

@@ -14,8 +14,9 @@
 #include <optional>
 #include <string>
 
-#include "bridge/bridge_reply.h"
+#include "core/bridge_reply.h"
 #include "core/json.h"
+#include "core/lifetime.h"
 
 namespace glimmet {
 
@@ -26,8 +27,6 @@ class VideoPlayer;
 
 class MediaActions {
  public:
-  using ReplySink = std::function<void(std::int64_t messageId, const BridgeReply& reply)>;
-
   // The web view's size in points.
   struct WebViewSize {
     double width = 0;
@@ -87,7 +86,7 @@ class MediaActions {
   ReplySink replies_;
   std::optional<std::string> libraryVideoId_;
   // Save panels answer later; their completions do nothing once this is gone.
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  Lifetime lifetime_;
 };
 
 }  // namespace glimmet

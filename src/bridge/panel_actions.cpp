@@ -60,14 +60,13 @@ void PanelActions::pin(std::int64_t messageId, const Json& value) {
   const auto enabled = value.is_object() ? value.find("enabled") : value.end();
   if (!value.is_object() || enabled == value.end() || !enabled->is_boolean()) return;
   ShellState& state = context_.state();
-  state.isPinned = enabled->get<bool>();
-  if (state.isPinned) state.pendingTaskHUD = false;
+  state.setPinned(enabled->get<bool>());
   if (!state.overlays.filePanelOpen()) {
-    const bool floating = state.isPinned || context_.platform.activity.isActive();
+    const bool floating = state.pinned() || context_.platform.activity.isActive();
     context_.platform.panel->setLevel(floating ? PanelLevel::floating : PanelLevel::normal);
   }
   // An unpinned panel shrinks to the compact notice while a task runs.
-  if (!state.isPinned && context_.services.feedback.policy().phase == "working") {
+  if (!state.pinned() && context_.services.feedback.policy().phase == "working") {
     context_.shell.presentTaskHUD();
   }
   context_.reply(messageId, BridgeReply::literal(kTrue));
@@ -81,7 +80,7 @@ void PanelActions::templateModal(std::int64_t messageId, const Json& value) {
   state.overlays.setModalOpen(open);
   if (!open) {
     context_.shell.clearLibraryVideo();
-    if (state.pendingTaskHUD) context_.shell.presentTaskHUD();
+    if (state.taskNoticeOwed()) context_.shell.presentTaskHUD();
   }
   context_.reply(messageId, BridgeReply::literal(kTrue));
 }
@@ -97,8 +96,7 @@ void PanelActions::islandAnchor(std::int64_t messageId) {
 }
 
 void PanelActions::capture(std::int64_t messageId) {
-  Json payload = std::exchange(context_.state().pending, ShellState::idlePayload());
-  context_.reply(messageId, BridgeReply::resolve(std::move(payload)));
+  context_.reply(messageId, BridgeReply::resolve(context_.state().takeCapture()));
 }
 
 std::optional<PopUpMenuRequest> PanelActions::menuRequest(const Json& value, WebViewSize size,
@@ -150,7 +148,7 @@ void PanelActions::selectMenu(std::int64_t messageId, const Json& value) {
                                           messageId](std::optional<std::size_t> chosen) {
     if (context.alive.expired()) return;
     if (--*openMenus == 0) context.state().overlays.setMenuOpen(false);
-    if (context.state().pendingTaskHUD) context.shell.presentTaskHUD();
+    if (context.state().taskNoticeOwed()) context.shell.presentTaskHUD();
     context.reply(messageId, chosen ? BridgeReply::literal(std::to_string(*chosen))
                                     : BridgeReply::literal("null"));
   });

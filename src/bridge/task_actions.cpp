@@ -33,10 +33,10 @@ void TaskActions::taskState(std::int64_t messageId, const Json& value) {
       *state, optionalString(value, "taskId"), flag(value, "sound"));
 
   if (transition.accepted && (*state == "idle" || *state == "working")) {
-    shell.pendingTaskHUD = false;
+    shell.setTaskNoticeOwed(false);
   }
   if (transition.accepted && (*state == "working" || transition.notice) && flag(value, "present") &&
-      !shell.isPinned) {
+      !shell.pinned()) {
     context_.shell.presentTaskHUD();
   }
   if (transition.notice && context_.flags.notificationSmokeTest) {
@@ -64,7 +64,7 @@ std::string TaskActions::smokeLine(const std::string& state,
   // The island, which the page shrinks to the compact notice's size.
   const Rect& island = context_.services.islandHost.rect();
   std::ostringstream line;
-  line << std::boolalpha << kSmokePrefix << state << " pinned=" << context_.state().isPinned
+  line << std::boolalpha << kSmokePrefix << state << " pinned=" << context_.state().pinned()
        << " level=" << (panel.level() == PanelLevel::floating ? "floating" : "normal")
        << " frames=" << feedback.frame() << " sound=" << feedback.soundStatus()
        << " plays=" << feedback.soundPlayCount() << " visible=" << panel.isVisible()

@@ -78,10 +78,11 @@ GtkDesktop::GtkDesktop(DesktopOptions options)
       WebPageOptions{options.controller.switches.librarySmokeTest, options.extensionDirectory},
       static_cast<WebPageDelegate&>(*this), filePanels_, workspace_);
   controller_ = std::make_unique<PlumoraController>(
-      Platform{*page_, panel_, statusItem_.button, menu_, alerts_, filePanels_, clipboard_,
-               workspace_, sound_, videoPlayer_, pointer_, screens_, appearance_, accessibility_,
-               *activity_, windows_, hotKeys_, selection_, settingsWindow_, defaults_, secrets_,
-               clock_},
+      Platform{*page_,      panel_,     statusItem_.button, menu_,           alerts_,
+               filePanels_, clipboard_, workspace_,         sound_,          videoPlayer_,
+               pointer_,    screens_,   appearance_,        accessibility_,  *activity_,
+               windows_,    hotKeys_,   selection_,         settingsWindow_, defaults_,
+               secrets_,    clock_},
       std::move(options.controller));
   page_->addUserScript(controller_->bridgeScript());
   panel_->setContent(page_->widget());
@@ -124,7 +125,7 @@ StatusMenuActions GtkDesktop::statusMenuActions() {
 void GtkDesktop::panelLostFocus() {
   // The focus may only be moving to another of the program's windows (a
   // dialog); decide once it has settled.
-  MainQueue::shared().post([this, alive = std::weak_ptr<int>(lifetime_)] {
+  MainQueue::shared().post([this, alive = lifetime_.guard()] {
     if (!alive.expired() && !activity_->isActive()) controller_->resignActive();
   });
 }

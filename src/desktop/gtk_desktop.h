@@ -15,6 +15,7 @@
 #include "app/plumora_controller.h"
 #include "core/clock.h"
 #include "core/defaults_store.h"
+#include "core/lifetime.h"
 #include "platform/gtk/desktop_workspace.h"
 #include "platform/gtk/floating_panel.h"
 #include "platform/gtk/gdk_desktop_services.h"
@@ -123,7 +124,7 @@ class GtkDesktop final : private WebPageDelegate {
   std::unique_ptr<GtkApplicationActivity> activity_;
   std::unique_ptr<WebKitPageView> page_;
   std::unique_ptr<PlumoraController> controller_;
-  std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+  Lifetime lifetime_;
 };
 
 }  // namespace glimmet

@@ -116,10 +116,7 @@ std::string HistoryActions::previewUrl(const std::string& id) {
 }
 
 void HistoryActions::reply(std::int64_t messageId, BridgeReply answer) {
-  MainQueue::shared().post(
-      [this, alive = std::weak_ptr<int>(lifetime_), messageId, answer = std::move(answer)] {
-        if (!alive.expired()) replies_(messageId, answer);
-      });
+  replyOnMainQueue(lifetime_.guard(), replies_, messageId, std::move(answer));
 }
 
 void HistoryActions::runOnHistoryQueue(std::int64_t messageId, std::function<BridgeReply()> work) {
@@ -185,7 +182,7 @@ void HistoryActions::mediaAction(std::int64_t messageId, Result<std::string> id,
       return;
     }
     std::optional<Bytes> image = action == "copy" ? clipboardImage(file.value()) : std::nullopt;
-    MainQueue::shared().post([this, alive = std::weak_ptr<int>(lifetime_), messageId, action,
+    MainQueue::shared().post([this, alive = lifetime_.guard(), messageId, action,
                               file = std::move(file).value(), image = std::move(image)] {
       if (alive.expired()) return;
       bool ok = true;

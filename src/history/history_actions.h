@@ -11,9 +11,10 @@
 #include <string>
 #include <utility>
 
-#include "bridge/bridge_reply.h"
+#include "core/bridge_reply.h"
 #include "core/executors.h"
 #include "core/json.h"
+#include "core/lifetime.h"
 #include "core/result.h"
 #include "history/plumora_history.h"
 
@@ -24,9 +25,6 @@ class Workspace;
 
 class HistoryActions {
  public:
-  // Called on the main queue with each reply and the id of the request it answers.
-  using ReplySink = std::function<void(std::int64_t messageId, const BridgeReply& reply)>;
-
   static constexpr const char* kQueueLabel = "app.plumora.history";
   static constexpr std::size_t kMaxTrashBatch = 500;
 
@@ -62,7 +60,7 @@ class HistoryActions {
   ReplySink replies_;
   // Replies already queued for the main thread check it, so none reaches a
   // destroyed sink.
-  std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+  Lifetime lifetime_;
 };
 
 }  // namespace glimmet

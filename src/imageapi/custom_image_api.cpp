@@ -66,7 +66,7 @@ CustomImageAPI::CustomImageAPI(DefaultsStore& defaults, SecretStore& secrets, Cl
 CustomImageAPI::~CustomImageAPI() {
   // Completions and scheduled work find the client gone before anything stops,
   // so stopping them reaches no half-destroyed state.
-  lifetime_.reset();
+  lifetime_.end();
   if (pollWork_) pollWork_->cancel();
   if (deadlineWork_) deadlineWork_->cancel();
   if (const auto transfer = transfer_) transfer->cancel();
@@ -171,7 +171,7 @@ void CustomImageAPI::check(std::function<void(Result<Json>)> completion) {
   running_ = true;
   transfer_ =
       ImageAPITransfer::start(std::move(request), kModelListLimit, session_,
-                              [this, alive = std::weak_ptr<int>(lifetime_),
+                              [this, alive = lifetime_.guard(),
                                completion = std::move(completion)](const ImageAPIOutcome& outcome) {
                                 if (alive.expired()) return;
                                 running_ = false;

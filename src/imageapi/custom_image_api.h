@@ -24,6 +24,7 @@
 #include "core/http/http_transfer.h"
 #include "core/http/url.h"
 #include "core/json.h"
+#include "core/lifetime.h"
 #include "core/result.h"
 #include "core/secret_store.h"
 #include "imageapi/image_api_transfer.h"
@@ -183,7 +184,7 @@ class CustomImageAPI {
   std::shared_ptr<ScheduledWork> pollWork_;
   std::shared_ptr<ScheduledWork> deadlineWork_;
   // Late completions check this before touching a destroyed client.
-  std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+  Lifetime lifetime_;
   // Builds requests and decodes answers; its work never touches the client.
   SerialQueue imageQueue_;
 };

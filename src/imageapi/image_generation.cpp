@@ -4,6 +4,7 @@
 // through finish() or finishCancellation(), exactly once.
 
 #include "core/failure.h"
+#include "core/lifetime.h"
 #include "core/uuid.h"
 #include "imageapi/custom_image_api.h"
 #include "imageapi/image_api_constants.h"
@@ -50,7 +51,7 @@ void CustomImageAPI::generate(const Json& value, GenerationCompletion completion
   const TimePoint deadline = clock_.now() + kGenerationDeadline;
   generationID_ = token;
   running_ = true;
-  const std::weak_ptr<int> alive = lifetime_;
+  const LifetimeGuard alive = lifetime_.guard();
   cancelActive_ = [this, token, completion] {
     finishCancellation(token, kImageAPICancelledMessage, completion);
   };
@@ -105,7 +106,7 @@ void CustomImageAPI::send(const Generation& generation, HttpRequest request) {
       return schedulePoll(recorded->get<std::string>(), generation);
     }
   }
-  const std::weak_ptr<int> alive = lifetime_;
+  const LifetimeGuard alive = lifetime_.guard();
   transfer_ = ImageAPITransfer::start(std::move(request), kGenerationResponseLimit, session_,
                                       [this, alive, generation](ImageAPIOutcome outcome) {
                                         if (alive.expired()) return;
@@ -135,7 +136,7 @@ void CustomImageAPI::receipt(const std::optional<std::string>& id, const std::st
 void CustomImageAPI::schedulePoll(const std::string& id, const Generation& generation) {
   if (!isCurrent(generation.token) || clock_.now() >= generation.deadline) return;
   if (pollWork_) pollWork_->cancel();
-  const std::weak_ptr<int> alive = lifetime_;
+  const LifetimeGuard alive = lifetime_.guard();
   pollWork_ = clock_.after(kPollInterval, [this, alive, id, generation] {
     if (alive.expired() || !isCurrent(generation.token) || clock_.now() >= generation.deadline) {
       return;
@@ -156,7 +157,7 @@ void CustomImageAPI::poll(const std::string& id, const Generation& generation) {
   }
   request.timeout = kRequestTimeout;
   request.headers = {{"Authorization", "Bearer " + generation.secret}};
-  const std::weak_ptr<int> alive = lifetime_;
+  const LifetimeGuard alive = lifetime_.guard();
   transfer_ = ImageAPITransfer::start(std::move(request), kTaskPollLimit, session_,
                                       [this, alive, id, generation](ImageAPIOutcome outcome) {
                                         if (alive.expired()) return;
@@ -184,7 +185,7 @@ void CustomImageAPI::receive(ImageAPIOutcome outcome, const Generation& generati
 }
 
 void CustomImageAPI::onImageQueue(const Generation& generation, std::function<Step()> work) {
-  const std::weak_ptr<int> alive = lifetime_;
+  const LifetimeGuard alive = lifetime_.guard();
   imageQueue_.post([this, alive, generation, work = std::move(work)] {
     Result<Step> step = resultOf(work);
     MainQueue::shared().post([this, alive, generation, step = std::move(step)]() mutable {
@@ -224,7 +225,7 @@ void CustomImageAPI::download(const URL& url, const Generation& generation) {
   HttpRequest request;
   request.url = url.absoluteString();
   request.timeout = kRequestTimeout;
-  const std::weak_ptr<int> alive = lifetime_;
+  const LifetimeGuard alive = lifetime_.guard();
   transfer_ = ImageAPITransfer::start(
       std::move(request), kImageDownloadLimit, session_,
       [this, alive, generation](ImageAPIOutcome outcome) {

@@ -8,6 +8,7 @@
 #include "core/executors.h"
 #include "core/files.h"
 #include "core/glib_ptr.h"
+#include "core/lifetime.h"
 #include "core/text.h"
 #include "imaging/image_gate.h"
 
@@ -24,12 +25,12 @@ void SelectionCapture::capture(const std::optional<RunningApplication>& front, b
   Json payload{
       {"text", ""}, {"voice", voice}, {"source", front ? front->localizedName : std::string()}};
   if (!front || front->pid == self_)
-    return answerLater(lifetime_, std::move(payload), std::move(done));
+    return answerLater(lifetime_.guard(), std::move(payload), std::move(done));
   if (!accessibility_.isTrusted()) {
     payload["error"] = kNeedsPermission;
-    return answerLater(lifetime_, std::move(payload), std::move(done));
+    return answerLater(lifetime_.guard(), std::move(payload), std::move(done));
   }
-  reader_.read(*front, [this, alive = std::weak_ptr<int>(lifetime_), payload = std::move(payload),
+  reader_.read(*front, [this, alive = lifetime_.guard(), payload = std::move(payload),
                         done = std::move(done)](SelectedContent content) mutable {
     if (!alive.expired()) selected(std::move(content), std::move(payload), done);
   });
@@ -40,7 +41,7 @@ void SelectionCapture::selected(SelectedContent content, Json payload, const Com
       content.secureField ? std::string() : std::move(content.text).value_or(std::string());
   if (std::optional<fs::path> file = fileReference(text)) {
     // Decoding an image of up to 10 MiB takes a moment: off the main thread.
-    GlobalPool::shared().post([alive = std::weak_ptr<int>(lifetime_), file = std::move(*file),
+    GlobalPool::shared().post([alive = lifetime_.guard(), file = std::move(*file),
                                payload = std::move(payload), done]() mutable {
       if (std::optional<std::string> image = imageDataURL(file)) {
         payload["image"] = std::move(*image);
@@ -59,7 +60,7 @@ void SelectionCapture::selected(SelectedContent content, Json payload, const Com
   done(std::move(payload));
 }
 
-void SelectionCapture::answerLater(std::weak_ptr<int> alive, Json payload, Completion done) {
+void SelectionCapture::answerLater(LifetimeGuard alive, Json payload, Completion done) {
   MainQueue::shared().post(
       [payload = std::move(payload), done = std::move(done), alive = std::move(alive)]() mutable {
         if (!alive.expired()) done(std::move(payload));

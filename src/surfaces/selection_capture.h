@@ -22,6 +22,7 @@
 #include <string>
 
 #include "core/json.h"
+#include "core/lifetime.h"
 #include "platform/accessibility.h"
 #include "platform/selection_reader.h"
 #include "platform/workspace.h"
@@ -61,12 +62,12 @@ class SelectionCapture {
   void selected(SelectedContent content, Json payload, const Completion& done);
   // Runs `done` with `payload` in a later turn of the main queue, unless the
   // capture that `alive` stands for is gone by then. Any thread.
-  static void answerLater(std::weak_ptr<int> alive, Json payload, Completion done);
+  static void answerLater(LifetimeGuard alive, Json payload, Completion done);
 
   Accessibility& accessibility_;
   SelectionReader& reader_;
   const pid_t self_;
-  std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+  Lifetime lifetime_;
 };
 
 }  // namespace glimmet

@@ -114,20 +114,16 @@ TEST_F(BridgeDispatchTest, OneGenerationRunsAtATimeAcrossTheServiceAndTheLocalAg
             "window.__plumoraReject(4,\"当前任务尚未完成\");");
   EXPECT_EQ(controller->imageAPI().status(), before);
   EXPECT_TRUE(replyTo(check).starts_with("window.__plumoraReject(1,\""));
-  EXPECT_FALSE(controller->state().apiBusy);
 
   // A local generation (no agent is installed here) blocks the service likewise.
   const std::int64_t local = post("localGenerate", {{"prompt", "猫"}, {"kind", "image"}});
-  EXPECT_TRUE(controller->state().localTaskID.has_value());
   EXPECT_EQ(call("apiGenerate", {{"kind", "image"}, {"prompt", "猫"}}),
             "window.__plumoraReject(6,'当前请求尚未完成');");
   EXPECT_EQ(call("apiCheck"), "window.__plumoraReject(7,'当前请求尚未完成');");
   EXPECT_TRUE(replyTo(local).starts_with("window.__plumoraReject(5,\""));
-  EXPECT_FALSE(controller->state().localTaskID.has_value());
 
   // Free again: an input refusal answers at once and leaves the service idle.
   EXPECT_TRUE(call("apiGenerate", "not a dictionary").starts_with("window.__plumoraReject(8,\""));
-  EXPECT_FALSE(controller->state().apiBusy);
   EXPECT_TRUE(call("apiConfigure",
                    {{"baseURL", "https://other.invalid/v1"}, {"model", "n"}, {"key", "sk-2"}})
                   .starts_with("window.__plumoraResolve(9,{"));
@@ -146,13 +142,11 @@ TEST_F(BridgeDispatchTest, ServiceGenerationResolvesWithTheImageOrIsCancelled) {
                   .starts_with("window.__plumoraResolve(1,{"));
   const Json request = {{"kind", "image"}, {"prompt", "雨天的城市"}, {"ratio", "1:1"}};
   const std::int64_t generation = post("apiGenerate", request);
-  EXPECT_TRUE(controller->state().apiBusy);
   const std::string reply = replyTo(generation);
   ASSERT_TRUE(reply.starts_with("window.__plumoraResolve(2,{")) << reply.substr(0, 200);
   const Json result = Json::parse(reply.substr(26, reply.size() - 28));
   EXPECT_TRUE(result.at("image").get<std::string>().starts_with("data:image/png;base64,"));
   EXPECT_EQ(result.at("width"), 8);
-  EXPECT_FALSE(controller->state().apiBusy);
 
   testing::Reply stalled = testing::Reply::with(200, "{}");
   stalled.delay = std::chrono::seconds(5);
@@ -160,8 +154,12 @@ TEST_F(BridgeDispatchTest, ServiceGenerationResolvesWithTheImageOrIsCancelled) {
   const std::int64_t cancelled = post("apiGenerate", request);
   EXPECT_EQ(call("apiCancel"), "window.__plumoraResolve(4,true);");
   EXPECT_TRUE(replyTo(cancelled).starts_with("window.__plumoraReject(3,\""));
-  EXPECT_FALSE(controller->state().apiBusy);
-  EXPECT_EQ(call("agents").substr(0, 27), "window.__plumoraResolve(5,{");
+  // The service is free again: its configuration may change.
+  EXPECT_TRUE(call("apiConfigure", {{"baseURL", "https://api.example.com/v1"},
+                                    {"model", "gpt-image-1"},
+                                    {"key", "sk-test"}})
+                  .starts_with("window.__plumoraResolve(5,{"));
+  EXPECT_EQ(call("agents").substr(0, 27), "window.__plumoraResolve(6,{");
 }
 
 TEST_F(BridgeDispatchTest, SelectMenuAnswersTheChosenRowOrNullAndClampsItsPlace) {

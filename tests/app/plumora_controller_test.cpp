@@ -2,9 +2,9 @@
 // levels, the compact task notice, the file-panel slot, the library through
 // the bridge, and the library smoke test from seeding to shutdown.
 
-#include "app/seed_image.h"
 #include "controller_fixture.h"
 #include "core/base64.h"
+#include "diagnostics/seed_image.h"
 #include "surfaces/design.h"
 
 namespace glimmet {
@@ -67,7 +67,7 @@ TEST_F(PlumoraControllerTest, TheShortcutCapturesTheSelectionUnlessAFilePanelIsO
       json(Json{{"text", "雨天的城市"}, {"voice", false}, {"source", "文本编辑器"}}) + "}));";
   ASSERT_TRUE(testing::spinMainUntil([&] { return evaluated(event); }));
   EXPECT_TRUE(desktop.panel->isVisible());
-  EXPECT_EQ(controller->state().sourceApplication->bundleIdentifier, "gedit");
+  EXPECT_EQ(controller->sourceApplication()->bundleIdentifier, "gedit");
 
   desktop.panel->hide();
   ASSERT_TRUE(controller->beginFilePanel());
@@ -130,7 +130,7 @@ TEST_F(PlumoraControllerTest, CompactNoticeWaitsForTheCompactIslandAndForOverlay
   startWorking();
   EXPECT_TRUE(evaluated(kNotice));
   testing::spinMainUntil([] { return false; }, std::chrono::milliseconds(20));
-  EXPECT_TRUE(controller->state().pendingTaskHUD);
+  EXPECT_TRUE(controller->state().taskNoticeOwed());
   EXPECT_EQ(desktop.panel->frontOrders(), shown);
   EXPECT_EQ(call("islandGeometry", {{"x", 0}, {"y", 0}, {"width", 300}, {"height", 38}}),
             "window.__plumoraResolve(2,true);");
@@ -138,13 +138,13 @@ TEST_F(PlumoraControllerTest, CompactNoticeWaitsForTheCompactIslandAndForOverlay
   EXPECT_EQ(call("islandGeometry", compactIsland()), "window.__plumoraResolve(3,true);");
   EXPECT_EQ(desktop.panel->frontOrders(), shown + 1);
   EXPECT_FALSE(desktop.panel->isKey());
-  EXPECT_FALSE(controller->state().pendingTaskHUD);
+  EXPECT_FALSE(controller->state().taskNoticeOwed());
 
   // The end of the task is announced only after the page modal closes.
   call("templateModal", true);
   fresh();
   call("taskState", {{"state", "done"}, {"taskId", kTask}, {"present", true}});
-  EXPECT_TRUE(controller->state().pendingTaskHUD);
+  EXPECT_TRUE(controller->state().taskNoticeOwed());
   const std::vector<std::string> waiting = fresh();
   EXPECT_EQ(std::count(waiting.begin(), waiting.end(), kNotice), 0);
   // The page's templateModal(false) arrives as null.
@@ -168,7 +168,7 @@ TEST_F(PlumoraControllerTest, CompactNoticeWaitsForTheCompactIslandAndForOverlay
   // A pinned panel shows the result itself: nothing is owed.
   call("pin", {{"enabled", true}});
   controller->presentTaskHUD();
-  EXPECT_FALSE(controller->state().pendingTaskHUD);
+  EXPECT_FALSE(controller->state().taskNoticeOwed());
 }
 
 TEST_F(PlumoraControllerTest, LibraryActionsWorkEndToEndOnTheUserLibrary) {

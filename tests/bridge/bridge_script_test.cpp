@@ -12,7 +12,7 @@
 #include <stdexcept>
 
 #include "bridge/bridge_actions.h"
-#include "bridge/bridge_reply.h"
+#include "core/bridge_reply.h"
 #include "core/json.h"
 #include "support/test_support.h"
 

@@ -10,7 +10,7 @@
 
 #include <fstream>
 
-#include "app/seed_image.h"
+#include "diagnostics/seed_image.h"
 #include "platform/headless/headless_input.h"
 #include "platform/headless/headless_shell.h"
 #include "support/test_support.h"

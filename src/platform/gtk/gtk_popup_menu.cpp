@@ -141,7 +141,7 @@ void GtkPopUpMenu::menuDeactivated(GtkMenuShell*, gpointer data) {
 void GtkPopUpMenu::finish(std::shared_ptr<Tracking> tracking) {
   // A chosen item is activated after the menu deactivates, and the menu must
   // not be destroyed inside its own signal: answer once both are over.
-  MainQueue::shared().post([alive = std::weak_ptr<int>(lifetime_), tracking = std::move(tracking)] {
+  MainQueue::shared().post([alive = lifetime_.guard(), tracking = std::move(tracking)] {
     if (!alive.expired() && tracking->completion) tracking->completion(tracking->chosen);
   });
 }

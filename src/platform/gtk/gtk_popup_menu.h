@@ -10,6 +10,7 @@
 
 #include <memory>
 
+#include "core/lifetime.h"
 #include "platform/popup_menu.h"
 
 namespace glimmet {
@@ -38,7 +39,7 @@ class GtkPopUpMenu final : public PopUpMenu {
 
   GtkWidget* anchor_ = nullptr;
   std::shared_ptr<Tracking> open_;
-  std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+  Lifetime lifetime_;
 };
 
 }  // namespace glimmet

@@ -8,6 +8,7 @@
 
 #include "core/glib_ptr.h"
 #include "core/json.h"
+#include "core/lifetime.h"
 #include "core/page_origin.h"
 
 namespace glimmet {
@@ -58,7 +59,7 @@ class WebKitSchemeTask final : public SchemeTask {
 // The view as seen from callbacks that may outlive it.
 struct ViewRef {
   WebKitPageView* view;
-  std::weak_ptr<int> alive;
+  LifetimeGuard alive;
 
   WebKitPageView* get() const { return alive.expired() ? nullptr : view; }
   static void release(gpointer data, GClosure*) { delete static_cast<ViewRef*>(data); }
@@ -182,7 +183,7 @@ struct WebKitPageView::Signals {
     panel.allowsMultipleSelection = webkit_file_chooser_request_get_select_multiple(request);
     std::shared_ptr<WebKitFileChooserRequest> held(
         WEBKIT_FILE_CHOOSER_REQUEST(g_object_ref(request)), g_object_unref);
-    auto answer = [ref = ViewRef{self, self->lifetime_},
+    auto answer = [ref = ViewRef{self, self->lifetime_.guard()},
                    held](std::vector<std::filesystem::path> files) {
       if (WebKitPageView* view = ref.get()) view->delegate_.endFilePanel();
       if (files.empty()) {
@@ -201,7 +202,7 @@ struct WebKitPageView::Signals {
   static void downloadStarted(WebKitWebContext*, WebKitDownload* download, gpointer data) {
     auto* self = static_cast<WebKitPageView*>(data);
     g_signal_connect_data(download, "decide-destination", G_CALLBACK(decideDestination),
-                          new ViewRef{self, self->lifetime_}, ViewRef::release,
+                          new ViewRef{self, self->lifetime_.guard()}, ViewRef::release,
                           static_cast<GConnectFlags>(0));
   }
 
@@ -213,18 +214,19 @@ struct WebKitPageView::Signals {
       return TRUE;
     }
     std::shared_ptr<WebKitDownload> held(WEBKIT_DOWNLOAD(g_object_ref(download)), g_object_unref);
-    self->filePanels_.runSavePanel(
-        {suggestedName ? suggestedName : ""},
-        [ref = ViewRef{self, self->lifetime_}, held](std::optional<std::filesystem::path> chosen) {
-          if (WebKitPageView* view = ref.get()) view->delegate_.endFilePanel();
-          if (!chosen) {
-            webkit_download_cancel(held.get());
-            return;
-          }
-          // The save dialog already asked before replacing a file.
-          webkit_download_set_allow_overwrite(held.get(), TRUE);
-          webkit_download_set_destination(held.get(), chosen->c_str());
-        });
+    self->filePanels_.runSavePanel({suggestedName ? suggestedName : ""},
+                                   [ref = ViewRef{self, self->lifetime_.guard()},
+                                    held](std::optional<std::filesystem::path> chosen) {
+                                     if (WebKitPageView* view = ref.get())
+                                       view->delegate_.endFilePanel();
+                                     if (!chosen) {
+                                       webkit_download_cancel(held.get());
+                                       return;
+                                     }
+                                     // The save dialog already asked before replacing a file.
+                                     webkit_download_set_allow_overwrite(held.get(), TRUE);
+                                     webkit_download_set_destination(held.get(), chosen->c_str());
+                                   });
     return TRUE;
   }
 
@@ -259,7 +261,8 @@ WebKitPageView::WebKitPageView(WebPageOptions options, WebPageDelegate& delegate
       g_strdup(options.extensionDirectory.c_str()),
       [](gpointer directory, GClosure*) { g_free(directory); }, static_cast<GConnectFlags>(0));
   webkit_web_context_register_uri_scheme(context.get(), kScheme, Signals::schemeRequest,
-                                         new ViewRef{this, lifetime_}, ViewRef::releaseData);
+                                         new ViewRef{this, lifetime_.guard()},
+                                         ViewRef::releaseData);
   WebKitSecurityManager* security = webkit_web_context_get_security_manager(context.get());
   webkit_security_manager_register_uri_scheme_as_secure(security, kScheme);
   webkit_security_manager_register_uri_scheme_as_cors_enabled(security, kScheme);
@@ -288,7 +291,7 @@ WebKitPageView::WebKitPageView(WebPageOptions options, WebPageDelegate& delegate
 }
 
 WebKitPageView::~WebKitPageView() {
-  lifetime_.reset();
+  lifetime_.end();
   g_signal_handlers_disconnect_by_data(webkit_web_view_get_context(view_), this);
   g_signal_handlers_disconnect_by_data(view_, this);
   gtk_widget_destroy(GTK_WIDGET(view_));

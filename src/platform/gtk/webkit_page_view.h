@@ -30,6 +30,7 @@
 #include <string_view>
 
 #include "core/json.h"
+#include "core/lifetime.h"
 #include "core/wire_names.h"
 #include "platform/file_panels.h"
 #include "platform/scheme_task.h"
@@ -106,7 +107,7 @@ class WebKitPageView final : public WebViewHost {
   // a failed load as finished too.
   bool loadFailed_ = false;
   // Completions of file panels and evaluations check it before touching the view.
-  std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+  Lifetime lifetime_;
 };
 
 }  // namespace glimmet

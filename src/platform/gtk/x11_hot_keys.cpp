@@ -103,7 +103,7 @@ void X11HotKeys::pressed(unsigned int keycode, unsigned int state) const {
     if (key.keycode == keycode && key.modifiers == modifiers && handler_) {
       // The key event is done with at once; the work runs in a later turn.
       // The handler is looked up then, so one removed meanwhile never runs.
-      MainQueue::shared().post([this, alive = std::weak_ptr<int>(lifetime_)] {
+      MainQueue::shared().post([this, alive = lifetime_.guard()] {
         if (!alive.expired() && handler_) handler_();
       });
       return;

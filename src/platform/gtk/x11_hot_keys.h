@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 
+#include "core/lifetime.h"
 #include "platform/hot_keys.h"
 
 namespace glimmet {
@@ -49,7 +50,7 @@ class X11HotKeys final : public HotKeys {
   std::map<Id, Grab> grabs_;
   std::function<void()> handler_;
   Id next_ = 1;
-  std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+  Lifetime lifetime_;
 };
 
 }  // namespace glimmet

@@ -95,7 +95,7 @@ TEST(GtkDesktopTest, LaunchShowsThePanelAndOnlyTheMainFrameTalksOverTheBridge) {
             gdk_screen_get_rgba_visual(gdk_screen_get_default()));
   ASSERT_TRUE(spinMainUntil([&] { return printed(lines, "\"step\":\"listed\""); },
                             std::chrono::seconds(20)));
-  EXPECT_TRUE(desktop->controller().state().loaded);
+  EXPECT_TRUE(desktop->controller().loaded());
   EXPECT_TRUE(printed(lines, "PREVIEW_TRACE {\"count\":3,\"step\":\"listed\"}"));
   for (const char* frame : {"frame", "srcdoc", "loopback"}) {
     EXPECT_FALSE(printed(lines, frame)) << frame;
@@ -143,8 +143,8 @@ TEST(GtkDesktopTest, WebLinksOpenInTheBrowserAndThePageStays) {
   std::vector<std::string> lines;
   auto desktop = std::make_unique<GtkDesktop>(desktopOptions(dir, lines));
   desktop->launch();
-  ASSERT_TRUE(spinMainUntil([&] { return desktop->controller().state().loaded; },
-                            std::chrono::seconds(20)));
+  ASSERT_TRUE(
+      spinMainUntil([&] { return desktop->controller().loaded(); }, std::chrono::seconds(20)));
 
   desktop->page().evaluate("document.getElementById('out').click();");
   ASSERT_TRUE(spinMainUntil(
@@ -182,7 +182,7 @@ TEST(GtkDesktopTest, MissingPageIsReportedAndThePanelStays) {
   EXPECT_TRUE(spinMainUntil([&] { return !shownAlert().empty(); }));
   EXPECT_EQ(shownAlert(), PlumoraController::kMissingResources);
   EXPECT_TRUE(desktop->panel().isVisible());
-  EXPECT_FALSE(desktop->controller().state().loaded);
+  EXPECT_FALSE(desktop->controller().loaded());
 }
 
 }  // namespace

@@ -246,8 +246,8 @@ TEST(IslandScreenTest, ChimePreviewAnswersWhetherTheChimeStarted) {
   std::vector<std::string> lines;
   auto desktop = std::make_unique<GtkDesktop>(desktopOptions(dir, lines));
   desktop->launch();
-  ASSERT_TRUE(spinMainUntil([&] { return desktop->controller().state().loaded; },
-                            std::chrono::seconds(20)));
+  ASSERT_TRUE(
+      spinMainUntil([&] { return desktop->controller().loaded(); }, std::chrono::seconds(20)));
   PlumoraTaskFeedback& feedback = desktop->controller().taskFeedback();
 
   struct Row {

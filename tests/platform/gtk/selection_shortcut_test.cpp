@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/seed_image.h"
+#include "diagnostics/seed_image.h"
 #include "platform/gtk/desktop_test_support.h"
 #include "platform/gtk/display_support.h"
 #include "platform/gtk/webkit_test_support.h"
@@ -154,7 +154,7 @@ class SelectionShortcutTest : public ::testing::Test {
                        ".previewTrace({step: 'capture', detail: e.detail}));</script>");
     desktop = std::make_unique<GtkDesktop>(testing::desktopOptions(temp, lines));
     desktop->launch();
-    ASSERT_TRUE(spinMainUntil([this] { return desktop->controller().state().loaded; }));
+    ASSERT_TRUE(spinMainUntil([this] { return desktop->controller().loaded(); }));
   }
 
   // Another application comes to the front with `text` selected; it joins the

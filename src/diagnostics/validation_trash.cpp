@@ -1,4 +1,4 @@
-#include "app/validation_trash.h"
+#include "diagnostics/validation_trash.h"
 
 namespace glimmet {
 

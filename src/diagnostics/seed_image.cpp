@@ -1,4 +1,4 @@
-#include "app/seed_image.h"
+#include "diagnostics/seed_image.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "app/self_test.h"
+#include "diagnostics/self_test.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 
 #include "core/json.h"
+#include "core/lifetime.h"
 
 namespace glimmet {
 
@@ -48,5 +50,14 @@ struct BridgeReply {
   Json payload;
   std::string text;
 };
+
+// Where every action group sends its answers: called on the main thread with
+// the id of the page request an answer settles.
+using ReplySink = std::function<void(std::int64_t messageId, const BridgeReply& reply)>;
+
+// Sends `answer` from any thread: it reaches `sink` on the main queue, unless
+// `owner` has expired by then.
+void replyOnMainQueue(LifetimeGuard owner, ReplySink sink, std::int64_t messageId,
+                      BridgeReply answer);
 
 }  // namespace glimmet
