@@ -6,7 +6,8 @@
 // order; in library smoke-test mode that deletes the temporary library.
 //
 // The packaged page and the other resources are looked for in the build tree
-// when the program runs from it, else under the installation prefix.
+// when the program runs from it, else under the prefix the program is
+// installed in (found from its own location, so an installation can move).
 
 #include <glib-unix.h>
 #include <gtk/gtk.h>
@@ -33,11 +34,17 @@ struct Installation {
 Installation installation() {
   std::error_code error;
   const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (!error && glimmet::liesBelow(GLIMMET_BUILD_TREE, program) &&
+  if (error) return {GLIMMET_INSTALL_PREFIX "/" GLIMMET_INSTALL_RESOURCE_DIR,
+                     GLIMMET_INSTALL_PREFIX "/" GLIMMET_INSTALL_EXTENSION_DIR};
+  if (glimmet::liesBelow(GLIMMET_BUILD_TREE, program) &&
       std::filesystem::is_directory(GLIMMET_BUILD_RESOURCE_DIR, error)) {
     return {GLIMMET_BUILD_RESOURCE_DIR, GLIMMET_BUILD_EXTENSION_DIR};
   }
-  return {GLIMMET_INSTALL_RESOURCE_DIR, GLIMMET_INSTALL_EXTENSION_DIR};
+  std::filesystem::path prefix = program.parent_path();
+  for (const auto& step : std::filesystem::path(GLIMMET_INSTALL_BINDIR)) {
+    if (!step.empty()) prefix = prefix.parent_path();
+  }
+  return {prefix / GLIMMET_INSTALL_RESOURCE_DIR, prefix / GLIMMET_INSTALL_EXTENSION_DIR};
 }
 
 gboolean stop(gpointer) {
