@@ -14,6 +14,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <system_error>
@@ -34,8 +35,9 @@ struct Installation {
 Installation installation() {
   std::error_code error;
   const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return {GLIMMET_INSTALL_PREFIX "/" GLIMMET_INSTALL_RESOURCE_DIR,
-                     GLIMMET_INSTALL_PREFIX "/" GLIMMET_INSTALL_EXTENSION_DIR};
+  if (error)
+    return {GLIMMET_INSTALL_PREFIX "/" GLIMMET_INSTALL_RESOURCE_DIR,
+            GLIMMET_INSTALL_PREFIX "/" GLIMMET_INSTALL_EXTENSION_DIR};
   if (glimmet::liesBelow(GLIMMET_BUILD_TREE, program) &&
       std::filesystem::is_directory(GLIMMET_BUILD_RESOURCE_DIR, error)) {
     return {GLIMMET_BUILD_RESOURCE_DIR, GLIMMET_BUILD_EXTENSION_DIR};
@@ -82,6 +84,11 @@ int main(int argc, char** argv) {
   options.controller.resourceDirectory = installed.resources;
   options.controller.appVersion = GLIMMET_VERSION;
   options.extensionDirectory = installed.extensions;
+  // Like other OpenSSL programs, a CA bundle named by SSL_CERT_FILE replaces
+  // the system's: an organisation's own CA, or a test service's.
+  if (const char* bundle = std::getenv("SSL_CERT_FILE"); bundle && *bundle) {
+    options.controller.session.trustedCAFile = bundle;
+  }
 
   glimmet::GtkDesktop desktop(std::move(options));
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) g_unix_signal_add(signal, stop, nullptr);

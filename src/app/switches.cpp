@@ -15,6 +15,7 @@ Switches Switches::parse(const std::vector<std::string>& arguments) {
       {"--notification-smoke-test", &Switches::notificationSmokeTest},
       {"--notification-failure-smoke-test", &Switches::notificationFailureSmokeTest},
       {"--preview-smoke-test", &Switches::previewSmokeTest},
+      {"--automation", &Switches::automation},
   };
   for (const std::string& argument : arguments) {
     const auto found = known.find(argument);

@@ -17,6 +17,8 @@ struct Switches {
   bool notificationSmokeTest = false;         // "--notification-smoke-test"
   bool notificationFailureSmokeTest = false;  // "--notification-failure-smoke-test"
   bool previewSmokeTest = false;              // "--preview-smoke-test"
+  // A WebDriver session (WebKitWebDriver starts the program with it) drives the page.
+  bool automation = false;  // "--automation"
 
   // The arguments after the program name.
   static Switches parse(const std::vector<std::string>& arguments);

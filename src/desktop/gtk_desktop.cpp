@@ -75,7 +75,8 @@ GtkDesktop::GtkDesktop(DesktopOptions options)
       activity_(std::make_unique<GtkApplicationActivity>(panel_->window())) {
   // The library smoke test leaves no website data behind.
   page_ = std::make_unique<WebKitPageView>(
-      WebPageOptions{options.controller.switches.librarySmokeTest, options.extensionDirectory},
+      WebPageOptions{options.controller.switches.librarySmokeTest, options.extensionDirectory,
+                     options.controller.switches.automation},
       static_cast<WebPageDelegate&>(*this), filePanels_, workspace_);
   controller_ = std::make_unique<PlumoraController>(
       Platform{*page_,      panel_,     statusItem_.button, menu_,           alerts_,

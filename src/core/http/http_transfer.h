@@ -41,8 +41,8 @@ struct HttpSessionConfiguration {
   Duration requestTimeout = std::chrono::seconds(60);
   // Longest time the whole transfer may take.
   Duration resourceTimeout = std::chrono::seconds(300);
-  // A PEM bundle trusted instead of the system's (loopback test services).
-  // The program itself leaves it empty.
+  // A PEM bundle trusted instead of the system's: SSL_CERT_FILE's in the
+  // program, a loopback test service's CA in tests.
   std::filesystem::path trustedCAFile;
   // libcurl connect-to mappings, "HOST:PORT:CONNECT-HOST:CONNECT-PORT", so a
   // loopback service can answer for a real host name (and its certificate

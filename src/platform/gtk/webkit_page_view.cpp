@@ -242,6 +242,20 @@ struct WebKitPageView::Signals {
   }
 
   // Answered here so that WebKit shows no error page of its own.
+  // A WebDriver session asks for a browsing context and gets the panel's view.
+  static void automationStarted(WebKitWebContext*, WebKitAutomationSession* session,
+                                gpointer data) {
+    WebKitApplicationInfo* info = webkit_application_info_new();
+    webkit_application_info_set_name(info, kAutomationName);
+    webkit_automation_session_set_application_info(session, info);
+    webkit_application_info_unref(info);
+    g_signal_connect(session, "create-web-view", G_CALLBACK(automationView), data);
+  }
+
+  static WebKitWebView* automationView(WebKitAutomationSession*, gpointer data) {
+    return static_cast<WebKitPageView*>(data)->view_;
+  }
+
   static gboolean loadFailed(WebKitWebView*, WebKitLoadEvent event, gchar*, GError* error,
                              gpointer data) {
     auto* self = static_cast<WebKitPageView*>(data);
@@ -267,6 +281,11 @@ WebKitPageView::WebKitPageView(WebPageOptions options, WebPageDelegate& delegate
   webkit_security_manager_register_uri_scheme_as_secure(security, kScheme);
   webkit_security_manager_register_uri_scheme_as_cors_enabled(security, kScheme);
   g_signal_connect(context.get(), "download-started", G_CALLBACK(Signals::downloadStarted), this);
+  if (options.automation) {
+    webkit_web_context_set_automation_allowed(context.get(), TRUE);
+    g_signal_connect(context.get(), "automation-started", G_CALLBACK(Signals::automationStarted),
+                     this);
+  }
 
   GObjectPtr<WebKitUserContentManager> content(webkit_user_content_manager_new());
 
@@ -276,7 +295,8 @@ WebKitPageView::WebKitPageView(WebPageOptions options, WebPageDelegate& delegate
 
   view_ = WEBKIT_WEB_VIEW(g_object_ref_sink(
       g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context.get(), "user-content-manager",
-                   content.get(), "settings", settings.get(), nullptr)));
+                   content.get(), "settings", settings.get(), "is-controlled-by-automation",
+                   options.automation ? TRUE : FALSE, nullptr)));
   // The page draws its own island on a transparent panel.
   const GdkRGBA clear = {0, 0, 0, 0};
   webkit_web_view_set_background_color(view_, &clear);

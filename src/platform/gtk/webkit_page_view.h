@@ -67,6 +67,9 @@ struct WebPageOptions {
   bool ephemeral = false;
   // Holds the web process extension.
   std::filesystem::path extensionDirectory;
+  // Lets a WebDriver session drive the page: the view is the one browsing
+  // context an automation session gets.
+  bool automation = false;
 };
 
 class WebKitPageView final : public WebViewHost {
@@ -74,6 +77,8 @@ class WebKitPageView final : public WebViewHost {
   static constexpr const char* kScheme = wire::kScheme;
   // The user message the web process extension sends for each post.
   static constexpr const char* kPostMessageName = wire::kPostMessageName;
+  // The browser name a WebDriver session asks for.
+  static constexpr const char* kAutomationName = "glimmet";
 
   // The delegate, the panels and the workspace must outlive the view.
   WebKitPageView(WebPageOptions options, WebPageDelegate& delegate, FilePanels& filePanels,

@@ -75,42 +75,12 @@ const settledCheck = `const element = document.querySelector(args[0]);
   await new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve)));
   return box() === before;`;
 
-class Page {
-  constructor(session, server) {
+// A page driven through a WebDriver session: real pointer clicks and key
+// presses, waits, evaluation. The end-to-end test drives the installed
+// program's own page with it.
+export class PageSession {
+  constructor(session) {
     this.session = session;
-    this.server = server;
-    this.origin = server.origin;
-    this.closed = false;
-  }
-
-  // Changes the scripted answer for later calls of the action.
-  async reply(action, reply) {
-    checkedReply(action, reply);
-    this.server.state.replies[action] = reply;
-    await run(this.session, 'window.__plumoraFake.reply(args[0], args[1]);', [action, reply]);
-  }
-
-  // The values posted so far for the action, oldest first.
-  async calls(action) {
-    return run(this.session, 'return window.__plumoraFake.calls(args[0]).map((c) => c.value);', [action]);
-  }
-
-  // Answers the oldest held call of the action, waiting for one to arrive.
-  async answer(action, reply, timeoutMs = defaultTimeout) {
-    checkedReply(action, reply);
-    const deadline = Date.now() + timeoutMs;
-    for (;;) {
-      if (await run(this.session, 'return window.__plumoraFake.answer(args[0], args[1]);', [action, reply])) {
-        return;
-      }
-      if (Date.now() > deadline) throw new Error(`no held ${action} call to answer`);
-      await sleep(50);
-    }
-  }
-
-  // Dispatches a native event; without detail a plain Event.
-  async emit(name, detail) {
-    await run(this.session, 'window.__plumoraFake.emit(args[0], args[1]);', detail === undefined ? [name] : [name, detail]);
   }
 
   // Acts on the element once it is visible. While the island animates, an
@@ -186,6 +156,50 @@ class Page {
   // Evaluates a JavaScript expression in the page (promises are awaited).
   async eval(expression) {
     return run(this.session, `return (${expression});`);
+  }
+
+  // The page's own faults seen so far; none known without the scripted native side.
+  async errors() {
+    return [];
+  }
+}
+
+class Page extends PageSession {
+  constructor(session, server) {
+    super(session);
+    this.server = server;
+    this.origin = server.origin;
+    this.closed = false;
+  }
+
+  // Changes the scripted answer for later calls of the action.
+  async reply(action, reply) {
+    checkedReply(action, reply);
+    this.server.state.replies[action] = reply;
+    await run(this.session, 'window.__plumoraFake.reply(args[0], args[1]);', [action, reply]);
+  }
+
+  // The values posted so far for the action, oldest first.
+  async calls(action) {
+    return run(this.session, 'return window.__plumoraFake.calls(args[0]).map((c) => c.value);', [action]);
+  }
+
+  // Answers the oldest held call of the action, waiting for one to arrive.
+  async answer(action, reply, timeoutMs = defaultTimeout) {
+    checkedReply(action, reply);
+    const deadline = Date.now() + timeoutMs;
+    for (;;) {
+      if (await run(this.session, 'return window.__plumoraFake.answer(args[0], args[1]);', [action, reply])) {
+        return;
+      }
+      if (Date.now() > deadline) throw new Error(`no held ${action} call to answer`);
+      await sleep(50);
+    }
+  }
+
+  // Dispatches a native event; without detail a plain Event.
+  async emit(name, detail) {
+    await run(this.session, 'window.__plumoraFake.emit(args[0], args[1]);', detail === undefined ? [name] : [name, detail]);
   }
 
   // Script errors, failed resource loads and unhandled rejections in the

@@ -84,14 +84,16 @@ export class Driver {
     return parsed.value;
   }
 
-  // browserArgs: extra MiniBrowser switches (--dark-mode, --bg-color=…).
-  async newSession(browserArgs = []) {
+  // browserArgs: extra switches (MiniBrowser's --dark-mode, --bg-color=…).
+  // browser: another WebKitGTK program that supports automation, such as the
+  // installed Glimmet ({ name: 'glimmet', binary }).
+  async newSession(browserArgs = [], browser = { name: 'MiniBrowser', binary: browserBinary }) {
     const value = await this.command('POST', '/session', {
       capabilities: {
         alwaysMatch: {
-          browserName: 'MiniBrowser',
+          browserName: browser.name,
           'webkitgtk:browserOptions': {
-            binary: browserBinary,
+            binary: browser.binary,
             args: ['--automation', ...browserArgs],
           },
         },

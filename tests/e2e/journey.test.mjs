@@ -1,0 +1,267 @@
+// Glimmet as a user meets it: the installed program under a window manager
+// with a tray, its own keyring and a loopback HTTPS image service. The page is
+// driven through WebDriver (the program supports WebKit automation), the
+// desktop through XTest keys; results are checked where they land on disk.
+// Screenshots of the whole screen at each step go to GLIMMET_E2E_SCREENSHOTS.
+import assert from 'node:assert/strict';
+import { execFileSync, spawn } from 'node:child_process';
+import { chmodSync, existsSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, writeFileSync } from 'node:fs';
+import { createServer } from 'node:https';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { after, test } from 'node:test';
+
+import { gradientPng } from '../web/support/png.mjs';
+import { PageSession } from '../web/support/page.mjs';
+import { Driver } from '../web/support/webdriver.mjs';
+
+const program = process.env.GLIMMET_PROGRAM;
+const shots = process.env.GLIMMET_E2E_SCREENSHOTS ?? '/tmp/e2e-screenshots';
+const dataHome = process.env.XDG_DATA_HOME;
+const library = join(dataHome, 'Plumora', 'history');
+const work = mkdtempSync(join(tmpdir(), 'glimmet-e2e-'));
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+const children = [];
+
+function start(command, args, options = {}) {
+  const child = spawn(command, args, { stdio: ['pipe', 'pipe', 'ignore'], ...options });
+  children.push(child);
+  return child;
+}
+
+after(() => {
+  for (const child of children) child.kill('SIGKILL');
+});
+
+// Once the island has stopped growing or shrinking and the panel has followed.
+async function screenshot(page, name) {
+  await page.waitFor(() => page.eval(`document.querySelector('[data-test="island"]')?.getAnimations().length === 0`));
+  await sleep(300);
+  mkdirSync(shots, { recursive: true });
+  execFileSync(process.env.GLIMMET_SCREEN_SHOT, [join(shots, `${name}.png`)]);
+}
+
+const visible = (page, selector) => page.eval(`(() => {
+  const element = document.querySelector('${selector}');
+  if (!element) return false;
+  const box = element.getBoundingClientRect();
+  return box.width > 0 && box.height > 0 && getComputedStyle(element).visibility !== 'hidden';
+})()`);
+
+// Opens a surface from the island's navigation, opening the island first when
+// it is folded.
+async function navigate(page, surface) {
+  const button = `[data-test="nav-${surface}"]`;
+  if (!(await visible(page, button))) await page.click('[data-test="island-open"]');
+  await page.click(button);
+}
+
+function xdotool(...args) {
+  return execFileSync('xdotool', args, { encoding: 'utf8' }).trim();
+}
+
+async function until(condition, what, timeoutMs = 20000) {
+  const deadline = Date.now() + timeoutMs;
+  for (;;) {
+    const value = await condition();
+    if (value) return value;
+    if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
+    await sleep(50);
+  }
+}
+
+// A CA of the test's own, trusted by the program through SSL_CERT_FILE, and a
+// certificate for 127.0.0.1 signed by it.
+function certificates() {
+  const file = (name) => join(work, name);
+  const openssl = (...args) => execFileSync('openssl', args, { stdio: 'ignore' });
+  openssl('req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', file('ca.key'), '-out', file('ca.pem'),
+    '-days', '2', '-subj', '/CN=Glimmet journey CA', '-addext', 'basicConstraints=critical,CA:TRUE',
+    '-addext', 'keyUsage=critical,keyCertSign');
+  openssl('req', '-newkey', 'rsa:2048', '-nodes', '-keyout', file('leaf.key'), '-out', file('leaf.csr'),
+    '-subj', '/CN=127.0.0.1');
+  writeFileSync(file('leaf.ext'), 'subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n');
+  openssl('x509', '-req', '-in', file('leaf.csr'), '-CA', file('ca.pem'), '-CAkey', file('ca.key'),
+    '-CAcreateserial', '-out', file('leaf.pem'), '-days', '2', '-extfile', file('leaf.ext'));
+  return { ca: file('ca.pem'), key: readFileSync(file('leaf.key')), cert: readFileSync(file('leaf.pem')) };
+}
+
+// An OpenAI-compatible image service that answers every generation with a
+// picture, after `delayMs`.
+async function imageService(tls, { size = 64, delayMs = 0 } = {}) {
+  const requests = [];
+  const server = createServer({ key: tls.key, cert: tls.cert }, (request, response) => {
+    let body = '';
+    request.on('data', (chunk) => (body += chunk));
+    request.on('end', async () => {
+      requests.push({ path: request.url, authorization: request.headers.authorization, body });
+      await sleep(delayMs);
+      const image = gradientPng(size, size, requests.length).toString('base64');
+      response.writeHead(200, { 'content-type': 'application/json' });
+      response.end(JSON.stringify({ data: [{ b64_json: image }] }));
+    });
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  children.push({ kill: () => server.close() });
+  return { url: `https://127.0.0.1:${server.address().port}/v1`, requests };
+}
+
+// A Codex CLI on the program's PATH that is logged in and draws one image.
+function fakeCodex() {
+  const bin = join(work, 'bin');
+  mkdirSync(bin, { recursive: true });
+  writeFileSync(join(work, 'codex.png'), gradientPng(32, 32, 7));
+  writeFileSync(join(bin, 'codex'), `#!/bin/sh
+case "$1" in
+  --version) echo 'codex-cli 0.160.0'; exit 0 ;;
+  login) echo 'Logged in using ChatGPT'; exit 0 ;;
+  features) echo 'image_generation stable true'; exit 0 ;;
+esac
+[ "$2" = --help ] && { echo '--image <FILE>'; exit 0; }
+cat >/dev/null
+while [ "$1" != -C ]; do shift; done
+echo '{"type":"thread.started","thread_id":"019b776b-15ea-722b-a96b-123456789abc"}'
+mkdir -p "$2/generated_images" && cp '${join(work, 'codex.png')}' "$2/generated_images/out.png"
+`);
+  chmodSync(join(bin, 'codex'), 0o755);
+  return bin;
+}
+
+// The installed program, started by WebDriver, and its page.
+async function launch() {
+  const driver = await Driver.start();
+  const session = await driver.newSession([], { name: 'glimmet', binary: program });
+  const page = new PageSession(session);
+  await page.waitFor(() => page.eval(`document.readyState === 'complete'`));
+  const pid = Number(await until(() => execFileSync('pgrep', ['-n', '-f', program], { encoding: 'utf8' }).trim(),
+    'the program'));
+  return { driver, page, pid };
+}
+
+const running = (pid) => {
+  try {
+    process.kill(pid, 0);
+    return true;
+  } catch {
+    return false;
+  }
+};
+
+// Each work is a directory with its record; nothing else is left behind.
+function works() {
+  if (!existsSync(library)) return [];
+  return readdirSync(library).map((name) => {
+    const record = join(library, name, 'record.json');
+    return { name, record: existsSync(record) ? JSON.parse(readFileSync(record, 'utf8')) : null };
+  });
+}
+
+async function quitFromTray(page) {
+  // The tray sits in the screen's top right corner and holds one icon.
+  const [width] = xdotool('getdisplaygeometry').split(' ').map(Number);
+  xdotool('mousemove', String(width - 10), '11', 'click', '3');
+  await sleep(500);
+  await screenshot(page, '06-tray-menu');
+  // The menu's last item is "退出 Glimmet".
+  xdotool('key', 'Up', 'Return');
+}
+
+const tls = certificates();
+process.env.SSL_CERT_FILE = tls.ca;
+process.env.PATH = `${fakeCodex()}:${process.env.PATH}`;
+
+test('install, configure, capture, generate, keep, rename, trash, quit, start again', async () => {
+  const service = await imageService(tls);
+  start('openbox', ['--sm-disable']);
+  start('trayer', ['--expand', 'false', '--widthtype', 'request', '--edge', 'top', '--align', 'right',
+    '--SetDockType', 'true', '--SetPartialStrut', 'true']);
+  await sleep(500);
+
+  let { driver, page, pid } = await launch();
+  await page.waitFor('[data-test="onboarding-step-shortcut"]');
+  await screenshot(page, '01-onboarding');
+  await page.click('[data-test="onboarding-skip"]');
+
+  // The image service, its key into the keyring.
+  await navigate(page, 'settings');
+  await page.fill('[data-test="api-base-url"]', service.url);
+  await page.fill('[data-test="api-model"]', 'gpt-image-1');
+  await page.fill('[data-test="api-key"]', 'sk-journey');
+  await page.click('[data-test="api-save"]');
+  await page.waitFor(async () => (await page.text('[data-test="api-state"]')) === '已保存，尚未验证');
+  await screenshot(page, '02-configured');
+
+  // Text selected in another application, then the global shortcut.
+  const owner = start(process.env.GLIMMET_SELECTION_OWNER, ['海边的灯塔，黄昏']);
+  await until(() => new Promise((resolve) => owner.stdout.once('data', () => resolve(true))), 'the selection');
+  const window = await until(() => {
+    try {
+      return xdotool('search', '--name', '^selection owner$').split('\n')[0];
+    } catch {
+      return '';
+    }
+  }, 'the selection owner window');
+  xdotool('windowactivate', '--sync', window);
+  xdotool('key', 'ctrl+p');
+  await page.waitFor(async () => (await page.eval(`document.querySelector('[data-test="prompt"]')?.value`)) ===
+    '海边的灯塔，黄昏');
+  await screenshot(page, '03-captured');
+
+  await page.click('[data-test="generate"]');
+  await page.waitFor('[data-test="result-image"]');
+  await page.waitFor(async () => (await page.text('[data-test="result-save"]')) === '已保存到作品库');
+  await screenshot(page, '04-result');
+  assert.equal(service.requests.length, 1);
+  assert.equal(service.requests[0].authorization, 'Bearer sk-journey');
+  assert.match(JSON.parse(service.requests[0].body).prompt, /海边的灯塔，黄昏/);
+  let saved = works();
+  assert.equal(saved.length, 1);
+  const first = saved[0].name;
+
+  // The library: rename the work, then move it to the Trash.
+  await navigate(page, 'library');
+  const tile = `[data-test="library-tile"][data-id="${first}"]`;
+  await page.click(`${tile} [data-test="library-tile-more"]`);
+  await page.click(`${tile} [data-test="library-rename"]`);
+  await page.type('[data-test="library-rename-input"]', '黄昏灯塔');
+  await page.press('\uE007');
+  await page.waitFor(async () => (await page.text(`${tile} [data-test="library-tile-title"]`)) === '黄昏灯塔');
+  assert.equal(works()[0].record.prompt !== undefined, true);
+  await screenshot(page, '05-renamed');
+  await page.click('[data-test="library-select"]');
+  await page.click(`${tile} [data-test="library-tile-open"]`);
+  await page.click('[data-test="library-trash"]');
+  await until(() => works().length === 0, 'the work to leave the library');
+  const trashInfo = readdirSync(join(dataHome, 'Trash', 'info'));
+  assert.equal(trashInfo.length, 1);
+  assert.match(readFileSync(join(dataHome, 'Trash', 'info', trashInfo[0]), 'utf8'), /^\[Trash Info\]\nPath=/);
+
+  await quitFromTray(page);
+  await until(() => !running(pid), 'the program to quit');
+  await driver.shutdown();
+
+  // Started again: the service is still configured and its key still works.
+  ({ driver, page, pid } = await launch());
+  await page.waitFor('[data-test="island"]');
+  assert.equal(await page.eval(`document.querySelector('[data-test="onboarding"]')?.hidden ?? true`), true);
+  await navigate(page, 'settings');
+  await page.waitFor('[data-test="api-state"]');
+  // A generation that succeeded verified the service.
+  await page.waitFor(async () => (await page.text('[data-test="api-state"]')) === '已验证');
+  assert.equal(await page.eval(`document.querySelector('[data-test="api-base-url"]').value`), service.url);
+  await screenshot(page, '07-restarted');
+
+  // The key came back from the keyring: the service answers once more.
+  await navigate(page, 'creation');
+  await page.fill('[data-test="prompt"]', '夜里的灯塔');
+  await page.click('[data-test="generate"]');
+  await page.waitFor(async () => (await page.text('[data-test="result-save"]')) === '已保存到作品库');
+  assert.equal(service.requests.at(-1).authorization, 'Bearer sk-journey');
+  await screenshot(page, '08-generated-again');
+  process.kill(pid, 'SIGTERM');
+  await until(() => !running(pid), 'the program to stop');
+  await driver.shutdown();
+  saved = works();
+  assert.equal(saved.length, 1);
+  assert.equal(saved[0].record.prompt, '夜里的灯塔');
+});
