@@ -48,12 +48,13 @@ const visible = (page, selector) => page.eval(`(() => {
   return box.width > 0 && box.height > 0 && getComputedStyle(element).visibility !== 'hidden';
 })()`);
 
-// Opens a surface from the island's navigation, opening the island first when
-// it is folded.
+// Opens a surface from the island's navigation; a folded island opens on
+// the creation surface first.
 async function navigate(page, surface) {
   const button = `[data-test="nav-${surface}"]`;
-  if (!(await visible(page, button))) await page.click('[data-test="island-open"]');
-  await page.click(button);
+  if (await visible(page, button)) return page.click(button);
+  await page.click('[data-test="island-open"]');
+  if (surface !== 'creation') await page.click(button);
 }
 
 function xdotool(...args) {
@@ -87,23 +88,24 @@ function certificates() {
 }
 
 // An OpenAI-compatible image service that answers every generation with a
-// picture, after `delayMs`.
-async function imageService(tls, { size = 64, delayMs = 0 } = {}) {
+// picture of `service.size` pixels square.
+async function imageService(tls) {
   const requests = [];
+  const service = { requests, size: 64 };
   const server = createServer({ key: tls.key, cert: tls.cert }, (request, response) => {
     let body = '';
     request.on('data', (chunk) => (body += chunk));
     request.on('end', async () => {
       requests.push({ path: request.url, authorization: request.headers.authorization, body });
-      await sleep(delayMs);
-      const image = gradientPng(size, size, requests.length).toString('base64');
+      const image = gradientPng(service.size, service.size, requests.length).toString('base64');
       response.writeHead(200, { 'content-type': 'application/json' });
       response.end(JSON.stringify({ data: [{ b64_json: image }] }));
     });
   });
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
   children.push({ kill: () => server.close() });
-  return { url: `https://127.0.0.1:${server.address().port}/v1`, requests };
+  service.url = `https://127.0.0.1:${server.address().port}/v1`;
+  return service;
 }
 
 // A Codex CLI on the program's PATH that is logged in and draws one image.
@@ -169,9 +171,9 @@ async function quitFromTray(page) {
 const tls = certificates();
 process.env.SSL_CERT_FILE = tls.ca;
 process.env.PATH = `${fakeCodex()}:${process.env.PATH}`;
+const service = await imageService(tls);
 
 test('install, configure, capture, generate, keep, rename, trash, quit, start again', async () => {
-  const service = await imageService(tls);
   start('openbox', ['--sm-disable']);
   start('trayer', ['--expand', 'false', '--widthtype', 'request', '--edge', 'top', '--align', 'right',
     '--SetDockType', 'true', '--SetPartialStrut', 'true']);
@@ -264,4 +266,33 @@ test('install, configure, capture, generate, keep, rename, trash, quit, start ag
   saved = works();
   assert.equal(saved.length, 1);
   assert.equal(saved[0].record.prompt, '夜里的灯塔');
+});
+
+test('a program killed in the middle of a save leaves no half-written work behind', async () => {
+  service.size = 1536;
+  const asked = service.requests.length;
+  const before = new Set(works().map((entry) => entry.name));
+  let { driver, page, pid } = await launch();
+  await navigate(page, 'creation');
+  await page.fill('[data-test="prompt"]', '很大的一张图');
+  await page.click('[data-test="generate"]');
+  // The save starts with the work's directory: kill the program the moment it appears.
+  await until(() => works().some((entry) => !before.has(entry.name)), 'the save to start', 60000);
+  process.kill(pid, 'SIGKILL');
+  await until(() => !running(pid), 'the program to die');
+  await driver.shutdown().catch(() => {});
+  assert.equal(service.requests.length, asked + 1);
+
+  ({ driver, page, pid } = await launch());
+  await navigate(page, 'library');
+  const complete = works().filter((entry) => entry.record !== null);
+  for (const entry of complete) {
+    assert.equal(existsSync(join(library, entry.name, 'image.png')), true, `${entry.name} has its image`);
+  }
+  await page.waitFor(async () => (await page.eval(
+    `document.querySelectorAll('[data-test="library-tile"]').length`)) === complete.length);
+  await screenshot(page, '09-after-kill');
+  process.kill(pid, 'SIGTERM');
+  await until(() => !running(pid), 'the program to stop');
+  await driver.shutdown();
 });
