@@ -3,6 +3,8 @@
 #include <libsoup/soup.h>
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -242,6 +244,46 @@ struct WebKitPageView::Signals {
   }
 
   // Answered here so that WebKit shows no error page of its own.
+  // The page is the program's interface, not a document: a right click offers
+  // the editing items (cut, copy, paste, spelling) and nothing that would
+  // navigate, reload, open or save the page's own resources.
+  static gboolean contextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*,
+                              WebKitHitTestResult*, gpointer) {
+    static constexpr WebKitContextMenuAction kDropped[] = {
+        WEBKIT_CONTEXT_MENU_ACTION_GO_BACK,
+        WEBKIT_CONTEXT_MENU_ACTION_GO_FORWARD,
+        WEBKIT_CONTEXT_MENU_ACTION_STOP,
+        WEBKIT_CONTEXT_MENU_ACTION_RELOAD,
+        WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK,
+        WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK_IN_NEW_WINDOW,
+        WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_LINK_TO_DISK,
+        WEBKIT_CONTEXT_MENU_ACTION_OPEN_IMAGE_IN_NEW_WINDOW,
+        WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_IMAGE_TO_DISK,
+        WEBKIT_CONTEXT_MENU_ACTION_OPEN_FRAME_IN_NEW_WINDOW,
+        WEBKIT_CONTEXT_MENU_ACTION_OPEN_VIDEO_IN_NEW_WINDOW,
+        WEBKIT_CONTEXT_MENU_ACTION_OPEN_AUDIO_IN_NEW_WINDOW,
+        WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_VIDEO_TO_DISK,
+        WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_AUDIO_TO_DISK,
+        WEBKIT_CONTEXT_MENU_ACTION_INSPECT_ELEMENT,
+    };
+    GList* items = g_list_copy(webkit_context_menu_get_items(menu));
+    for (GList* item = items; item != nullptr; item = item->next) {
+      auto* entry = static_cast<WebKitContextMenuItem*>(item->data);
+      const WebKitContextMenuAction action = webkit_context_menu_item_get_stock_action(entry);
+      if (std::find(std::begin(kDropped), std::end(kDropped), action) != std::end(kDropped)) {
+        webkit_context_menu_remove(menu, entry);
+      }
+    }
+    g_list_free(items);
+    // A menu of separators alone is no menu.
+    for (GList* item = webkit_context_menu_get_items(menu); item != nullptr; item = item->next) {
+      if (!webkit_context_menu_item_is_separator(static_cast<WebKitContextMenuItem*>(item->data))) {
+        return FALSE;
+      }
+    }
+    return TRUE;
+  }
+
   // A WebDriver session asks for a browsing context and gets the panel's view.
   static void automationStarted(WebKitWebContext*, WebKitAutomationSession* session,
                                 gpointer data) {
@@ -308,6 +350,7 @@ WebKitPageView::WebKitPageView(WebPageOptions options, WebPageDelegate& delegate
   g_signal_connect(view_, "run-file-chooser", G_CALLBACK(Signals::fileChooser), this);
   g_signal_connect(view_, "load-changed", G_CALLBACK(Signals::loadChanged), this);
   g_signal_connect(view_, "load-failed", G_CALLBACK(Signals::loadFailed), this);
+  g_signal_connect(view_, "context-menu", G_CALLBACK(Signals::contextMenu), this);
 }
 
 WebKitPageView::~WebKitPageView() {
