@@ -4,34 +4,22 @@
 // desktop through XTest keys; results are checked where they land on disk.
 // Screenshots of the whole screen at each step go to GLIMMET_E2E_SCREENSHOTS.
 import assert from 'node:assert/strict';
-import { execFileSync, spawn } from 'node:child_process';
-import { chmodSync, existsSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, writeFileSync } from 'node:fs';
-import { createServer } from 'node:https';
-import { tmpdir } from 'node:os';
+import { execFileSync } from 'node:child_process';
+import { chmodSync, existsSync, mkdirSync, readdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, test } from 'node:test';
 
 import { gradientPng } from '../web/support/png.mjs';
-import { PageSession } from '../web/support/page.mjs';
-import { Driver } from '../web/support/webdriver.mjs';
+import {
+  configureService, imageService, launch, navigate, running, selectText, sleep, start, stopAll, until, workDirectory,
+  xdotool,
+} from './desktop.mjs';
 
 const program = process.env.GLIMMET_PROGRAM;
 const shots = process.env.GLIMMET_E2E_SCREENSHOTS ?? '/tmp/e2e-screenshots';
 const dataHome = process.env.XDG_DATA_HOME;
 const library = join(dataHome, 'Plumora', 'history');
-const work = mkdtempSync(join(tmpdir(), 'glimmet-e2e-'));
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
-const children = [];
-
-function start(command, args, options = {}) {
-  const child = spawn(command, args, { stdio: ['pipe', 'pipe', 'ignore'], ...options });
-  children.push(child);
-  return child;
-}
-
-after(() => {
-  for (const child of children) child.kill('SIGKILL');
-});
+after(stopAll);
 
 // Once the island has stopped growing or shrinking and the panel has followed.
 async function screenshot(page, name) {
@@ -41,78 +29,11 @@ async function screenshot(page, name) {
   execFileSync(process.env.GLIMMET_SCREEN_SHOT, [join(shots, `${name}.png`)]);
 }
 
-const visible = (page, selector) => page.eval(`(() => {
-  const element = document.querySelector('${selector}');
-  if (!element) return false;
-  const box = element.getBoundingClientRect();
-  return box.width > 0 && box.height > 0 && getComputedStyle(element).visibility !== 'hidden';
-})()`);
-
-// Opens a surface from the island's navigation; a folded island opens on
-// the creation surface first.
-async function navigate(page, surface) {
-  const button = `[data-test="nav-${surface}"]`;
-  if (await visible(page, button)) return page.click(button);
-  await page.click('[data-test="island-open"]');
-  if (surface !== 'creation') await page.click(button);
-}
-
-function xdotool(...args) {
-  return execFileSync('xdotool', args, { encoding: 'utf8' }).trim();
-}
-
-async function until(condition, what, timeoutMs = 20000) {
-  const deadline = Date.now() + timeoutMs;
-  for (;;) {
-    const value = await condition();
-    if (value) return value;
-    if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
-    await sleep(50);
-  }
-}
-
-// A CA of the test's own, trusted by the program through SSL_CERT_FILE, and a
-// certificate for 127.0.0.1 signed by it.
-function certificates() {
-  const file = (name) => join(work, name);
-  const openssl = (...args) => execFileSync('openssl', args, { stdio: 'ignore' });
-  openssl('req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', file('ca.key'), '-out', file('ca.pem'),
-    '-days', '2', '-subj', '/CN=Glimmet journey CA', '-addext', 'basicConstraints=critical,CA:TRUE',
-    '-addext', 'keyUsage=critical,keyCertSign');
-  openssl('req', '-newkey', 'rsa:2048', '-nodes', '-keyout', file('leaf.key'), '-out', file('leaf.csr'),
-    '-subj', '/CN=127.0.0.1');
-  writeFileSync(file('leaf.ext'), 'subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n');
-  openssl('x509', '-req', '-in', file('leaf.csr'), '-CA', file('ca.pem'), '-CAkey', file('ca.key'),
-    '-CAcreateserial', '-out', file('leaf.pem'), '-days', '2', '-extfile', file('leaf.ext'));
-  return { ca: file('ca.pem'), key: readFileSync(file('leaf.key')), cert: readFileSync(file('leaf.pem')) };
-}
-
-// An OpenAI-compatible image service that answers every generation with a
-// picture of `service.size` pixels square.
-async function imageService(tls) {
-  const requests = [];
-  const service = { requests, size: 64 };
-  const server = createServer({ key: tls.key, cert: tls.cert }, (request, response) => {
-    let body = '';
-    request.on('data', (chunk) => (body += chunk));
-    request.on('end', async () => {
-      requests.push({ path: request.url, authorization: request.headers.authorization, body });
-      const image = gradientPng(service.size, service.size, requests.length).toString('base64');
-      response.writeHead(200, { 'content-type': 'application/json' });
-      response.end(JSON.stringify({ data: [{ b64_json: image }] }));
-    });
-  });
-  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  children.push({ kill: () => server.close() });
-  service.url = `https://127.0.0.1:${server.address().port}/v1`;
-  return service;
-}
-
 // A Codex CLI on the program's PATH that is logged in and draws one image.
 function fakeCodex() {
-  const bin = join(work, 'bin');
+  const bin = join(workDirectory, 'bin');
   mkdirSync(bin, { recursive: true });
-  writeFileSync(join(work, 'codex.png'), gradientPng(32, 32, 7));
+  writeFileSync(join(workDirectory, 'codex.png'), gradientPng(32, 32, 7));
   writeFileSync(join(bin, 'codex'), `#!/bin/sh
 case "$1" in
   --version) echo 'codex-cli 0.160.0'; exit 0 ;;
@@ -123,31 +44,11 @@ esac
 cat >/dev/null
 while [ "$1" != -C ]; do shift; done
 echo '{"type":"thread.started","thread_id":"019b776b-15ea-722b-a96b-123456789abc"}'
-mkdir -p "$2/generated_images" && cp '${join(work, 'codex.png')}' "$2/generated_images/out.png"
+mkdir -p "$2/generated_images" && cp '${join(workDirectory, 'codex.png')}' "$2/generated_images/out.png"
 `);
   chmodSync(join(bin, 'codex'), 0o755);
   return bin;
 }
-
-// The installed program, started by WebDriver, and its page.
-async function launch() {
-  const driver = await Driver.start();
-  const session = await driver.newSession([], { name: 'glimmet', binary: program });
-  const page = new PageSession(session);
-  await page.waitFor(() => page.eval(`document.readyState === 'complete'`));
-  const pid = Number(await until(() => execFileSync('pgrep', ['-n', '-f', program], { encoding: 'utf8' }).trim(),
-    'the program'));
-  return { driver, page, pid };
-}
-
-const running = (pid) => {
-  try {
-    process.kill(pid, 0);
-    return true;
-  } catch {
-    return false;
-  }
-};
 
 // Each work is a directory with its record; nothing else is left behind.
 function works() {
@@ -168,10 +69,8 @@ async function quitFromTray(page) {
   xdotool('key', 'Up', 'Return');
 }
 
-const tls = certificates();
-process.env.SSL_CERT_FILE = tls.ca;
 process.env.PATH = `${fakeCodex()}:${process.env.PATH}`;
-const service = await imageService(tls);
+const service = await imageService();
 
 test('install, configure, capture, generate, keep, rename, trash, quit, start again', async () => {
   start('openbox', ['--sm-disable']);
@@ -179,31 +78,17 @@ test('install, configure, capture, generate, keep, rename, trash, quit, start ag
     '--SetDockType', 'true', '--SetPartialStrut', 'true']);
   await sleep(500);
 
-  let { driver, page, pid } = await launch();
+  let { driver, page, pid } = await launch(program);
   await page.waitFor('[data-test="onboarding-step-shortcut"]');
   await screenshot(page, '01-onboarding');
   await page.click('[data-test="onboarding-skip"]');
 
   // The image service, its key into the keyring.
-  await navigate(page, 'settings');
-  await page.fill('[data-test="api-base-url"]', service.url);
-  await page.fill('[data-test="api-model"]', 'gpt-image-1');
-  await page.fill('[data-test="api-key"]', 'sk-journey');
-  await page.click('[data-test="api-save"]');
-  await page.waitFor(async () => (await page.text('[data-test="api-state"]')) === '已保存，尚未验证');
+  await configureService(page, service);
   await screenshot(page, '02-configured');
 
   // Text selected in another application, then the global shortcut.
-  const owner = start(process.env.GLIMMET_SELECTION_OWNER, ['海边的灯塔，黄昏']);
-  await until(() => new Promise((resolve) => owner.stdout.once('data', () => resolve(true))), 'the selection');
-  const window = await until(() => {
-    try {
-      return xdotool('search', '--name', '^selection owner$').split('\n')[0];
-    } catch {
-      return '';
-    }
-  }, 'the selection owner window');
-  xdotool('windowactivate', '--sync', window);
+  await selectText('海边的灯塔，黄昏');
   xdotool('key', 'ctrl+p');
   await page.waitFor(async () => (await page.eval(`document.querySelector('[data-test="prompt"]')?.value`)) ===
     '海边的灯塔，黄昏');
@@ -243,7 +128,7 @@ test('install, configure, capture, generate, keep, rename, trash, quit, start ag
   await driver.shutdown();
 
   // Started again: the service is still configured and its key still works.
-  ({ driver, page, pid } = await launch());
+  ({ driver, page, pid } = await launch(program));
   await page.waitFor('[data-test="island"]');
   assert.equal(await page.eval(`document.querySelector('[data-test="onboarding"]')?.hidden ?? true`), true);
   await navigate(page, 'settings');
@@ -272,7 +157,7 @@ test('a program killed in the middle of a save leaves no half-written work behin
   service.size = 1536;
   const asked = service.requests.length;
   const before = new Set(works().map((entry) => entry.name));
-  let { driver, page, pid } = await launch();
+  let { driver, page, pid } = await launch(program);
   await navigate(page, 'creation');
   await page.fill('[data-test="prompt"]', '很大的一张图');
   await page.click('[data-test="generate"]');
@@ -283,7 +168,7 @@ test('a program killed in the middle of a save leaves no half-written work behin
   await driver.shutdown().catch(() => {});
   assert.equal(service.requests.length, asked + 1);
 
-  ({ driver, page, pid } = await launch());
+  ({ driver, page, pid } = await launch(program));
   await navigate(page, 'library');
   const complete = works().filter((entry) => entry.record !== null);
   for (const entry of complete) {
