@@ -119,18 +119,21 @@ class GStreamerSound::Playback {
   Completion completion_;
 };
 
+bool GStreamerSound::decodes(const std::filesystem::path& file) {
+  std::error_code failed;
+  if (!gstreamerReady() || !std::filesystem::is_regular_file(file, failed)) return false;
+  const std::string uri = fileUri(file);
+  return !uri.empty() && decodesAsSound(uri);
+}
+
 GStreamerSound::GStreamerSound(std::string audioSink) : audioSink_(std::move(audioSink)) {}
 
 GStreamerSound::~GStreamerSound() { stop(); }
 
 Sound::PlayStatus GStreamerSound::play(const std::filesystem::path& file, double volume,
                                        Completion completion) {
-  std::error_code failed;
-  if (!gstreamerReady() || !std::filesystem::is_regular_file(file, failed)) {
-    return PlayStatus::missingResource;
-  }
+  if (!decodes(file)) return PlayStatus::missingResource;
   const std::string uri = fileUri(file);
-  if (uri.empty() || !decodesAsSound(uri)) return PlayStatus::missingResource;
 
   stop();
   ElementPtr sink = makeSink(audioSink_);
