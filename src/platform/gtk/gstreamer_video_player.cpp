@@ -272,10 +272,6 @@ void GStreamerVideoPlayer::Player::prerolled() {
   if (failed_) return;
   if (firstFrameDeadline_ != 0) g_source_remove(firstFrameDeadline_);
   firstFrameDeadline_ = 0;
-  gint64 duration = 0;
-  if (gst_element_query_duration(playbin_.get(), GST_FORMAT_TIME, &duration) && duration > 0) {
-    gtk_range_set_range(GTK_RANGE(position_), 0, static_cast<double>(duration) / GST_SECOND);
-  }
   gtk_widget_set_sensitive(controls_, TRUE);
   showPosition();
 }
@@ -322,7 +318,13 @@ void GStreamerVideoPlayer::Player::setRate(double rate) {
   if (observer) observer(rate, positionSeconds());
 }
 
+// The duration may only be known once playback has begun.
 void GStreamerVideoPlayer::Player::showPosition() {
+  gint64 duration = 0;
+  if (!failed_ && gst_element_query_duration(playbin_.get(), GST_FORMAT_TIME, &duration) &&
+      duration > 0) {
+    gtk_range_set_range(GTK_RANGE(position_), 0, static_cast<double>(duration) / GST_SECOND);
+  }
   gtk_range_set_value(GTK_RANGE(position_), positionSeconds());
 }
 
@@ -356,6 +358,7 @@ gboolean GStreamerVideoPlayer::Signals::childPosition(GtkOverlay*, GtkWidget* ch
 GStreamerVideoPlayer::GStreamerVideoPlayer(GtkWidget* page) {
   overlay_ = GTK_WIDGET(g_object_ref_sink(gtk_overlay_new()));
   gtk_container_add(GTK_CONTAINER(overlay_), page);
+  gtk_widget_show(page);
   gtk_widget_show(overlay_);
   g_signal_connect(overlay_, "get-child-position", G_CALLBACK(Signals::childPosition), this);
 }
