@@ -161,13 +161,9 @@ TEST(GtkDesktopTest, WebLinksOpenInTheBrowserAndThePageStays) {
 TEST(GtkDesktopTest, LibraryVideoPlaysOverThePageAndPrintsItsRate) {
   GLIMMET_REQUIRE_DISPLAY();
   TempDir dir;
-  std::filesystem::create_directories(dir / "web");
-  writeFile(dir / "web" / "index.html", "<!doctype html>");
   std::vector<std::string> lines;
-  auto desktop = std::make_unique<GtkDesktop>(desktopOptions(dir, lines));
-  desktop->launch();
-  ASSERT_TRUE(spinMainUntil([&] { return desktop->controller().state().loaded; },
-                            std::chrono::seconds(20)));
+  auto desktop = testing::launchedOnBlankPage(dir, lines);
+  ASSERT_NE(desktop, nullptr);
   const std::string id = "0A1B2C3D-0000-4000-8000-00000000000B";
   const std::filesystem::path work =
       dir / ("Plumora-library-validation-" + std::to_string(getpid())) / id;
