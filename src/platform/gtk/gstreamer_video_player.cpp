@@ -10,12 +10,15 @@
 #include <utility>
 
 #include "core/glib_ptr.h"
+#include "platform/gtk/gstreamer_support.h"
 
 namespace glimmet {
 
 namespace {
 
-using ElementPtr = GPtr<GstElement, gst_object_unref>;
+using gstreamer::adopt;
+using gstreamer::ElementPtr;
+using gstreamer::fileUri;
 
 // How often the position bar follows a playing video.
 constexpr guint kPositionTickMs = 250;
@@ -25,15 +28,10 @@ constexpr guint kPositionTickMs = 250;
 constexpr guint kFirstFrameSeconds = 5;
 
 constexpr const char* kStyle =
-    ".glimmet-video { background-color: #000; }"
+    ".glimmet-video { background-color: #000; color: #f2f2f2; }"
     ".glimmet-video-controls { background-color: #181818; }"
     ".glimmet-video-controls button { color: #f2f2f2; }"
     ".glimmet-video-controls button:disabled { color: #6b6b6b; }";
-
-bool gstreamerReady() {
-  static const bool ready = gst_init_check(nullptr, nullptr, nullptr);
-  return ready;
-}
 
 // The player's colours, once per program: dark like the picture it frames in
 // light and dark appearance alike.
@@ -47,15 +45,6 @@ void addStyle() {
     return true;
   }();
   (void)added;
-}
-
-ElementPtr adopt(GstElement* floating) {
-  return ElementPtr(floating != nullptr ? GST_ELEMENT(gst_object_ref_sink(floating)) : nullptr);
-}
-
-std::string fileUri(const std::filesystem::path& file) {
-  GTextPtr uri(g_filename_to_uri(file.c_str(), nullptr, nullptr));
-  return uri ? std::string(uri.get()) : std::string();
 }
 
 int rounded(double value) { return static_cast<int>(std::lround(value)); }
@@ -184,7 +173,7 @@ GStreamerVideoPlayer::Player::~Player() {
 }
 
 void GStreamerVideoPlayer::Player::start(const std::filesystem::path& file) {
-  if (!gstreamerReady()) return fail("GStreamer cannot start");
+  if (!gstreamer::ready()) return fail("GStreamer cannot start");
   playbin_ = adopt(gst_element_factory_make("playbin", nullptr));
   const ElementPtr sink = adopt(gst_element_factory_make("gtksink", nullptr));
   if (!playbin_ || !sink) return fail("playbin or gtksink is missing (gstreamer1.0-gtk3)");
@@ -228,8 +217,10 @@ gboolean GStreamerVideoPlayer::Player::busMessage(GstBus*, GstMessage* message, 
       gst_element_set_state(self->playbin_.get(), GST_STATE_PAUSED);
       break;
     case GST_MESSAGE_ASYNC_DONE:
-    case GST_MESSAGE_DURATION_CHANGED:
       self->prerolled();
+      break;
+    case GST_MESSAGE_DURATION_CHANGED:
+      if (!self->failed_) self->showPosition();
       break;
     case GST_MESSAGE_STATE_CHANGED:
       if (GST_MESSAGE_SRC(message) == GST_OBJECT(self->playbin_.get())) {
