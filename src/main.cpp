@@ -23,7 +23,9 @@
 #include "core/files.h"
 #include "desktop/gtk_desktop.h"
 #include "diagnostics/self_test.h"
+#include "platform/gtk/gstreamer_sound.h"
 #include "platform/headless/headless_desktop_appearance.h"
+#include "surfaces/task_feedback.h"
 
 namespace {
 
@@ -58,11 +60,15 @@ gboolean stop(gpointer) {
 
 int main(int argc, char** argv) {
   const glimmet::Switches switches = glimmet::Switches::parse(argc, argv);
+  const Installation installed = installation();
   if (switches.selfTest) {
     // The appearance checks run against an in-memory desktop, so the verdict
-    // does not depend on the session.
+    // does not depend on the session; the chime needs no display.
     glimmet::HeadlessDesktopAppearance appearance;
-    return glimmet::runSelfTest(appearance, std::cout, std::cerr);
+    const std::filesystem::path chime =
+        installed.resources / glimmet::PlumoraTaskFeedback::kChimeFile;
+    return glimmet::runSelfTest(
+        appearance, [&] { return glimmet::GStreamerSound::decodes(chime); }, std::cout, std::cerr);
   }
   if (switches.demoLauncher) {
     std::fputs("glimmet: --demo-launcher needs the radial menu, which is not available yet\n",
@@ -78,7 +84,6 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  const Installation installed = installation();
   glimmet::DesktopOptions options;
   options.controller.switches = switches;
   options.controller.resourceDirectory = installed.resources;

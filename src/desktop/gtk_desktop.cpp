@@ -78,15 +78,16 @@ GtkDesktop::GtkDesktop(DesktopOptions options)
       WebPageOptions{options.controller.switches.librarySmokeTest, options.extensionDirectory,
                      options.controller.switches.automation},
       static_cast<WebPageDelegate&>(*this), filePanels_, workspace_);
+  videoPlayer_ = std::make_unique<GStreamerVideoPlayer>(page_->widget());
   controller_ = std::make_unique<PlumoraController>(
       Platform{*page_,      panel_,     statusItem_.button, menu_,           alerts_,
-               filePanels_, clipboard_, workspace_,         sound_,          videoPlayer_,
+               filePanels_, clipboard_, workspace_,         sound_,          *videoPlayer_,
                pointer_,    screens_,   appearance_,        accessibility_,  *activity_,
                windows_,    hotKeys_,   selection_,         settingsWindow_, defaults_,
                secrets_,    clock_},
       std::move(options.controller));
   page_->addUserScript(controller_->bridgeScript());
-  panel_->setContent(page_->widget());
+  panel_->setContent(videoPlayer_->widget(), page_->widget());
   menu_.attach(page_->widget());
   panel_->onCloseRequest([this] { controller_->hideCreator(); });
   panel_->onFocusLost([this] { panelLostFocus(); });
@@ -102,6 +103,7 @@ GtkDesktop::~GtkDesktop() {
   }
   // The controller goes first: it refers to every service above it.
   controller_.reset();
+  videoPlayer_.reset();
   page_.reset();
 }
 

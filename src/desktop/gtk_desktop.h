@@ -20,6 +20,7 @@
 #include "platform/gtk/floating_panel.h"
 #include "platform/gtk/gdk_desktop_services.h"
 #include "platform/gtk/gstreamer_sound.h"
+#include "platform/gtk/gstreamer_video_player.h"
 #include "platform/gtk/gtk_alerts.h"
 #include "platform/gtk/gtk_clipboard_access.h"
 #include "platform/gtk/gtk_file_panels.h"
@@ -84,6 +85,7 @@ class GtkDesktop final : private WebPageDelegate {
   WebKitPageView& page() { return *page_; }
   StatusItem& statusItem() { return statusItem_; }
   GtkSettingsWindow& settingsWindow() { return settingsWindow_; }
+  GStreamerVideoPlayer& videoPlayer() { return *videoPlayer_; }
   const X11SelectionReader& selectionReader() const { return selection_; }
 
  private:
@@ -110,7 +112,6 @@ class GtkDesktop final : private WebPageDelegate {
   DesktopWorkspace workspace_;
   GStreamerSound sound_;
   PortalDesktopAppearance appearance_;
-  ExternalVideoPlayer videoPlayer_{workspace_};
   GdkPointerSource pointer_;
   GdkScreenLayout screens_;
   X11Accessibility accessibility_;
@@ -123,6 +124,8 @@ class GtkDesktop final : private WebPageDelegate {
   std::shared_ptr<FloatingPanel> panel_;
   std::unique_ptr<GtkApplicationActivity> activity_;
   std::unique_ptr<WebKitPageView> page_;
+  // Holds the page in the panel and lays the library video player over it.
+  std::unique_ptr<GStreamerVideoPlayer> videoPlayer_;
   std::unique_ptr<PlumoraController> controller_;
   Lifetime lifetime_;
 };

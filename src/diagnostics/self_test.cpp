@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "history/plumora_history.h"
 #include "imageapi/custom_image_api.h"
 #include "imaging/image_gate.h"
+#include "platform/editing_shortcuts.h"
 #include "platform/headless/headless_alerts.h"
 #include "platform/headless/headless_input.h"
 #include "platform/headless/headless_island.h"
@@ -106,6 +108,30 @@ bool taskDeduplication() {
                              state.apply("working", first) == TaskTransition{};
   return firstEnds && repeatIsQuiet && secondRuns && lateIsRefused && state.phase == "working" &&
          state.taskID == second;
+}
+
+// The six standard shortcuts ask for their commands, which the focused field
+// runs; a shortcut with another modifier, or a letter without Ctrl, stays the
+// focused field's own key.
+bool editingShortcuts() {
+  constexpr std::uint32_t ctrl = KeyCombination::kCommand;
+  constexpr std::uint32_t shift = KeyCombination::kShift;
+  const std::vector<std::tuple<char32_t, std::uint32_t, std::optional<EditingCommand>>> cases = {
+      {U'z', ctrl, EditingCommand::undo},
+      {U'Z', ctrl | shift, EditingCommand::redo},
+      {U'x', ctrl, EditingCommand::cut},
+      {U'c', ctrl, EditingCommand::copy},
+      {U'v', ctrl, EditingCommand::paste},
+      {U'a', ctrl, EditingCommand::selectAll},
+      {U'c', ctrl | KeyCombination::kOption, std::nullopt},
+      {U'v', ctrl | KeyCombination::kControl, std::nullopt},
+      {U'a', 0, std::nullopt},
+      {U'p', ctrl, std::nullopt},
+  };
+  return std::all_of(cases.begin(), cases.end(), [](const auto& entry) {
+    const auto& [letter, modifiers, command] = entry;
+    return editingCommandFor(letter, modifiers) == command;
+  });
 }
 
 bool customAPIContract() {
@@ -225,7 +251,8 @@ bool rasterAndSymlinkIsolation(const fs::path& scratch) {
 
 }  // namespace
 
-int runSelfTest(DesktopAppearance& appearance, std::ostream& out, std::ostream& failures) {
+int runSelfTest(DesktopAppearance& appearance, const std::function<bool()>& chimeDecodes,
+                std::ostream& out, std::ostream& failures) {
   try {
     const TemporaryDirectory scratch("glimmet-self-test");
     const fs::path& dir = scratch.path();
@@ -258,8 +285,8 @@ int runSelfTest(DesktopAppearance& appearance, std::ostream& out, std::ostream& 
         {"radial number keyboard action", nullptr},
         {"radial Escape dismissal", nullptr},
         {"notification task deduplication and late result rejection", taskDeduplication},
-        {"standard editing shortcuts use the focused responder chain", nullptr},
-        {"bundled completion chime decodes", nullptr},
+        {"standard editing shortcuts use the focused responder chain", editingShortcuts},
+        {"bundled completion chime decodes", chimeDecodes},
         {"custom API HTTPS and image request contract", customAPIContract},
         {"history persists media and rejects path traversal",
          [&] { return historyPersistsMedia(dir); }},

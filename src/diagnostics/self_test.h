@@ -5,6 +5,7 @@
 // directories and in-memory doubles of the desktop, so it touches none of the
 // user's data.
 
+#include <functional>
 #include <ostream>
 
 namespace glimmet {
@@ -15,6 +16,9 @@ class DesktopAppearance;
 // answers 1 at once. When all pass, the PASS line goes to `out` and the answer
 // is 0; while some subsystems have no checks yet, an "INCOMPLETE:" line that
 // names them goes to `out` instead of the PASS line, with the answer 0.
-int runSelfTest(DesktopAppearance& appearance, std::ostream& out, std::ostream& failures);
+// `chimeDecodes` answers whether the bundled completion chime decodes with the
+// desktop's own sound decoder.
+int runSelfTest(DesktopAppearance& appearance, const std::function<bool()>& chimeDecodes,
+                std::ostream& out, std::ostream& failures);
 
 }  // namespace glimmet

@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "platform/gtk/gstreamer_sound.h"
 #include "platform/headless/headless_desktop_appearance.h"
 
 namespace glimmet {
@@ -16,13 +17,21 @@ TEST(SelfTest, PassesEveryCheckThatExistsAndNamesTheOthers) {
     HeadlessDesktopAppearance appearance;
     appearance.setSystemScheme(scheme);
     std::ostringstream out, failures;
-    EXPECT_EQ(runSelfTest(appearance, out, failures), 0) << failures.str();
+    const auto chimeDecodes = [] { return GStreamerSound::decodes(GLIMMET_CHIME); };
+    EXPECT_EQ(runSelfTest(appearance, chimeDecodes, out, failures), 0) << failures.str();
     EXPECT_EQ(out.str(),
-              "INCOMPLETE: 19 of 26 checks ran and passed; not run yet: text radial actions; "
+              "INCOMPLETE: 21 of 26 checks ran and passed; not run yet: text radial actions; "
               "image radial actions; radial number keyboard action; radial Escape dismissal; "
-              "standard editing shortcuts use the focused responder chain; bundled completion "
-              "chime decodes; installer rollback and stale attempt rejection\n");
+              "installer rollback and stale attempt rejection\n");
   }
+
+  // A chime that does not decode fails the run with its label.
+  HeadlessDesktopAppearance appearance;
+  std::ostringstream out, failures;
+  EXPECT_EQ(runSelfTest(
+                appearance, [] { return false; }, out, failures),
+            1);
+  EXPECT_EQ(failures.str(), "FAIL: bundled completion chime decodes\n");
 }
 
 }  // namespace

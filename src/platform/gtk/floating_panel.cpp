@@ -114,9 +114,10 @@ FloatingPanel::~FloatingPanel() {
   g_object_unref(window_);
 }
 
-void FloatingPanel::setContent(GtkWidget* content) {
+void FloatingPanel::setContent(GtkWidget* content, GtkWidget* focus) {
   if (content_ != nullptr) gtk_container_remove(GTK_CONTAINER(window_), content_);
   content_ = content;
+  focus_ = focus;
   gtk_container_add(GTK_CONTAINER(window_), content_);
   gtk_widget_show(content_);
 }
@@ -170,7 +171,7 @@ void FloatingPanel::present() {
   gtk_window_set_accept_focus(GTK_WINDOW(window_), TRUE);
   gtk_widget_show(window_);
   gtk_window_present_with_time(GTK_WINDOW(window_), userTime(window_));
-  if (content_ != nullptr) gtk_widget_grab_focus(content_);
+  if (focus_ != nullptr) gtk_widget_grab_focus(focus_);
 }
 
 void FloatingPanel::showInactive() {

@@ -30,8 +30,9 @@ class FloatingPanel final : public CreatorPanel {
   FloatingPanel(const FloatingPanel&) = delete;
   FloatingPanel& operator=(const FloatingPanel&) = delete;
 
-  // Fills the panel with `content` (the web view), which the panel holds.
-  void setContent(GtkWidget* content);
+  // Fills the panel with `content`, which the panel holds; `focus` (the web
+  // view inside it) takes the keyboard focus when the panel is presented.
+  void setContent(GtkWidget* content, GtkWidget* focus);
   // Runs when the window manager asks to close the panel.
   void onCloseRequest(std::function<void()> handler) { closeRequest_ = std::move(handler); }
   // Runs when the panel loses the keyboard focus.
@@ -61,6 +62,7 @@ class FloatingPanel final : public CreatorPanel {
 
   GtkWidget* window_ = nullptr;
   GtkWidget* content_ = nullptr;
+  GtkWidget* focus_ = nullptr;
   Rect frame_;
   PanelLevel level_ = PanelLevel::floating;
   InputRegion region_;

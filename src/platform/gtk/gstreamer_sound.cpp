@@ -7,19 +7,17 @@
 #include <system_error>
 
 #include "core/glib_ptr.h"
+#include "platform/gtk/gstreamer_support.h"
 
 namespace glimmet {
 
 namespace {
 
-using ElementPtr = GPtr<GstElement, gst_object_unref>;
+using gstreamer::adopt;
+using gstreamer::ElementPtr;
+using gstreamer::fileUri;
 
 constexpr GstClockTime kDecodeTimeout = 5 * GST_SECOND;
-
-bool gstreamerReady() {
-  static const bool ready = gst_init_check(nullptr, nullptr, nullptr);
-  return ready;
-}
 
 // Whether `uri` names something that decodes to at least one audio stream.
 bool decodesAsSound(const std::string& uri) {
@@ -36,10 +34,6 @@ bool decodesAsSound(const std::string& uri) {
   const bool audible = streams != nullptr;
   gst_discoverer_stream_info_list_free(streams);
   return audible;
-}
-
-ElementPtr adopt(GstElement* floating) {
-  return ElementPtr(floating != nullptr ? GST_ELEMENT(gst_object_ref_sink(floating)) : nullptr);
 }
 
 ElementPtr makeSink(const std::string& description) {
@@ -68,14 +62,6 @@ bool sinkOpens(GstElement* sink, bool automatic) {
   }
   gst_element_set_state(sink, GST_STATE_NULL);
   return opens;
-}
-
-std::string fileUri(const std::filesystem::path& file) {
-  std::error_code failed;
-  const std::filesystem::path absolute = std::filesystem::absolute(file, failed);
-  if (failed) return {};
-  GTextPtr uri(g_filename_to_uri(absolute.c_str(), nullptr, nullptr));
-  return uri ? std::string(uri.get()) : std::string();
 }
 
 }  // namespace
@@ -119,18 +105,21 @@ class GStreamerSound::Playback {
   Completion completion_;
 };
 
+bool GStreamerSound::decodes(const std::filesystem::path& file) {
+  std::error_code failed;
+  if (!gstreamer::ready() || !std::filesystem::is_regular_file(file, failed)) return false;
+  const std::string uri = fileUri(file);
+  return !uri.empty() && decodesAsSound(uri);
+}
+
 GStreamerSound::GStreamerSound(std::string audioSink) : audioSink_(std::move(audioSink)) {}
 
 GStreamerSound::~GStreamerSound() { stop(); }
 
 Sound::PlayStatus GStreamerSound::play(const std::filesystem::path& file, double volume,
                                        Completion completion) {
-  std::error_code failed;
-  if (!gstreamerReady() || !std::filesystem::is_regular_file(file, failed)) {
-    return PlayStatus::missingResource;
-  }
+  if (!decodes(file)) return PlayStatus::missingResource;
   const std::string uri = fileUri(file);
-  if (uri.empty() || !decodesAsSound(uri)) return PlayStatus::missingResource;
 
   stop();
   ElementPtr sink = makeSink(audioSink_);

@@ -26,6 +26,9 @@ class GStreamerSound final : public Sound {
   GStreamerSound& operator=(const GStreamerSound&) = delete;
 
   PlayStatus play(const std::filesystem::path& file, double volume, Completion completion) override;
+  // Whether `file` decodes to at least one audio stream; waits for the decoder
+  // (at most a few seconds).
+  static bool decodes(const std::filesystem::path& file);
   void stop() override;
 
  private:

@@ -12,6 +12,8 @@
 #include "core/json.h"
 #include "core/lifetime.h"
 #include "core/page_origin.h"
+#include "platform/editing_shortcuts.h"
+#include "platform/gtk/x11_hot_keys.h"
 
 namespace glimmet {
 
@@ -100,9 +102,49 @@ void onEvaluated(GObject* source, GAsyncResult* result, gpointer data) {
   (*completion)();
 }
 
+const char* webKitCommand(EditingCommand command) {
+  switch (command) {
+    case EditingCommand::undo:
+      return WEBKIT_EDITING_COMMAND_UNDO;
+    case EditingCommand::redo:
+      return WEBKIT_EDITING_COMMAND_REDO;
+    case EditingCommand::cut:
+      return WEBKIT_EDITING_COMMAND_CUT;
+    case EditingCommand::copy:
+      return WEBKIT_EDITING_COMMAND_COPY;
+    case EditingCommand::paste:
+      return WEBKIT_EDITING_COMMAND_PASTE;
+    case EditingCommand::selectAll:
+      return WEBKIT_EDITING_COMMAND_SELECT_ALL;
+  }
+  return WEBKIT_EDITING_COMMAND_SELECT_ALL;
+}
+
+// The key's character in the first keyboard group, so that the shortcuts work
+// under any layout, as GTK's own accelerators do.
+char32_t baseLetter(const GdkEventKey* event) {
+  guint keyval = event->keyval;
+  GdkKeymap* keymap = gdk_keymap_get_for_display(gdk_window_get_display(event->window));
+  gdk_keymap_translate_keyboard_state(keymap, event->hardware_keycode, GdkModifierType(0), 0,
+                                      &keyval, nullptr, nullptr, nullptr);
+  return gdk_keyval_to_unicode(gdk_keyval_to_lower(keyval));
+}
+
 }  // namespace
 
 struct WebKitPageView::Signals {
+  // WebKit hands a key press back to GTK only when neither the page's scripts
+  // nor its own editing took it (it does Ctrl+A, X, C and V itself, not undo
+  // and redo), so an editing shortcut that arrives here runs once, on the
+  // focused field.
+  static gboolean unhandledKey(GtkWidget* view, GdkEventKey* event, gpointer) {
+    const std::optional<EditingCommand> command =
+        editingCommandFor(baseLetter(event), X11HotKeys::storedModifiers(event->state));
+    if (!command) return FALSE;
+    webkit_web_view_execute_editing_command(WEBKIT_WEB_VIEW(view), webKitCommand(*command));
+    return TRUE;
+  }
+
   static void initializeExtensions(WebKitWebContext* context, gpointer directory) {
     webkit_web_context_set_web_extensions_directory(context, static_cast<const char*>(directory));
   }
@@ -351,6 +393,7 @@ WebKitPageView::WebKitPageView(WebPageOptions options, WebPageDelegate& delegate
   g_signal_connect(view_, "load-changed", G_CALLBACK(Signals::loadChanged), this);
   g_signal_connect(view_, "load-failed", G_CALLBACK(Signals::loadFailed), this);
   g_signal_connect(view_, "context-menu", G_CALLBACK(Signals::contextMenu), this);
+  g_signal_connect_after(view_, "key-press-event", G_CALLBACK(Signals::unhandledKey), this);
 }
 
 WebKitPageView::~WebKitPageView() {

@@ -17,7 +17,10 @@
 //   and the desktop's file dialogs; WebKitGTK cannot download "plumora:"
 //   resources, so the page saves what it made as blobs of its own origin,
 //   which are always downloaded, never shown;
-// - the end of each main-frame load, reported as loaded or failed.
+// - the end of each main-frame load, reported as loaded or failed;
+// - the standard editing shortcuts (platform/editing_shortcuts.h) on the
+//   page's focused field: those WebKit leaves unhandled run as its editing
+//   commands, so none runs twice.
 //
 // WebKitGTK never tells a scheme handler that a request was abandoned, so
 // resource requests are only ever started; answering a request the view no

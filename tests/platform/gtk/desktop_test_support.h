@@ -2,6 +2,8 @@
 
 // The desktop as the display tests build it.
 
+#include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,21 @@ inline DesktopOptions desktopOptions(const TempDir& dir, std::vector<std::string
   options.extensionDirectory = GLIMMET_TEST_EXTENSION_DIR;
   options.defaultsFile = dir / "defaults.json";
   return options;
+}
+
+// The desktop as above on a blank page, launched, once the page has loaded;
+// null when it did not load in time.
+inline std::unique_ptr<GtkDesktop> launchedOnBlankPage(const TempDir& dir,
+                                                       std::vector<std::string>& lines) {
+  std::filesystem::create_directories(dir / "web");
+  writeFile(dir / "web" / "index.html", "<!doctype html>");
+  auto desktop = std::make_unique<GtkDesktop>(desktopOptions(dir, lines));
+  desktop->launch();
+  if (!spinMainUntil([&] { return desktop->controller().loaded(); },
+                     std::chrono::seconds(20))) {
+    return nullptr;
+  }
+  return desktop;
 }
 
 }  // namespace glimmet::testing

@@ -155,6 +155,52 @@ TEST(GtkDesktopTest, WebLinksOpenInTheBrowserAndThePageStays) {
   EXPECT_TRUE(testing::awaitChildProcessesExited());
 }
 
+// A library video plays over the panel's page where the page asks, its rate
+// changes print the smoke-test lines, hiding the panel pauses it and null
+// takes it away.
+TEST(GtkDesktopTest, LibraryVideoPlaysOverThePageAndPrintsItsRate) {
+  GLIMMET_REQUIRE_DISPLAY();
+  TempDir dir;
+  std::vector<std::string> lines;
+  auto desktop = testing::launchedOnBlankPage(dir, lines);
+  ASSERT_NE(desktop, nullptr);
+  const std::string id = "0A1B2C3D-0000-4000-8000-00000000000B";
+  const std::filesystem::path work =
+      dir / ("Plumora-library-validation-" + std::to_string(getpid())) / id;
+  std::filesystem::create_directories(work);
+  writeFile(work / "record.json", Json{{"id", id},
+                                       {"title", "视频"},
+                                       {"prompt", "p"},
+                                       {"createdAt", "2026-01-01T00:00:00Z"},
+                                       {"kind", "video"}}
+                                      .dump());
+  ASSERT_TRUE(testing::encodeRedClip(work / "video.mp4"));
+
+  desktop->page().evaluate("window.plumora.libraryVideo({id: '" + id +
+                           "', x: 10, y: 20, width: 200, height: 150})"
+                           ".then(shown => window.plumora.previewTrace({shown}))");
+  ASSERT_TRUE(spinMainUntil([&] { return printed(lines, "PREVIEW_TRACE {\"shown\":true}"); }));
+  GtkWidget* player = desktop->videoPlayer().playerWidget();
+  ASSERT_NE(player, nullptr);
+  GtkWidget* play = testing::findNamedWidget(player, GStreamerVideoPlayer::kPlayButton);
+  ASSERT_TRUE(spinMainUntil([&] { return gtk_widget_is_sensitive(play); }));
+  int x = 0;
+  int y = 0;
+  gtk_widget_translate_coordinates(player, desktop->page().widget(), 0, 0, &x, &y);
+  EXPECT_EQ(std::vector<int>({x, y, gtk_widget_get_allocated_width(player),
+                              gtk_widget_get_allocated_height(player)}),
+            std::vector<int>({10, 20, 200, 150}));
+
+  gtk_button_clicked(GTK_BUTTON(play));
+  ASSERT_TRUE(spinMainUntil([&] { return printed(lines, "LIBRARY_VIDEO rate=1.0 time="); }));
+  desktop->controller().hideCreator();
+  ASSERT_TRUE(spinMainUntil([&] { return printed(lines, "LIBRARY_VIDEO rate=0.0 time="); }));
+  desktop->page().evaluate("window.plumora.libraryVideo(null)");
+  EXPECT_TRUE(spinMainUntil([&] { return desktop->videoPlayer().playerWidget() == nullptr; }));
+  desktop.reset();
+  EXPECT_TRUE(testing::awaitChildProcessesExited());
+}
+
 // The page's files are missing: the user is told and the panel stays. Last:
 // without a page WebKit keeps its network process until the program ends.
 TEST(GtkDesktopTest, MissingPageIsReportedAndThePanelStays) {

@@ -241,13 +241,9 @@ TEST(IslandScreenTest, ChimePreviewAnswersWhetherTheChimeStarted) {
   GLIMMET_REQUIRE_DISPLAY();
   ASSERT_TRUE(kNoAudio);
   TempDir dir;
-  std::filesystem::create_directories(dir / "web");
-  writeFile(dir / "web" / "index.html", "<!doctype html>");
   std::vector<std::string> lines;
-  auto desktop = std::make_unique<GtkDesktop>(desktopOptions(dir, lines));
-  desktop->launch();
-  ASSERT_TRUE(
-      spinMainUntil([&] { return desktop->controller().loaded(); }, std::chrono::seconds(20)));
+  auto desktop = testing::launchedOnBlankPage(dir, lines);
+  ASSERT_NE(desktop, nullptr);
   PlumoraTaskFeedback& feedback = desktop->controller().taskFeedback();
 
   struct Row {
