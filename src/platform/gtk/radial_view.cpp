@@ -135,7 +135,9 @@ bool inside(double x, double y) { return x >= 0 && y >= 0 && x < kSize && y < kS
 struct RadialView::Signals {
   static gboolean draw(GtkWidget*, cairo_t* cairo, gpointer self) {
     static_cast<RadialView*>(self)->draw(cairo);
-    return TRUE;
+    // The window paints no background of its own (app-paintable); later
+    // handlers still see the frame.
+    return FALSE;
   }
   static gboolean mapped(GtkWidget*, GdkEvent*, gpointer self) {
     auto* view = static_cast<RadialView*>(self);
