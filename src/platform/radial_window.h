@@ -20,7 +20,8 @@ struct RadialFace {
   std::array<std::string, 3> symbols;
   // One line under the preview.
   std::string summary;
-  // PNG bytes of the image acted on; empty for text, which shows a placeholder.
+  // The encoded image acted on (PNG, JPEG...); empty for text. Without an
+  // image that decodes, the window shows a text placeholder.
   Bytes preview;
   // The highlighted sector.
   int selected = 0;

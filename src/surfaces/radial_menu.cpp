@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "core/executors.h"
-#include "core/failure.h"
 #include "core/text.h"
 #include "imaging/image_gate.h"
 
@@ -30,20 +29,15 @@ std::array<std::string, 3> strings(const std::array<const char*, 3>& texts) {
   return {texts[0], texts[1], texts[2]};
 }
 
-// The image of a data URL: the Base64 after its last ",", through the image
-// gate. No preview when it does not decode.
+// The encoded image of a data URL: the Base64 after its last ",", at most
+// what the image gate takes. Captured images passed the gate already; the
+// view decodes the bytes and shows the text placeholder when they do not.
 Bytes previewOf(const std::string& dataURL) {
   const std::size_t comma = dataURL.rfind(',');
   const std::string_view encoded = comma == std::string::npos
                                        ? std::string_view(dataURL)
                                        : std::string_view(dataURL).substr(comma + 1);
-  std::optional<Bytes> bytes = base64Decode(encoded, image_gate::kMaxEncodedBytes);
-  if (!bytes) return {};
-  try {
-    return image_gate::decodeBytes(*bytes).data;
-  } catch (const LocalAgentFailure&) {
-    return {};
-  }
+  return base64Decode(encoded, image_gate::kMaxEncodedBytes).value_or(Bytes());
 }
 
 // A key's text as a decimal number, when it is nothing else.

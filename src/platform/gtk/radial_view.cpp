@@ -7,6 +7,7 @@
 #include <numbers>
 #include <string>
 
+#include "core/executors.h"
 #include "platform/gtk/design_font.h"
 #include "platform/gtk/radial_glyphs.h"
 #include "surfaces/design.h"
@@ -54,28 +55,22 @@ bool isLight(const GdkRGBA& colour) {
   return 0.2126 * colour.red + 0.7152 * colour.green + 0.0722 * colour.blue > 0.5;
 }
 
-// The ring segment from `start` through `start` + kSpan, in 1-degree steps.
-void ringSegment(cairo_t* cairo, double start) {
-  const Point first = onCircle(kInner, start);
-  cairo_move_to(cairo, first.x, first.y);
-  for (int step = 0; step <= static_cast<int>(kSpan); ++step) {
-    const Point p = onCircle(kOuter, start + step);
-    cairo_line_to(cairo, p.x, p.y);
-  }
-  for (int step = static_cast<int>(kSpan); step >= 0; --step) {
-    const Point p = onCircle(kInner, start + step);
-    cairo_line_to(cairo, p.x, p.y);
-  }
+// The ring segment of `sector`: 116 degrees of the ring, 4 degrees apart from
+// its neighbours.
+void ringSegment(cairo_t* cairo, int sector) {
+  const double start = radians(sector * 120 - 150 + 2);
+  const double end = start + radians(kSpan);
+  cairo_new_sub_path(cairo);
+  cairo_arc(cairo, kCentre, kCentre, kOuter, start, end);
+  cairo_arc_negative(cairo, kCentre, kCentre, kInner, end, start);
   cairo_close_path(cairo);
 }
 
-GObjectPtr<PangoLayout> textLayout(cairo_t* cairo, const std::string& text,
-                                   const Design::FontSpec& spec) {
-  GObjectPtr<PangoLayout> layout(pango_cairo_create_layout(cairo));
+// Sets `layout` to `text` in the design font `spec`.
+void setText(PangoLayout* layout, const std::string& text, const Design::FontSpec& spec) {
   const PangoFontPtr font = pangoFont(spec);
-  pango_layout_set_font_description(layout.get(), font.get());
-  pango_layout_set_text(layout.get(), text.c_str(), -1);
-  return layout;
+  pango_layout_set_font_description(layout, font.get());
+  pango_layout_set_text(layout, text.c_str(), -1);
 }
 
 // The PNG scaled to fit the preview rectangle; none when it does not load.
@@ -94,6 +89,53 @@ GObjectPtr<GdkPixbuf> previewImage(const Bytes& png) {
   if (!gdk_pixbuf_loader_close(loader.get(), nullptr) || !loaded) return nullptr;
   GdkPixbuf* image = gdk_pixbuf_loader_get_pixbuf(loader.get());
   return image ? GObjectPtr<GdkPixbuf>(GDK_PIXBUF(g_object_ref(image))) : nullptr;
+}
+
+// Sector `sector` filled with `fill`, outlined, with its icon and numbered label.
+void drawSector(cairo_t* cairo, PangoLayout* text, const RadialFace& face, int sector,
+                const GdkRGBA& fill, const GdkRGBA& label) {
+  ringSegment(cairo, sector);
+  gdk_cairo_set_source_rgba(cairo, &fill);
+  cairo_fill_preserve(cairo);
+  const GdkRGBA edge = withAlpha(label, 0.15);
+  gdk_cairo_set_source_rgba(cairo, &edge);
+  cairo_set_line_width(cairo, 1);
+  cairo_stroke(cairo);
+
+  const auto index = static_cast<std::size_t>(sector);
+  const Point icon = onCircle(kIconRadius, sector * 120 - 90);
+  drawRadialSymbol(cairo, face.symbols[index], icon.x - 12, icon.y - 23, kIconSize, label);
+  setText(text, std::to_string(sector + 1) + " " + face.titles[index], Design::Text::label());
+  int width = 0;
+  pango_layout_get_pixel_size(text, &width, nullptr);
+  gdk_cairo_set_source_rgba(cairo, &label);
+  cairo_move_to(cairo, icon.x - width / 2.0, icon.y + 8);
+  pango_cairo_show_layout(cairo, text);
+}
+
+// The frosted disc and the ring with no sector highlighted: the part of every
+// frame that only changes with the theme and the kind of material.
+GPtr<cairo_surface_t, cairo_surface_destroy> ringImage(const RadialFace& face,
+                                                       const GdkRGBA& label) {
+  GPtr<cairo_surface_t, cairo_surface_destroy> image(cairo_image_surface_create(
+      CAIRO_FORMAT_ARGB32, static_cast<int>(kSize), static_cast<int>(kSize)));
+  GPtr<cairo_t, cairo_destroy> drawing(cairo_create(image.get()));
+  cairo_t* cairo = drawing.get();
+  const GdkRGBA disc =
+      isLight(label) ? GdkRGBA{0.13, 0.13, 0.14, 0.9} : GdkRGBA{0.97, 0.97, 0.98, 0.92};
+  cairo_arc(cairo, kCentre, kCentre, kDiscRadius, 0, 2 * std::numbers::pi);
+  gdk_cairo_set_source_rgba(cairo, &disc);
+  cairo_fill_preserve(cairo);
+  const GdkRGBA rim = withAlpha(label, 0.12);
+  gdk_cairo_set_source_rgba(cairo, &rim);
+  cairo_set_line_width(cairo, 1);
+  cairo_stroke(cairo);
+  const GObjectPtr<PangoLayout> text(pango_cairo_create_layout(cairo));
+  for (int sector = 0; sector < RadialMenu::kSectors; ++sector) {
+    drawSector(cairo, text.get(), face, sector, withAlpha(label, 0.055), label);
+  }
+  cairo_surface_flush(image.get());
+  return image;
 }
 
 RadialKey radialKey(guint keyval) {
@@ -142,7 +184,9 @@ struct RadialView::Signals {
   static gboolean mapped(GtkWidget*, GdkEvent*, gpointer self) {
     auto* view = static_cast<RadialView*>(self);
     view->grabAttempts_ = 0;
-    view->grabInput();
+    // After the first frame: the grab's round trips to the X server need not
+    // hold it up.
+    view->grabRetry_ = g_idle_add(retryGrab, view);
     return FALSE;
   }
   static gboolean retryGrab(gpointer self) {
@@ -225,13 +269,31 @@ GtkWindow* RadialView::window() const { return GTK_WINDOW(window_); }
 void RadialView::present(const RadialFace& face, const Rect& frame, RadialWindowEvents& events) {
   hide();
   face_ = face;
-  preview_ = previewImage(face.preview);
+  preview_.reset();
+  previewPending_ = !face.preview.empty();
+  ++presentation_;
+  if (previewPending_) decodePreview();
   events_ = &events;
   gtk_window_move(GTK_WINDOW(window_), static_cast<gint>(std::lround(frame.x)),
                   static_cast<gint>(std::lround(frame.y)));
   gtk_widget_realize(window_);
   shapeToDisc();
   gtk_widget_show(window_);
+}
+
+void RadialView::decodePreview() {
+  // Off the main thread: a large photograph takes a while to decode, and the
+  // ring need not wait for it.
+  GlobalPool::shared().post([bytes = face_.preview, presentation = presentation_,
+                             alive = std::weak_ptr<int>(lifetime_), this] {
+    auto image = std::make_shared<GObjectPtr<GdkPixbuf>>(previewImage(bytes));
+    MainQueue::shared().post([image, presentation, alive, this] {
+      if (alive.expired() || presentation != presentation_) return;
+      preview_ = std::move(*image);
+      previewPending_ = false;
+      gtk_widget_queue_draw(window_);
+    });
+  });
 }
 
 void RadialView::select(int sector) {
@@ -272,7 +334,10 @@ void RadialView::releaseInput() {
 }
 
 void RadialView::shapeToDisc() {
-  if (gdk_screen_is_composited(gtk_widget_get_screen(window_))) {
+  const bool composited = gdk_screen_is_composited(gtk_widget_get_screen(window_));
+  if (composited == !disc_) return;
+  if (composited) {
+    disc_.reset();
     gtk_widget_shape_combine_region(window_, nullptr);
     return;
   }
@@ -283,80 +348,64 @@ void RadialView::shapeToDisc() {
     cairo_arc(cairo.get(), kCentre, kCentre, kDiscRadius + 1, 0, 2 * std::numbers::pi);
     cairo_fill(cairo.get());
   }
-  GPtr<cairo_region_t, cairo_region_destroy> region(
-      gdk_cairo_region_create_from_surface(mask.get()));
-  gtk_widget_shape_combine_region(window_, region.get());
+  disc_.reset(gdk_cairo_region_create_from_surface(mask.get()));
+  gtk_widget_shape_combine_region(window_, disc_.get());
 }
 
-void RadialView::draw(cairo_t* cairo) const {
+void RadialView::draw(cairo_t* target) const {
   GdkRGBA label;
   gtk_style_context_get_color(gtk_widget_get_style_context(window_), GTK_STATE_FLAG_NORMAL, &label);
-  const bool dark = isLight(label);
-
-  cairo_save(cairo);
-  cairo_set_operator(cairo, CAIRO_OPERATOR_SOURCE);
-  cairo_set_source_rgba(cairo, 0, 0, 0, 0);
-  cairo_paint(cairo);
-  cairo_restore(cairo);
-
-  // The frosted disc.
-  const GdkRGBA disc = dark ? GdkRGBA{0.13, 0.13, 0.14, 0.9} : GdkRGBA{0.97, 0.97, 0.98, 0.92};
-  cairo_arc(cairo, kCentre, kCentre, kDiscRadius, 0, 2 * std::numbers::pi);
-  gdk_cairo_set_source_rgba(cairo, &disc);
-  cairo_fill_preserve(cairo);
-  const GdkRGBA rim = withAlpha(label, 0.12);
-  gdk_cairo_set_source_rgba(cairo, &rim);
-  cairo_set_line_width(cairo, 1);
-  cairo_stroke(cairo);
-
-  for (int sector = 0; sector < 3; ++sector) {
-    const double start = sector * 120 - 150 + 2;
-    ringSegment(cairo, start);
-    const GdkRGBA fill = sector == face_.selected ? kHighlight : withAlpha(label, 0.055);
-    gdk_cairo_set_source_rgba(cairo, &fill);
-    cairo_fill_preserve(cairo);
-    const GdkRGBA edge = withAlpha(label, 0.15);
-    gdk_cairo_set_source_rgba(cairo, &edge);
-    cairo_set_line_width(cairo, 1);
-    cairo_stroke(cairo);
-
-    const Point icon = onCircle(kIconRadius, sector * 120 - 90);
-    drawRadialSymbol(cairo, face_.symbols[static_cast<std::size_t>(sector)], icon.x - 12,
-                     icon.y - 23, kIconSize, label);
-    const GObjectPtr<PangoLayout> text = textLayout(
-        cairo, std::to_string(sector + 1) + " " + face_.titles[static_cast<std::size_t>(sector)],
-        Design::Text::label());
-    int width = 0;
-    pango_layout_get_pixel_size(text.get(), &width, nullptr);
-    gdk_cairo_set_source_rgba(cairo, &label);
-    cairo_move_to(cairo, icon.x - width / 2.0, icon.y + 8);
-    pango_cairo_show_layout(cairo, text.get());
+  if (!ring_ || !gdk_rgba_equal(&label, &ringLabel_) || ringTitles_ != face_.titles ||
+      ringSymbols_ != face_.symbols) {
+    ring_ = ringImage(face_, label);
+    ringLabel_ = label;
+    ringTitles_ = face_.titles;
+    ringSymbols_ = face_.symbols;
   }
+  // Drawn on the client side and handed over in one piece: on an X surface
+  // every curved fill would be sent to the server as trapezoids.
+  if (!frame_) {
+    frame_.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(kSize),
+                                            static_cast<int>(kSize)));
+  }
+  {
+    GPtr<cairo_t, cairo_destroy> frame(cairo_create(frame_.get()));
+    cairo_t* cairo = frame.get();
+    cairo_set_operator(cairo, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cairo, ring_.get(), 0, 0);
+    cairo_paint(cairo);
+    cairo_set_operator(cairo, CAIRO_OPERATOR_OVER);
+    const GObjectPtr<PangoLayout> text(pango_cairo_create_layout(cairo));
+    drawSector(cairo, text.get(), face_, face_.selected, kHighlight, label);
+    drawCentre(cairo, text.get(), label);
+  }
+  cairo_surface_mark_dirty(frame_.get());
+  cairo_set_operator(target, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(target, frame_.get(), 0, 0);
+  cairo_paint(target);
+}
 
-  if (preview_) {
+void RadialView::drawCentre(cairo_t* cairo, PangoLayout* text, const GdkRGBA& label) const {
+  if (previewPending_) {
+    // The image is on its way: no placeholder flashes before it.
+  } else if (preview_) {
     const double width = gdk_pixbuf_get_width(preview_.get());
     const double height = gdk_pixbuf_get_height(preview_.get());
-    const double x = kPreview.x + (kPreview.width - width) / 2;
-    const double y = kPreview.y + (kPreview.height - height) / 2;
-    cairo_save(cairo);
-    cairo_rectangle(cairo, x, y, width, height);
-    cairo_clip(cairo);
-    gdk_cairo_set_source_pixbuf(cairo, preview_.get(), x, y);
+    gdk_cairo_set_source_pixbuf(cairo, preview_.get(), kPreview.x + (kPreview.width - width) / 2,
+                                kPreview.y + (kPreview.height - height) / 2);
     cairo_paint(cairo);
-    cairo_restore(cairo);
   } else {
     drawRadialSymbol(cairo, "text.quote", kPlaceholder.x, kPlaceholder.y, kPlaceholder.width,
                      label);
   }
-
-  const GObjectPtr<PangoLayout> summary = textLayout(cairo, face_.summary, Design::Text::meta());
-  pango_layout_set_width(summary.get(), static_cast<int>(kSummaryWidth * PANGO_SCALE));
-  pango_layout_set_ellipsize(summary.get(), PANGO_ELLIPSIZE_END);
-  pango_layout_set_alignment(summary.get(), PANGO_ALIGN_CENTER);
+  setText(text, face_.summary, Design::Text::meta());
+  pango_layout_set_width(text, static_cast<int>(kSummaryWidth * PANGO_SCALE));
+  pango_layout_set_ellipsize(text, PANGO_ELLIPSIZE_END);
+  pango_layout_set_alignment(text, PANGO_ALIGN_CENTER);
   const GdkRGBA secondary = withAlpha(label, 0.6);
   gdk_cairo_set_source_rgba(cairo, &secondary);
   cairo_move_to(cairo, kCentre - kSummaryWidth / 2, kSummaryTop);
-  pango_cairo_show_layout(cairo, summary.get());
+  pango_cairo_show_layout(cairo, text);
 }
 
 }  // namespace glimmet

@@ -10,14 +10,19 @@
 // the theme's label colour, so the menu is light or dark with the desktop.
 // Main thread only; requires an initialised GTK.
 
+#include <cairo.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
+#include <gdk/gdk.h>
+#include <pango/pango.h>
+
+#include <cstdint>
+#include <memory>
 
 #include "core/glib_ptr.h"
 #include "platform/radial_window.h"
 
 typedef struct _GtkWidget GtkWidget;
 typedef struct _GtkWindow GtkWindow;
-typedef struct _cairo cairo_t;
 
 namespace glimmet {
 
@@ -41,19 +46,38 @@ class RadialView final : public RadialWindow {
  private:
   struct Signals;
 
-  void draw(cairo_t* cairo) const;
+  void draw(cairo_t* target) const;
+  // The preview (or the text placeholder) and the summary.
+  void drawCentre(cairo_t* cairo, PangoLayout* text, const GdkRGBA& label) const;
   void grabInput();
   void releaseInput();
-  // Limits the window to its disc where no compositor blends the corners away.
+  // Limits the window to its disc where no compositor blends the corners
+  // away; changes the shape only when the compositor comes or goes.
   void shapeToDisc();
 
   GtkWidget* window_ = nullptr;
   RadialFace face_;
+  // Decodes the face's image for the preview and redraws with it.
+  void decodePreview();
+
   GObjectPtr<GdkPixbuf> preview_;
+  bool previewPending_ = false;
+  // Counts presentations, so that a late preview only lands on its own.
+  std::uint64_t presentation_ = 0;
+  // The shape while the window has one.
+  GPtr<cairo_region_t, cairo_region_destroy> disc_;
+  // The unhighlighted ring as last drawn, with what it was drawn for, and the
+  // frame drawn on the client side.
+  mutable GPtr<cairo_surface_t, cairo_surface_destroy> ring_;
+  mutable GdkRGBA ringLabel_{};
+  mutable std::array<std::string, 3> ringTitles_;
+  mutable std::array<std::string, 3> ringSymbols_;
+  mutable GPtr<cairo_surface_t, cairo_surface_destroy> frame_;
   RadialWindowEvents* events_ = nullptr;
   bool grabbed_ = false;
   guint grabRetry_ = 0;
   int grabAttempts_ = 0;
+  std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };
 
 }  // namespace glimmet
