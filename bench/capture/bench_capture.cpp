@@ -34,6 +34,7 @@
 #include "core/glib_ptr.h"
 #include "desktop/gtk_desktop.h"
 #include "platform/gtk/x11_hot_keys.h"
+#include "private_display.h"
 
 // Last: Xlib's macros clash with names above.
 #include <X11/Xlib.h>
@@ -178,20 +179,11 @@ double program(const std::filesystem::path& directory, glimmet::DesktopWorkspace
   return result;
 }
 
-void runOnPrivateDisplay(char** argv) {
-  ::setenv(kOnPrivateDisplay, "1", 1);
-  char* arguments[] = {const_cast<char*>(DISPLAY_WRAPPER), argv[0], nullptr};
-  ::execv(DISPLAY_WRAPPER, arguments);
-  fail(std::string("cannot run ") + DISPLAY_WRAPPER + ": " + std::strerror(errno));
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   try {
-    if (std::getenv(kOnPrivateDisplay) == nullptr) runOnPrivateDisplay(argv);
-    gdk_set_allowed_backends("x11");
-    if (!gtk_init_check(&argc, &argv)) fail("no X11 display");
+    glimmet::bench::openPrivateDisplay(argc, argv, kOnPrivateDisplay, DISPLAY_WRAPPER);
     if (argc > 1 && std::strcmp(argv[1], "--own-selection") == 0) return ownSelection();
 
     const GObjectPtr<GSubprocess> windowManager =

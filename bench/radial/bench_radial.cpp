@@ -15,15 +15,12 @@
 // this machine).
 
 #include <gtk/gtk.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -34,6 +31,7 @@
 #include "core/glib_ptr.h"
 #include "platform/gtk/gdk_desktop_services.h"
 #include "platform/gtk/radial_view.h"
+#include "private_display.h"
 #include "surfaces/radial_menu.h"
 
 namespace {
@@ -127,20 +125,11 @@ std::string imageDataURL() {
   return "data:image/png;base64," + glimmet::base64Encode(png);
 }
 
-void runOnPrivateDisplay(char** argv) {
-  ::setenv(kOnPrivateDisplay, "1", 1);
-  char* arguments[] = {const_cast<char*>(DISPLAY_WRAPPER), argv[0], nullptr};
-  ::execv(DISPLAY_WRAPPER, arguments);
-  fail(std::string("cannot run ") + DISPLAY_WRAPPER + ": " + std::strerror(errno));
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   try {
-    if (std::getenv(kOnPrivateDisplay) == nullptr) runOnPrivateDisplay(argv);
-    gdk_set_allowed_backends("x11");
-    if (!gtk_init_check(&argc, &argv)) fail("no X11 display");
+    glimmet::bench::openPrivateDisplay(argc, argv, kOnPrivateDisplay, DISPLAY_WRAPPER);
 
     // The baseline: an empty pop-up window of the same size and visual.
     GtkWidget* empty = gtk_window_new(GTK_WINDOW_POPUP);

@@ -1,6 +1,7 @@
 #include "platform/gtk/radial_glyphs.h"
 
 #include <array>
+#include <initializer_list>
 #include <numbers>
 
 #include "surfaces/design.h"
@@ -21,6 +22,19 @@ void roundedRectangle(cairo_t* cairo, double x, double y, double width, double h
   cairo_arc(cairo, x + radius, y + height - radius, radius, quarter, 2 * quarter);
   cairo_arc(cairo, x + radius, y + radius, radius, 2 * quarter, 3 * quarter);
   cairo_close_path(cairo);
+}
+
+// An open line through `points`, added to the path.
+void polyline(cairo_t* cairo, std::initializer_list<std::array<double, 2>> points) {
+  bool first = true;
+  for (const auto& [x, y] : points) {
+    if (first) {
+      cairo_move_to(cairo, x, y);
+    } else {
+      cairo_line_to(cairo, x, y);
+    }
+    first = false;
+  }
 }
 
 // A four-pointed star with concave sides, filled.
@@ -58,11 +72,7 @@ void photoOnRectangle(cairo_t* cairo) {
   // The photo in front: a frame, a mountain and a sun.
   roundedRectangle(cairo, 2.5, 9, 15, 11.5, 2);
   cairo_stroke(cairo);
-  cairo_move_to(cairo, 3, 19);
-  cairo_line_to(cairo, 8, 14);
-  cairo_line_to(cairo, 11.5, 17.5);
-  cairo_line_to(cairo, 13.5, 15.5);
-  cairo_line_to(cairo, 17, 19);
+  polyline(cairo, {{3, 19}, {8, 14}, {11.5, 17.5}, {13.5, 15.5}, {17, 19}});
   cairo_stroke(cairo);
   cairo_arc(cairo, 13, 12.6, 1.3, 0, 2 * std::numbers::pi);
   cairo_fill(cairo);
@@ -70,8 +80,7 @@ void photoOnRectangle(cairo_t* cairo) {
 
 void paintbrushPointed(cairo_t* cairo) {
   // The handle, from the upper right down to the ferrule.
-  cairo_move_to(cairo, 21, 3);
-  cairo_line_to(cairo, 12.5, 11.5);
+  polyline(cairo, {{21, 3}, {12.5, 11.5}});
   cairo_stroke(cairo);
   roundedRectangle(cairo, 10.2, 10.8, 3.6, 3.6, 1);
   cairo_stroke(cairo);
@@ -87,10 +96,8 @@ void paintbrushPointed(cairo_t* cairo) {
 void sliderHorizontal(cairo_t* cairo) {
   constexpr std::array<std::array<double, 2>, 3> knobs = {{{8, 6}, {16, 12}, {11, 18}}};
   for (const auto& [x, y] : knobs) {
-    cairo_move_to(cairo, 3, y);
-    cairo_line_to(cairo, x - 2.6, y);
-    cairo_move_to(cairo, x + 2.6, y);
-    cairo_line_to(cairo, 21, y);
+    polyline(cairo, {{3, y}, {x - 2.6, y}});
+    polyline(cairo, {{x + 2.6, y}, {21, y}});
     cairo_stroke(cairo);
     cairo_arc(cairo, x, y, 2.6, 0, 2 * std::numbers::pi);
     cairo_stroke(cairo);
@@ -106,12 +113,9 @@ void textQuote(cairo_t* cairo) {
     cairo_curve_to(cairo, x - 2, 9.5, x - 0.5, 11, x + 1.2, 11.5);
     cairo_stroke(cairo);
   }
-  cairo_move_to(cairo, 15, 6);
-  cairo_line_to(cairo, 21, 6);
-  cairo_move_to(cairo, 3, 14);
-  cairo_line_to(cairo, 21, 14);
-  cairo_move_to(cairo, 3, 19.5);
-  cairo_line_to(cairo, 15, 19.5);
+  polyline(cairo, {{15, 6}, {21, 6}});
+  polyline(cairo, {{3, 14}, {21, 14}});
+  polyline(cairo, {{3, 19.5}, {15, 19.5}});
   cairo_stroke(cairo);
 }
 
