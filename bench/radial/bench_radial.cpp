@@ -5,7 +5,7 @@
 // shows it to the end of its first frame. Both run on a private virtual
 // display (tests/platform/gtk/with-display.sh, started here unless already in
 // one). The baseline and each kind of payload (text, and a 512 by 512 image)
-// take turns: one unmeasured warm-up round, then 40 measured rounds; between
+// take turns: one unmeasured warm-up round, then 100 measured rounds; between
 // showings the window is hidden and the main loop settles. An image's preview
 // is decoded off the main thread and drawn in a later frame; the first frame
 // holds the ring, its icons and labels, and the summary.
@@ -40,7 +40,7 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr const char* kOnPrivateDisplay = "GLIMMET_BENCH_RADIAL_ON_PRIVATE_DISPLAY";
-constexpr int kRounds = 40;
+constexpr int kRounds = 100;
 constexpr int kImageSide = 512;
 constexpr glimmet::Point kPoint{640, 400};
 

@@ -176,7 +176,10 @@ bool inside(double x, double y) { return x >= 0 && y >= 0 && x < kSize && y < kS
 
 struct RadialView::Signals {
   static gboolean draw(GtkWidget*, cairo_t* cairo, gpointer self) {
-    static_cast<RadialView*>(self)->draw(cairo);
+    auto* view = static_cast<RadialView*>(self);
+    view->draw(cairo);
+    // Once the ring is up: the decoding would compete with its first frame.
+    if (view->previewPending_ && !view->previewRequested_) view->decodePreview();
     // The window paints no background of its own (app-paintable); later
     // handlers still see the frame.
     return FALSE;
@@ -271,8 +274,8 @@ void RadialView::present(const RadialFace& face, const Rect& frame, RadialWindow
   face_ = face;
   preview_.reset();
   previewPending_ = !face.preview.empty();
+  previewRequested_ = false;
   ++presentation_;
-  if (previewPending_) decodePreview();
   events_ = &events;
   gtk_window_move(GTK_WINDOW(window_), static_cast<gint>(std::lround(frame.x)),
                   static_cast<gint>(std::lround(frame.y)));
@@ -284,6 +287,7 @@ void RadialView::present(const RadialFace& face, const Rect& frame, RadialWindow
 void RadialView::decodePreview() {
   // Off the main thread: a large photograph takes a while to decode, and the
   // ring need not wait for it.
+  previewRequested_ = true;
   GlobalPool::shared().post([bytes = face_.preview, presentation = presentation_,
                              alive = std::weak_ptr<int>(lifetime_), this] {
     auto image = std::make_shared<GObjectPtr<GdkPixbuf>>(previewImage(bytes));
@@ -355,12 +359,15 @@ void RadialView::shapeToDisc() {
 void RadialView::draw(cairo_t* target) const {
   GdkRGBA label;
   gtk_style_context_get_color(gtk_widget_get_style_context(window_), GTK_STATE_FLAG_NORMAL, &label);
-  if (!ring_ || !gdk_rgba_equal(&label, &ringLabel_) || ringTitles_ != face_.titles ||
-      ringSymbols_ != face_.symbols) {
-    ring_ = ringImage(face_, label);
+  if (!gdk_rgba_equal(&label, &ringLabel_)) {
+    rings_.clear();
     ringLabel_ = label;
-    ringTitles_ = face_.titles;
-    ringSymbols_ = face_.symbols;
+  }
+  auto ring = std::find_if(rings_.begin(), rings_.end(), [this](const CachedRing& cached) {
+    return cached.titles == face_.titles && cached.symbols == face_.symbols;
+  });
+  if (ring == rings_.end()) {
+    ring = rings_.insert(rings_.end(), {face_.titles, face_.symbols, ringImage(face_, label)});
   }
   // Drawn on the client side and handed over in one piece: on an X surface
   // every curved fill would be sent to the server as trapezoids.
@@ -372,7 +379,7 @@ void RadialView::draw(cairo_t* target) const {
     GPtr<cairo_t, cairo_destroy> frame(cairo_create(frame_.get()));
     cairo_t* cairo = frame.get();
     cairo_set_operator(cairo, CAIRO_OPERATOR_SOURCE);
-    cairo_set_source_surface(cairo, ring_.get(), 0, 0);
+    cairo_set_source_surface(cairo, ring->image.get(), 0, 0);
     cairo_paint(cairo);
     cairo_set_operator(cairo, CAIRO_OPERATOR_OVER);
     const GObjectPtr<PangoLayout> text(pango_cairo_create_layout(cairo));

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "core/glib_ptr.h"
 #include "platform/radial_window.h"
@@ -61,17 +62,23 @@ class RadialView final : public RadialWindow {
   void decodePreview();
 
   GObjectPtr<GdkPixbuf> preview_;
+  // The face has an image whose preview is not decoded yet; whether its
+  // decoding has started.
   bool previewPending_ = false;
+  bool previewRequested_ = false;
   // Counts presentations, so that a late preview only lands on its own.
   std::uint64_t presentation_ = 0;
   // The shape while the window has one.
   GPtr<cairo_region_t, cairo_region_destroy> disc_;
-  // The unhighlighted ring as last drawn, with what it was drawn for, and the
-  // frame drawn on the client side.
-  mutable GPtr<cairo_surface_t, cairo_surface_destroy> ring_;
+  // The unhighlighted ring of each kind of material drawn so far, in the
+  // label colour they were drawn in, and the frame drawn on the client side.
+  struct CachedRing {
+    std::array<std::string, 3> titles;
+    std::array<std::string, 3> symbols;
+    GPtr<cairo_surface_t, cairo_surface_destroy> image;
+  };
+  mutable std::vector<CachedRing> rings_;
   mutable GdkRGBA ringLabel_{};
-  mutable std::array<std::string, 3> ringTitles_;
-  mutable std::array<std::string, 3> ringSymbols_;
   mutable GPtr<cairo_surface_t, cairo_surface_destroy> frame_;
   RadialWindowEvents* events_ = nullptr;
   bool grabbed_ = false;
