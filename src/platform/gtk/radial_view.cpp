@@ -178,8 +178,10 @@ struct RadialView::Signals {
   static gboolean draw(GtkWidget*, cairo_t* cairo, gpointer self) {
     auto* view = static_cast<RadialView*>(self);
     view->draw(cairo);
-    // Once the ring is up: the decoding would compete with its first frame.
-    if (view->previewPending_ && !view->previewRequested_) view->decodePreview();
+    // Once the first frame is out: the decoding would compete with it.
+    if (view->previewPending_ && view->previewStart_ == 0) {
+      view->previewStart_ = g_idle_add(startPreview, view);
+    }
     // The window paints no background of its own (app-paintable); later
     // handlers still see the frame.
     return FALSE;
@@ -191,6 +193,12 @@ struct RadialView::Signals {
     // hold it up.
     view->grabRetry_ = g_idle_add(retryGrab, view);
     return FALSE;
+  }
+  static gboolean startPreview(gpointer self) {
+    auto* view = static_cast<RadialView*>(self);
+    view->previewStart_ = 0;
+    view->decodePreview();
+    return G_SOURCE_REMOVE;
   }
   static gboolean retryGrab(gpointer self) {
     auto* view = static_cast<RadialView*>(self);
@@ -274,7 +282,6 @@ void RadialView::present(const RadialFace& face, const Rect& frame, RadialWindow
   face_ = face;
   preview_.reset();
   previewPending_ = !face.preview.empty();
-  previewRequested_ = false;
   ++presentation_;
   events_ = &events;
   gtk_window_move(GTK_WINDOW(window_), static_cast<gint>(std::lround(frame.x)),
@@ -287,7 +294,6 @@ void RadialView::present(const RadialFace& face, const Rect& frame, RadialWindow
 void RadialView::decodePreview() {
   // Off the main thread: a large photograph takes a while to decode, and the
   // ring need not wait for it.
-  previewRequested_ = true;
   GlobalPool::shared().post([bytes = face_.preview, presentation = presentation_,
                              alive = std::weak_ptr<int>(lifetime_), this] {
     auto image = std::make_shared<GObjectPtr<GdkPixbuf>>(previewImage(bytes));
@@ -307,6 +313,10 @@ void RadialView::select(int sector) {
 
 void RadialView::hide() {
   events_ = nullptr;
+  if (previewStart_ != 0) {
+    g_source_remove(previewStart_);
+    previewStart_ = 0;
+  }
   releaseInput();
   gtk_widget_hide(window_);
 }
@@ -367,29 +377,28 @@ void RadialView::draw(cairo_t* target) const {
     return cached.titles == face_.titles && cached.symbols == face_.symbols;
   });
   if (ring == rings_.end()) {
-    ring = rings_.insert(rings_.end(), {face_.titles, face_.symbols, ringImage(face_, label)});
+    // Drawn on the client side once and kept on the server: on an X surface
+    // every curved fill would be sent as trapezoids, every frame.
+    const GPtr<cairo_surface_t, cairo_surface_destroy> image = ringImage(face_, label);
+    GPtr<cairo_surface_t, cairo_surface_destroy> kept(
+        cairo_surface_create_similar(cairo_get_target(target), CAIRO_CONTENT_COLOR_ALPHA,
+                                     static_cast<int>(kSize), static_cast<int>(kSize)));
+    {
+      GPtr<cairo_t, cairo_destroy> copy(cairo_create(kept.get()));
+      cairo_set_operator(copy.get(), CAIRO_OPERATOR_SOURCE);
+      cairo_set_source_surface(copy.get(), image.get(), 0, 0);
+      cairo_paint(copy.get());
+    }
+    ring = rings_.insert(rings_.end(), {face_.titles, face_.symbols, std::move(kept)});
   }
-  // Drawn on the client side and handed over in one piece: on an X surface
-  // every curved fill would be sent to the server as trapezoids.
-  if (!frame_) {
-    frame_.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(kSize),
-                                            static_cast<int>(kSize)));
-  }
-  {
-    GPtr<cairo_t, cairo_destroy> frame(cairo_create(frame_.get()));
-    cairo_t* cairo = frame.get();
-    cairo_set_operator(cairo, CAIRO_OPERATOR_SOURCE);
-    cairo_set_source_surface(cairo, ring->image.get(), 0, 0);
-    cairo_paint(cairo);
-    cairo_set_operator(cairo, CAIRO_OPERATOR_OVER);
-    const GObjectPtr<PangoLayout> text(pango_cairo_create_layout(cairo));
-    drawSector(cairo, text.get(), face_, face_.selected, kHighlight, label);
-    drawCentre(cairo, text.get(), label);
-  }
-  cairo_surface_mark_dirty(frame_.get());
+  cairo_save(target);
   cairo_set_operator(target, CAIRO_OPERATOR_SOURCE);
-  cairo_set_source_surface(target, frame_.get(), 0, 0);
+  cairo_set_source_surface(target, ring->image.get(), 0, 0);
   cairo_paint(target);
+  cairo_restore(target);
+  const GObjectPtr<PangoLayout> text(pango_cairo_create_layout(target));
+  drawSector(target, text.get(), face_, face_.selected, kHighlight, label);
+  drawCentre(target, text.get(), label);
 }
 
 void RadialView::drawCentre(cairo_t* cairo, PangoLayout* text, const GdkRGBA& label) const {

@@ -8,6 +8,9 @@
 // press outside it and the keys reach it without the window manager's focus;
 // losing the grab to another program counts as a press outside. Colours follow
 // the theme's label colour, so the menu is light or dark with the desktop.
+// The first frame comes quickly: the unhighlighted ring is drawn once per
+// kind of material and theme and kept on the X server, and an image's preview
+// is decoded on a worker once that frame is out, then drawn.
 // Main thread only; requires an initialised GTK.
 
 #include <cairo.h>
@@ -62,16 +65,16 @@ class RadialView final : public RadialWindow {
   void decodePreview();
 
   GObjectPtr<GdkPixbuf> preview_;
-  // The face has an image whose preview is not decoded yet; whether its
-  // decoding has started.
+  // The face has an image whose preview is not decoded yet, and the idle
+  // source that starts decoding it after the first frame.
   bool previewPending_ = false;
-  bool previewRequested_ = false;
+  guint previewStart_ = 0;
   // Counts presentations, so that a late preview only lands on its own.
   std::uint64_t presentation_ = 0;
   // The shape while the window has one.
   GPtr<cairo_region_t, cairo_region_destroy> disc_;
-  // The unhighlighted ring of each kind of material drawn so far, in the
-  // label colour they were drawn in, and the frame drawn on the client side.
+  // The unhighlighted ring of each kind of material drawn so far, kept on the
+  // X server, in the label colour they were drawn in.
   struct CachedRing {
     std::array<std::string, 3> titles;
     std::array<std::string, 3> symbols;
@@ -79,7 +82,6 @@ class RadialView final : public RadialWindow {
   };
   mutable std::vector<CachedRing> rings_;
   mutable GdkRGBA ringLabel_{};
-  mutable GPtr<cairo_surface_t, cairo_surface_destroy> frame_;
   RadialWindowEvents* events_ = nullptr;
   bool grabbed_ = false;
   guint grabRetry_ = 0;
