@@ -7,7 +7,10 @@
 
 #include <gtk/gtk.h>
 
+#include <cmath>
 #include <filesystem>
+#include <memory>
+#include <numbers>
 #include <optional>
 #include <string>
 #include <variant>
@@ -89,13 +92,13 @@ class RadialViewTest : public ::testing::Test {
                            &frames);
   }
 
-  // Where the window really is on the screen.
-  Rect shownFrame() const {
+  // Where the window of `view` (this test's by default) really is on the screen.
+  Rect shownFrame(const RadialView* view = nullptr) const {
+    GtkWidget* window = GTK_WIDGET((view ? view : radial.get())->window());
     gint x = 0, y = 0;
-    gdk_window_get_origin(gtk_widget_get_window(GTK_WIDGET(radial->window())), &x, &y);
-    return {double(x), double(y),
-            double(gtk_widget_get_allocated_width(GTK_WIDGET(radial->window()))),
-            double(gtk_widget_get_allocated_height(GTK_WIDGET(radial->window())))};
+    gdk_window_get_origin(gtk_widget_get_window(window), &x, &y);
+    return {double(x), double(y), double(gtk_widget_get_allocated_width(window)),
+            double(gtk_widget_get_allocated_height(window))};
   }
 
   // Shown, drawn and holding the input.
@@ -222,7 +225,7 @@ TEST_F(RadialViewTest, TheDemoLauncherShowsTheDemoSelectionAtThePointerAndFollow
   bool closed = false;
   DemoLauncher demo([&] { closed = true; });
   ASSERT_TRUE(spinMainUntil([&] { return demo.radial().isVisible() && demo.radial().hasInput(); }));
-  spinMainUntil([] { return false; }, 200ms);
+  EXPECT_EQ(shownFrame(&demo.radial()), (Rect{480, 240, 320, 320}));
   pressKey(XK_Escape);
   ASSERT_TRUE(spinMainUntil([&] { return closed; }));
 
