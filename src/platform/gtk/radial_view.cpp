@@ -253,7 +253,7 @@ RadialView::RadialView() : window_(gtk_window_new(GTK_WINDOW_POPUP)) {
   gtk_widget_add_events(window_,
                         GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK | GDK_KEY_PRESS_MASK);
   AtkObject* accessible = gtk_widget_get_accessible(window_);
-  atk_object_set_role(accessible, ATK_ROLE_PANEL);
+  atk_object_set_role(accessible, ATK_ROLE_GROUPING);
   atk_object_set_name(accessible, RadialMenu::kAccessibilityLabel);
   g_signal_connect(window_, "draw", G_CALLBACK(Signals::draw), this);
   g_signal_connect(window_, "map-event", G_CALLBACK(Signals::mapped), this);
