@@ -113,8 +113,9 @@ void drawSector(cairo_t* cairo, PangoLayout* text, const RadialFace& face, int s
   pango_cairo_show_layout(cairo, text);
 }
 
-// The frosted disc and the ring with no sector highlighted: the part of every
-// frame that only changes with the theme and the kind of material.
+// The frosted disc and the ring with the face's sector highlighted: the part
+// of every frame that only changes with the theme, the kind of material and
+// the highlight.
 GPtr<cairo_surface_t, cairo_surface_destroy> ringImage(const RadialFace& face,
                                                        const GdkRGBA& label) {
   GPtr<cairo_surface_t, cairo_surface_destroy> image(cairo_image_surface_create(
@@ -132,7 +133,8 @@ GPtr<cairo_surface_t, cairo_surface_destroy> ringImage(const RadialFace& face,
   cairo_stroke(cairo);
   const GObjectPtr<PangoLayout> text(pango_cairo_create_layout(cairo));
   for (int sector = 0; sector < RadialMenu::kSectors; ++sector) {
-    drawSector(cairo, text.get(), face, sector, withAlpha(label, 0.055), label);
+    drawSector(cairo, text.get(), face, sector,
+               sector == face.selected ? kHighlight : withAlpha(label, 0.055), label);
   }
   cairo_surface_flush(image.get());
   return image;
@@ -374,7 +376,8 @@ void RadialView::draw(cairo_t* target) const {
     ringLabel_ = label;
   }
   auto ring = std::find_if(rings_.begin(), rings_.end(), [this](const CachedRing& cached) {
-    return cached.titles == face_.titles && cached.symbols == face_.symbols;
+    return cached.titles == face_.titles && cached.symbols == face_.symbols &&
+           cached.selected == face_.selected;
   });
   if (ring == rings_.end()) {
     // Drawn on the client side once and kept on the server: on an X surface
@@ -389,7 +392,8 @@ void RadialView::draw(cairo_t* target) const {
       cairo_set_source_surface(copy.get(), image.get(), 0, 0);
       cairo_paint(copy.get());
     }
-    ring = rings_.insert(rings_.end(), {face_.titles, face_.symbols, std::move(kept)});
+    ring =
+        rings_.insert(rings_.end(), {face_.titles, face_.symbols, face_.selected, std::move(kept)});
   }
   cairo_save(target);
   cairo_set_operator(target, CAIRO_OPERATOR_SOURCE);
@@ -397,7 +401,6 @@ void RadialView::draw(cairo_t* target) const {
   cairo_paint(target);
   cairo_restore(target);
   const GObjectPtr<PangoLayout> text(pango_cairo_create_layout(target));
-  drawSector(target, text.get(), face_, face_.selected, kHighlight, label);
   drawCentre(target, text.get(), label);
 }
 

@@ -8,8 +8,8 @@
 // press outside it and the keys reach it without the window manager's focus;
 // losing the grab to another program counts as a press outside. Colours follow
 // the theme's label colour, so the menu is light or dark with the desktop.
-// The first frame comes quickly: the unhighlighted ring is drawn once per
-// kind of material and theme and kept on the X server, and an image's preview
+// The first frame comes quickly: the ring is drawn once per kind of material,
+// highlight and theme and kept on the X server, and an image's preview
 // is decoded on a worker once that frame is out, then drawn.
 // Main thread only; requires an initialised GTK.
 
@@ -73,11 +73,12 @@ class RadialView final : public RadialWindow {
   std::uint64_t presentation_ = 0;
   // The shape while the window has one.
   GPtr<cairo_region_t, cairo_region_destroy> disc_;
-  // The unhighlighted ring of each kind of material drawn so far, kept on the
+  // The ring of each kind of material and highlight drawn so far, kept on the
   // X server, in the label colour they were drawn in.
   struct CachedRing {
     std::array<std::string, 3> titles;
     std::array<std::string, 3> symbols;
+    int selected;
     GPtr<cairo_surface_t, cairo_surface_destroy> image;
   };
   mutable std::vector<CachedRing> rings_;
