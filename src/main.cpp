@@ -4,6 +4,8 @@
 // service), runs the launch sequence and the GTK main loop until it is asked
 // to stop (SIGINT, SIGTERM or SIGHUP), and then shuts the services down in
 // order; in library smoke-test mode that deletes the temporary library.
+// "--demo-launcher" shows only the radial menu over a demo selection and ends
+// when it closes.
 //
 // The packaged page and the other resources are looked for in the build tree
 // when the program runs from it, else under the prefix the program is
@@ -70,18 +72,19 @@ int main(int argc, char** argv) {
     return glimmet::runSelfTest(
         appearance, [&] { return glimmet::GStreamerSound::decodes(chime); }, std::cout, std::cerr);
   }
-  if (switches.demoLauncher) {
-    std::fputs("glimmet: --demo-launcher needs the radial menu, which is not available yet\n",
-               stderr);
-    return 2;
-  }
-
   // Input shapes, the active window and the selection are X11 services; under
   // Wayland the program runs through XWayland.
   gdk_set_allowed_backends("x11");
   if (!gtk_init_check(&argc, &argv)) {
     std::fputs("glimmet: cannot open the X11 display (is DISPLAY set?)\n", stderr);
     return 1;
+  }
+
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) g_unix_signal_add(signal, stop, nullptr);
+  if (switches.demoLauncher) {
+    const glimmet::DemoLauncher demo([] { gtk_main_quit(); });
+    gtk_main();
+    return 0;
   }
 
   glimmet::DesktopOptions options;
@@ -96,7 +99,6 @@ int main(int argc, char** argv) {
   }
 
   glimmet::GtkDesktop desktop(std::move(options));
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) g_unix_signal_add(signal, stop, nullptr);
   desktop.launch();
   gtk_main();
   desktop.shutdown();

@@ -41,6 +41,14 @@ ControllerOptions completed(ControllerOptions options) {
 
 bool within(double value, double target) { return std::abs(value - target) <= 1; }
 
+// Whether a capture brought material to act on: an image, or text without an error.
+bool bringsMaterial(const Json& payload) {
+  if (payload.contains("error")) return false;
+  if (payload.contains("image")) return true;
+  const auto text = payload.find("text");
+  return text != payload.end() && text->is_string() && !text->get<std::string>().empty();
+}
+
 }  // namespace
 
 PlumoraController::PlumoraController(Platform platform, ControllerOptions options)
@@ -83,7 +91,8 @@ PlumoraController::PlumoraController(Platform platform, ControllerOptions option
       shortcuts_(GlobalShortcuts::Services{platform_.hotKeys, platform_.defaults, platform_.alerts,
                                            platform_.workspace, platform_.settingsWindow,
                                            platform_.accessibility},
-                 [this] { captureText(); }) {}
+                 [this] { captureText(); }),
+      radial_(platform_.radial, platform_.screens) {}
 
 PlumoraController::~PlumoraController() {
   // Runs the history work still queued while the actions it reports to exist.
@@ -153,7 +162,25 @@ void PlumoraController::captureText() {
   // The application read at the trigger is the one the panel shows over: no
   // second lookup on the way to the page.
   selectionCapture_.capture(front, false, [this, front](Json payload) {
-    if (!shutDown_) deliver(std::move(payload), front);
+    if (shutDown_) return;
+    if (bringsMaterial(payload)) {
+      presentRadial(std::move(payload), platform_.pointer.pointer().position, front);
+    } else {
+      deliver(std::move(payload), front);
+    }
+  });
+}
+
+void PlumoraController::presentRadial(Json payload, Point point) {
+  presentRadial(std::move(payload), point, std::nullopt);
+}
+
+void PlumoraController::presentRadial(Json payload, Point point,
+                                      std::optional<RunningApplication> front) {
+  if (shutDown_) return;
+  // The panel stays anchored to the tray item; the choice only brings it forward.
+  radial_.present(std::move(payload), point, [this, front = std::move(front)](Json chosen) {
+    if (!shutDown_) deliver(std::move(chosen), front ? front : frontmostToShowOver());
   });
 }
 
@@ -285,6 +312,7 @@ std::optional<Json> PlumoraController::applyAppearance(const Json& value) {
 void PlumoraController::shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
+  radial_.dismiss();
   clearLibraryVideo();
   if (smokeLibrary_.active()) smokeLibrary_.remove(historyStore_);
   taskFeedback_.stop();

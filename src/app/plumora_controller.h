@@ -36,6 +36,7 @@
 #include "platform/platform.h"
 #include "surfaces/global_shortcuts.h"
 #include "surfaces/island_host.h"
+#include "surfaces/radial_menu.h"
 #include "surfaces/selection_capture.h"
 #include "surfaces/task_feedback.h"
 
@@ -97,10 +98,14 @@ class PlumoraController final : public BridgeShell {
   // Hands a capture payload to the page, or keeps it until the page asks.
   void deliver(Json payload);
 
-  // Reads the selection in the application the user works in and hands it to
-  // the page; does nothing while a file panel is open. The menu item and the
-  // global shortcut both run this.
+  // Reads the selection in the application the user works in and offers the
+  // radial menu for it at the pointer; a capture that brought nothing (or an
+  // error to show) goes to the page at once. Does nothing while a file panel
+  // is open. The menu item and the global shortcut both run this.
   void captureText();
+  // Shows the radial menu for a capture payload centred on `point`; the choice
+  // hands the payload with its creation mode to the page.
+  void presentRadial(Json payload, Point point);
 
   // Status item and menu actions.
   void statusClick();
@@ -152,6 +157,7 @@ class PlumoraController final : public BridgeShell {
   void deliver(Json payload, std::optional<RunningApplication> front);
   // The reply path of the history and media actions.
   ReplySink replies();
+  void presentRadial(Json payload, Point point, std::optional<RunningApplication> front);
   void setPanelLevel(PanelLevel level);
 
   Platform platform_;
@@ -176,6 +182,7 @@ class PlumoraController final : public BridgeShell {
   BridgeDispatcher dispatcher_;
   SelectionCapture selectionCapture_;
   GlobalShortcuts shortcuts_;
+  RadialPresenter radial_;
   bool shutDown_ = false;
 };
 

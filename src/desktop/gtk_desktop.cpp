@@ -80,11 +80,14 @@ GtkDesktop::GtkDesktop(DesktopOptions options)
       static_cast<WebPageDelegate&>(*this), filePanels_, workspace_);
   videoPlayer_ = std::make_unique<GStreamerVideoPlayer>(page_->widget());
   controller_ = std::make_unique<PlumoraController>(
-      Platform{*page_,      panel_,     statusItem_.button, menu_,           alerts_,
-               filePanels_, clipboard_, workspace_,         sound_,          *videoPlayer_,
-               pointer_,    screens_,   appearance_,        accessibility_,  *activity_,
-               windows_,    hotKeys_,   selection_,         settingsWindow_, defaults_,
-               secrets_,    clock_},
+      Platform{*page_,          panel_,         statusItem_.button,
+               menu_,           alerts_,        filePanels_,
+               clipboard_,      workspace_,     sound_,
+               *videoPlayer_,   pointer_,       screens_,
+               appearance_,     accessibility_, *activity_,
+               windows_,        hotKeys_,       selection_,
+               settingsWindow_, radial_,        defaults_,
+               secrets_,        clock_},
       std::move(options.controller));
   page_->addUserScript(controller_->bridgeScript());
   panel_->setContent(videoPlayer_->widget(), page_->widget());
@@ -149,5 +152,10 @@ void GtkDesktop::pageLoadFailed() { controller_->pageLoadFailed(); }
 bool GtkDesktop::beginFilePanel() { return controller_->beginFilePanel(); }
 
 void GtkDesktop::endFilePanel() { controller_->endFilePanel(); }
+
+DemoLauncher::DemoLauncher(std::function<void()> closed) {
+  presenter_.present(Json{{"text", kText}, {"voice", false}, {"source", kSource}},
+                     pointer_.pointer().position, {}, std::move(closed));
+}
 
 }  // namespace glimmet

@@ -29,6 +29,7 @@
 #include "platform/gtk/indicator_status_button.h"
 #include "platform/gtk/interim_desktop_services.h"
 #include "platform/gtk/portal_desktop_appearance.h"
+#include "platform/gtk/radial_view.h"
 #include "platform/gtk/status_icon_button.h"
 #include "platform/gtk/status_menu.h"
 #include "platform/gtk/webkit_page_view.h"
@@ -86,6 +87,7 @@ class GtkDesktop final : private WebPageDelegate {
   StatusItem& statusItem() { return statusItem_; }
   GtkSettingsWindow& settingsWindow() { return settingsWindow_; }
   GStreamerVideoPlayer& videoPlayer() { return *videoPlayer_; }
+  RadialView& radial() { return radial_; }
   const X11SelectionReader& selectionReader() const { return selection_; }
 
  private:
@@ -119,6 +121,7 @@ class GtkDesktop final : private WebPageDelegate {
   X11HotKeys hotKeys_;
   X11SelectionReader selection_;
   GtkSettingsWindow settingsWindow_{workspace_};
+  RadialView radial_;
   GtkPopUpMenu menu_;
   StatusItem statusItem_;
   std::shared_ptr<FloatingPanel> panel_;
@@ -128,6 +131,25 @@ class GtkDesktop final : private WebPageDelegate {
   std::unique_ptr<GStreamerVideoPlayer> videoPlayer_;
   std::unique_ptr<PlumoraController> controller_;
   Lifetime lifetime_;
+};
+
+// The "--demo-launcher" start: the radial menu over a demo selection at the
+// pointer, with no panel, page or tray item. A choice or a dismissal closes
+// the menu and then runs `closed`, which ends the demonstration.
+class DemoLauncher {
+ public:
+  static constexpr const char* kText = "雨天的城市，一杯热咖啡";
+  static constexpr const char* kSource = "演示素材";
+
+  explicit DemoLauncher(std::function<void()> closed);
+
+  RadialView& radial() { return radial_; }
+
+ private:
+  GdkPointerSource pointer_;
+  GdkScreenLayout screens_;
+  RadialView radial_;
+  RadialPresenter presenter_{radial_, screens_};
 };
 
 }  // namespace glimmet

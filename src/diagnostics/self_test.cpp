@@ -3,8 +3,11 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <filesystem>
 #include <functional>
+#include <numbers>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -32,6 +35,7 @@
 #include "platform/headless/headless_workspace.h"
 #include "surfaces/global_shortcuts.h"
 #include "surfaces/island_host.h"
+#include "surfaces/radial_menu.h"
 #include "surfaces/task_feedback.h"
 
 namespace glimmet {
@@ -193,6 +197,93 @@ bool bareKeyRejected() {
          !Shortcut::from({Shortcut::kKeyP, KeyCombination::kShift, "P"});
 }
 
+// What a radial menu for `payload` shows and hands back once `input` acted in
+// its window as the user.
+struct RadialOutcome {
+  RadialFace face;
+  std::optional<std::string> mode;
+  bool shown = false;
+};
+
+RadialOutcome actInRadial(Json payload, const std::function<void(RadialWindowEvents&)>& input) {
+  HeadlessRadialWindow window;
+  HeadlessScreenLayout screens(
+      std::vector<HeadlessScreenLayout::Monitor>{{{0, 0, 1280, 800}, {0, 0, 1280, 800}}});
+  RadialOutcome outcome;
+  {
+    RadialPresenter presenter(window, screens);
+    presenter.present(std::move(payload), {640, 400},
+                      [&](Json chosen) { outcome.mode = chosen.value("mode", ""); });
+    outcome.face = window.face();
+    if (window.events()) input(*window.events());
+    outcome.shown = window.isVisible();
+  }
+  // Lets the closed menu go.
+  while (g_main_context_iteration(nullptr, FALSE)) {
+  }
+  return outcome;
+}
+
+// The point 106 from the centre in the middle of `sector`.
+Point sectorMiddle(int sector) {
+  const double angle = (sector * 120 - 90) * std::numbers::pi / 180;
+  return {RadialMenu::kCentre.x + 106 * std::cos(angle),
+          RadialMenu::kCentre.y + 106 * std::sin(angle)};
+}
+
+// Text: its titles and summary, and a click in each sector opens its mode.
+bool textRadialActions() {
+  const std::vector<std::string> modes = {"direct", "template", "reference"};
+  for (int sector = 0; sector < 3; ++sector) {
+    const RadialOutcome outcome = actInRadial(
+        {{"text", "雨天的城市，一杯热咖啡"}, {"voice", false}},
+        [&](RadialWindowEvents& events) { events.pointerPressed(sectorMiddle(sector)); });
+    if (outcome.face.titles != std::array<std::string, 3>{"直接生图", "套用模板", "参考图片"} ||
+        outcome.face.summary != "雨天的城市，一杯热咖" || !outcome.face.preview.empty() ||
+        outcome.mode != modes[static_cast<std::size_t>(sector)] || outcome.shown) {
+      return false;
+    }
+  }
+  return actInRadial({{"text", ""}}, [](RadialWindowEvents&) {}).face.summary == "添加素材";
+}
+
+// An image: its titles, summary and preview, and the arrows and Return open
+// each mode.
+bool imageRadialActions() {
+  const std::vector<std::string> modes = {"edit", "direct", "reference"};
+  for (int sector = 0; sector < 3; ++sector) {
+    const RadialOutcome outcome =
+        actInRadial({{"text", ""}, {"image", kSamplePNG}}, [&](RadialWindowEvents& events) {
+          for (int step = 0; step < sector; ++step) events.keyPressed(RadialKey::right, "");
+          events.keyPressed(RadialKey::enter, "");
+        });
+    if (outcome.face.titles != std::array<std::string, 3>{"局部修改", "整体改图", "作为参考"} ||
+        outcome.face.summary != "选中图片" || outcome.face.preview.empty() ||
+        outcome.mode != modes[static_cast<std::size_t>(sector)]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool radialNumberKeyboardAction() {
+  const RadialOutcome ignored = actInRadial({{"text", "雨天"}}, [](RadialWindowEvents& events) {
+    events.keyPressed(RadialKey::other, "0");
+    events.keyPressed(RadialKey::other, "4");
+  });
+  const RadialOutcome third = actInRadial({{"text", "雨天"}}, [](RadialWindowEvents& events) {
+    events.keyPressed(RadialKey::other, "3");
+  });
+  return !ignored.mode && ignored.shown && third.mode == "reference" && !third.shown;
+}
+
+bool radialEscapeDismissal() {
+  const RadialOutcome outcome = actInRadial({{"text", "雨天"}}, [](RadialWindowEvents& events) {
+    events.keyPressed(RadialKey::escape, "");
+  });
+  return !outcome.mode && !outcome.shown;
+}
+
 bool historyPersistsMedia(const fs::path& scratch) {
   const PlumoraHistory store(scratch / "history");
   const Json entry = store.save({{"image", kSamplePNG}, {"prompt", "自检"}});
@@ -280,10 +371,10 @@ int runSelfTest(DesktopAppearance& appearance, const std::function<bool()>& chim
         {"voice modifier recording", voiceModifierRecording},
         {"shortcut title recording", [&] { return shortcutTitleRecording(dir); }},
         {"bare key rejected", bareKeyRejected},
-        {"text radial actions", nullptr},
-        {"image radial actions", nullptr},
-        {"radial number keyboard action", nullptr},
-        {"radial Escape dismissal", nullptr},
+        {"text radial actions", textRadialActions},
+        {"image radial actions", imageRadialActions},
+        {"radial number keyboard action", radialNumberKeyboardAction},
+        {"radial Escape dismissal", radialEscapeDismissal},
         {"notification task deduplication and late result rejection", taskDeduplication},
         {"standard editing shortcuts use the focused responder chain", editingShortcuts},
         {"bundled completion chime decodes", chimeDecodes},

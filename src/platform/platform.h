@@ -21,6 +21,7 @@
 #include "platform/hot_keys.h"
 #include "platform/pointer_source.h"
 #include "platform/popup_menu.h"
+#include "platform/radial_window.h"
 #include "platform/screen_layout.h"
 #include "platform/selection_reader.h"
 #include "platform/settings_window.h"
@@ -53,6 +54,7 @@ struct Platform {
   HotKeys& hotKeys;
   SelectionReader& selection;
   SettingsWindow& settingsWindow;
+  RadialWindow& radial;
   DefaultsStore& defaults;
   SecretStore& secrets;
   Clock& clock;

@@ -54,25 +54,41 @@ TEST_F(PlumoraControllerTest, CaptureWaitsForThePageAndIsTakenOnce) {
   EXPECT_TRUE(desktop.panel->isVisible());
 }
 
-TEST_F(PlumoraControllerTest, TheShortcutCapturesTheSelectionUnlessAFilePanelIsOpen) {
+TEST_F(PlumoraControllerTest, TheShortcutOffersTheRadialMenuForTheSelectionUnlessAFilePanelIsOpen) {
   desktop.workspace.setFrontmostApplication(RunningApplication{4242, "gedit", "文本编辑器", 7});
   desktop.accessibility.setTrusted(true);
   desktop.selection.setContent({"雨天的城市", false});
+  desktop.pointer.moveTo({1270, 40});
   start();
   controller->pageLoaded();
   desktop.panel->hide();
   ASSERT_TRUE(desktop.hotKeys.press(Shortcut::creationDefault().combination()));
-  const std::string event =
-      "window.dispatchEvent(new CustomEvent('plumora:capture',{detail:" +
-      json(Json{{"text", "雨天的城市"}, {"voice", false}, {"source", "文本编辑器"}}) + "}));";
-  ASSERT_TRUE(testing::spinMainUntil([&] { return evaluated(event); }));
+  ASSERT_TRUE(testing::spinMainUntil([&] { return desktop.radial.isVisible(); }));
+  // At the pointer, 8 points inside the work area below the top bar.
+  EXPECT_EQ(desktop.radial.frame(), (Rect{1280 - 320 - 8, 32 + 8, 320, 320}));
+  EXPECT_FALSE(desktop.panel->isVisible());
+  desktop.radial.events()->keyPressed(RadialKey::other, "2");
+  EXPECT_TRUE(evaluated("window.dispatchEvent(new CustomEvent('plumora:capture',{detail:" +
+                        json(Json{{"text", "雨天的城市"},
+                                  {"voice", false},
+                                  {"source", "文本编辑器"},
+                                  {"mode", "template"}}) +
+                        "}));"));
+  EXPECT_FALSE(desktop.radial.isVisible());
   EXPECT_TRUE(desktop.panel->isVisible());
   EXPECT_EQ(controller->sourceApplication()->bundleIdentifier, "gedit");
+
+  // Nothing selected: the message goes to the page without the menu.
+  desktop.panel->hide();
+  desktop.selection.setContent({std::nullopt, false});
+  controller->captureText();
+  ASSERT_TRUE(testing::spinMainUntil([&] { return desktop.panel->isVisible(); }));
+  EXPECT_FALSE(desktop.radial.isVisible());
 
   desktop.panel->hide();
   ASSERT_TRUE(controller->beginFilePanel());
   controller->captureText();
-  EXPECT_EQ(desktop.selection.reads(), 1);
+  EXPECT_EQ(desktop.selection.reads(), 2);
   EXPECT_FALSE(desktop.panel->isVisible());
 }
 

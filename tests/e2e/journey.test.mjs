@@ -64,7 +64,7 @@ async function quitFromTray(page) {
   const [width] = xdotool('getdisplaygeometry').split(' ').map(Number);
   xdotool('mousemove', String(width - 10), '11', 'click', '3');
   await sleep(500);
-  await screenshot(page, '06-tray-menu');
+  await screenshot(page, '07-tray-menu');
   // The menu's last item is "退出 Glimmet".
   xdotool('key', 'Up', 'Return');
 }
@@ -90,14 +90,18 @@ test('install, configure, capture, generate, keep, rename, trash, quit, start ag
   // Text selected in another application, then the global shortcut.
   await selectText('海边的灯塔，黄昏');
   xdotool('key', 'ctrl+p');
+  // The ring of actions at the pointer: 1 sends the text as it is.
+  await sleep(700);
+  await screenshot(page, '03-radial');
+  xdotool('key', '1');
   await page.waitFor(async () => (await page.eval(`document.querySelector('[data-test="prompt"]')?.value`)) ===
     '海边的灯塔，黄昏');
-  await screenshot(page, '03-captured');
+  await screenshot(page, '04-captured');
 
   await page.click('[data-test="generate"]');
   await page.waitFor('[data-test="result-image"]');
   await page.waitFor(async () => (await page.text('[data-test="result-save"]')) === '已保存到作品库');
-  await screenshot(page, '04-result');
+  await screenshot(page, '05-result');
   assert.equal(service.requests.length, 1);
   assert.equal(service.requests[0].authorization, 'Bearer sk-journey');
   assert.match(JSON.parse(service.requests[0].body).prompt, /海边的灯塔，黄昏/);
@@ -114,7 +118,7 @@ test('install, configure, capture, generate, keep, rename, trash, quit, start ag
   await page.press('\uE007');
   await page.waitFor(async () => (await page.text(`${tile} [data-test="library-tile-title"]`)) === '黄昏灯塔');
   assert.equal(works()[0].record.prompt !== undefined, true);
-  await screenshot(page, '05-renamed');
+  await screenshot(page, '06-renamed');
   await page.click('[data-test="library-select"]');
   await page.click(`${tile} [data-test="library-tile-open"]`);
   await page.click('[data-test="library-trash"]');
@@ -136,7 +140,7 @@ test('install, configure, capture, generate, keep, rename, trash, quit, start ag
   // A generation that succeeded verified the service.
   await page.waitFor(async () => (await page.text('[data-test="api-state"]')) === '已验证');
   assert.equal(await page.eval(`document.querySelector('[data-test="api-base-url"]').value`), service.url);
-  await screenshot(page, '07-restarted');
+  await screenshot(page, '08-restarted');
 
   // The key came back from the keyring: the service answers once more.
   await navigate(page, 'creation');
@@ -144,7 +148,7 @@ test('install, configure, capture, generate, keep, rename, trash, quit, start ag
   await page.click('[data-test="generate"]');
   await page.waitFor(async () => (await page.text('[data-test="result-save"]')) === '已保存到作品库');
   assert.equal(service.requests.at(-1).authorization, 'Bearer sk-journey');
-  await screenshot(page, '08-generated-again');
+  await screenshot(page, '09-generated-again');
   process.kill(pid, 'SIGTERM');
   await until(() => !running(pid), 'the program to stop');
   await driver.shutdown();
@@ -176,7 +180,7 @@ test('a program killed in the middle of a save leaves no half-written work behin
   }
   await page.waitFor(async () => (await page.eval(
     `document.querySelectorAll('[data-test="library-tile"]').length`)) === complete.length);
-  await screenshot(page, '09-after-kill');
+  await screenshot(page, '10-after-kill');
   process.kill(pid, 'SIGTERM');
   await until(() => !running(pid), 'the program to stop');
   await driver.shutdown();

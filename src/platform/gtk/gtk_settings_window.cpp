@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/glib_ptr.h"
+#include "platform/gtk/design_font.h"
 #include "platform/gtk/x11_hot_keys.h"
 #include "surfaces/design.h"
 
@@ -19,14 +20,7 @@ constexpr int kMargin = 24;
 constexpr int kSpacing = 14;
 
 void setFont(GtkWidget* label, const Design::FontSpec& spec) {
-  GPtr<PangoFontDescription, pango_font_description_free> font(pango_font_description_new());
-  pango_font_description_set_family(
-      font.get(), spec.face.empty() ? spec.family.c_str() : Design::kDesignFamily);
-  pango_font_description_set_size(font.get(), static_cast<gint>(spec.pointSize * PANGO_SCALE));
-  pango_font_description_set_weight(
-      font.get(), spec.weight == Design::FontWeight::semibold ? PANGO_WEIGHT_SEMIBOLD
-                  : spec.weight == Design::FontWeight::medium ? PANGO_WEIGHT_MEDIUM
-                                                              : PANGO_WEIGHT_NORMAL);
+  const PangoFontPtr font = pangoFont(spec);
   PangoAttrList* attributes = pango_attr_list_new();
   pango_attr_list_insert(attributes, pango_attr_font_desc_new(font.get()));
   gtk_label_set_attributes(GTK_LABEL(label), attributes);

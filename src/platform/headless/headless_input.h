@@ -1,8 +1,8 @@
 #pragma once
 
 // Doubles for the input side of the desktop: global hot keys that another
-// client can hold, a selection the test sets, and a settings window that
-// records what it shows and lets the test act in it.
+// client can hold, a selection the test sets, and a settings window and a
+// radial menu window that record what they show and let the test act in them.
 
 #include <map>
 #include <optional>
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/hot_keys.h"
+#include "platform/radial_window.h"
 #include "platform/selection_reader.h"
 #include "platform/settings_window.h"
 
@@ -76,6 +77,28 @@ class HeadlessSettingsWindow final : public SettingsWindow {
   bool visible_ = false;
   bool recording_ = false;
   int presentations_ = 0;
+};
+
+class HeadlessRadialWindow final : public RadialWindow {
+ public:
+  void present(const RadialFace& face, const Rect& frame, RadialWindowEvents& events) override {
+    face_ = face;
+    frame_ = frame;
+    events_ = &events;
+  }
+  void select(int sector) override { face_.selected = sector; }
+  void hide() override { events_ = nullptr; }
+  bool isVisible() const override { return events_ != nullptr; }
+
+  const RadialFace& face() const { return face_; }
+  const Rect& frame() const { return frame_; }
+  // The input of the shown window, for the test to act as the user; null while hidden.
+  RadialWindowEvents* events() const { return events_; }
+
+ private:
+  RadialFace face_;
+  Rect frame_;
+  RadialWindowEvents* events_ = nullptr;
 };
 
 }  // namespace glimmet

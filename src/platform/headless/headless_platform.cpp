@@ -28,7 +28,7 @@ Platform HeadlessPlatform::platform() {
   return Platform{webView,        panel,         statusButton, menu,        alerts,  filePanels,
                   clipboard,      workspace,     sound,        videoPlayer, pointer, screens,
                   appearance,     accessibility, activity,     windows,     hotKeys, selection,
-                  settingsWindow, defaults,      secrets,      clock};
+                  settingsWindow, radial,        defaults,     secrets,     clock};
 }
 
 }  // namespace glimmet

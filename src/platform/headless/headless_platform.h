@@ -52,6 +52,7 @@ struct HeadlessPlatform {
   HeadlessHotKeys hotKeys;
   HeadlessSelectionReader selection;
   HeadlessSettingsWindow settingsWindow;
+  HeadlessRadialWindow radial;
   DefaultsStore defaults;
   MemorySecretStore secrets;
   ManualClock clock;

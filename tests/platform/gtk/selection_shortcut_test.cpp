@@ -172,12 +172,18 @@ class SelectionShortcutTest : public ::testing::Test {
     }));
   }
 
-  // The capture the page received after `press`, as the trace printed it.
-  Json captureAfter(const std::function<void()>& press) {
+  // The capture the page received after `press`, as the trace printed it. When
+  // the capture offers the radial menu, `choice` is the key that answers it.
+  Json captureAfter(const std::function<void()>& press, KeySym choice = XK_1) {
     const std::size_t before = lines.size();
     press();
     Json detail;
+    bool answered = false;
     spinMainUntil([&] {
+      if (!answered && desktop->radial().hasInput()) {
+        pressKeys({choice});
+        answered = true;
+      }
       for (std::size_t i = before; i < lines.size(); ++i) {
         const std::string& line = lines[i];
         if (line.find("\"step\":\"capture\"") == std::string::npos) continue;
@@ -238,13 +244,14 @@ TEST_F(SelectionShortcutTest, GrabsAreRefusedWhileHeldElsewhereAndPressesReachTh
   EXPECT_EQ(pressed, 1);
 }
 
-TEST_F(SelectionShortcutTest, TheShortcutBringsTheSelectionToThePageAndHidingHandsFocusBack) {
+TEST_F(SelectionShortcutTest, TheShortcutOffersTheSelectionAndTheChoiceReachesThePage) {
   startDesktop();
   selectInOtherApplication("雨天的城市，一杯热咖啡");
-  const Json text = captureAfter([] { pressKeys({XK_Control_L, XK_p}); });
-  EXPECT_EQ(
-      text,
-      (Json{{"text", "雨天的城市，一杯热咖啡"}, {"voice", false}, {"source", "Selection-owner"}}));
+  const Json text = captureAfter([] { pressKeys({XK_Control_L, XK_p}); }, XK_2);
+  EXPECT_EQ(text, (Json{{"text", "雨天的城市，一杯热咖啡"},
+                        {"voice", false},
+                        {"source", "Selection-owner"},
+                        {"mode", "template"}}));
   EXPECT_TRUE(desktop->panel().isVisible());
   desktop->controller().hideCreator();
   DesktopWorkspace workspace;
@@ -256,8 +263,9 @@ TEST_F(SelectionShortcutTest, TheShortcutBringsTheSelectionToThePageAndHidingHan
   const std::filesystem::path png = temp / "photo.png";
   std::ofstream(png, std::ios::binary) << seedImagePNG();
   selectInOtherApplication(png.string());
-  const Json image = captureAfter([] { pressKeys({XK_Control_L, XK_p}); });
+  const Json image = captureAfter([] { pressKeys({XK_Control_L, XK_p}); }, XK_Return);
   EXPECT_EQ(image["image"].get<std::string>().rfind("data:image/png;base64,", 0), 0u);
+  EXPECT_EQ(image["mode"], "edit");
 
   selectInOtherApplication("file://" + (temp / "missing.png").string());
   EXPECT_EQ(captureAfter([this] { desktop->controller().captureText(); })["error"],
