@@ -1,0 +1,455 @@
+// The managed Codex installer against a loopback HTTPS release host serving
+// archives built here from real ELF executables: what a good archive
+// installs, what every kind of bad download or archive is refused with, and
+// that every refusal, cancellation or interrupted run leaves the managed
+// directory exactly as it was.
+
+#include "agents/codex_managed_installer.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <elf.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/digest.h"
+#include "core/glib_ptr.h"
+#include "support/https/test_https_service.h"
+#include "support/test_support.h"
+
+namespace glimmet {
+namespace {
+
+namespace fs = std::filesystem;
+namespace messages = installer_messages;
+using testing::Reply;
+using testing::TempDir;
+using testing::TestHttpsService;
+
+constexpr char kCodexMember[] = "package/vendor/test/bin/codex";
+constexpr char kRuntimeMember[] = "package/vendor/test/bin/codex-code-mode-host";
+
+std::uint16_t hostMachine() {
+#if defined(__aarch64__)
+  return EM_AARCH64;
+#else
+  return EM_X86_64;
+#endif
+}
+
+// A real executable of this machine; its bytes differ per program.
+std::string program(const char* path) { return testing::readFile(path); }
+
+// The same executable claiming another architecture.
+std::string foreignProgram() {
+  std::string bytes = program("/bin/true");
+  const std::uint16_t other = hostMachine() == EM_X86_64 ? EM_AARCH64 : EM_X86_64;
+  std::memcpy(bytes.data() + offsetof(Elf64_Ehdr, e_machine), &other, sizeof other);
+  return bytes;
+}
+
+struct Entry {
+  std::string path;
+  std::string content;  // file content, or the link target of a link
+  unsigned type = AE_IFREG;
+  bool hardLink = false;
+};
+
+std::vector<Entry> releaseEntries(const std::string& codex, const std::string& runtime) {
+  return {{"package/package.json", "{}"},
+          {"package/vendor/test/bin", "", AE_IFDIR},
+          {kCodexMember, codex},
+          {kRuntimeMember, runtime},
+          {"package/vendor/test/codex-resources/README", "resources"}};
+}
+
+std::string tarGz(const std::vector<Entry>& entries) {
+  TempDir dir;
+  const fs::path file = dir / "release.tgz";
+  GPtr<archive, archive_write_free> writer(archive_write_new());
+  archive_write_add_filter_gzip(writer.get());
+  archive_write_set_format_pax_restricted(writer.get());
+  EXPECT_EQ(archive_write_open_filename(writer.get(), file.c_str()), ARCHIVE_OK);
+  for (const auto& item : entries) {
+    GPtr<archive_entry, archive_entry_free> entry(archive_entry_new());
+    archive_entry_set_pathname(entry.get(), item.path.c_str());
+    archive_entry_set_perm(entry.get(), 0755);
+    if (item.hardLink) {
+      archive_entry_set_filetype(entry.get(), AE_IFREG);
+      archive_entry_set_hardlink(entry.get(), item.content.c_str());
+    } else if (item.type == AE_IFLNK) {
+      archive_entry_set_filetype(entry.get(), AE_IFLNK);
+      archive_entry_set_symlink(entry.get(), item.content.c_str());
+    } else {
+      archive_entry_set_filetype(entry.get(), item.type);
+      if (item.type == AE_IFREG) archive_entry_set_size(entry.get(), item.content.size());
+    }
+    archive_write_header(writer.get(), entry.get());
+    if (item.type == AE_IFREG && !item.hardLink) {
+      archive_write_data(writer.get(), item.content.data(), item.content.size());
+    }
+  }
+  archive_write_close(writer.get());
+  return testing::readFile(file);
+}
+
+// Every file and directory under `root` with its kind, mode and content digest.
+std::map<std::string, std::string> listing(const fs::path& root) {
+  std::map<std::string, std::string> tree;
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string name = fs::relative(it->path(), root).string();
+    if (name == ".install.lock") continue;  // the lock file is made once and stays
+    struct stat info {};
+    lstat(it->path().c_str(), &info);
+    std::string description = std::to_string(info.st_mode);
+    if (S_ISREG(info.st_mode)) description += " " + sha256HexOfFile(it->path()).value_or("?");
+    tree[name] = description;
+  }
+  return tree;
+}
+
+class CodexManagedInstallerTest : public ::testing::Test {
+ protected:
+  CodexManagedInstallerTest() : service_({"releases.test", "elsewhere.test"}) {
+    paths_.dataHome = dir_ / "data";
+    paths_.home = dir_ / "home";
+    settings_.session.trustedCAFile = service_.caFile();
+    settings_.session.connectTo = {service_.connectTo("releases.test"),
+                                   service_.connectTo("elsewhere.test")};
+    settings_.redirectHosts = {"releases.test"};
+  }
+
+  // Serves `bytes` as the release and pins the release to them.
+  void serve(const std::string& bytes) {
+    Reply reply = Reply::with(200, bytes);
+    reply.contentType = "application/octet-stream";
+    service_.route("GET", "/codex.tgz", reply);
+    settings_.release = CodexRelease{"https://releases.test/codex.tgz",
+                                     bytes.size(),
+                                     sha256Hex(bytes),
+                                     kCodexMember,
+                                     kRuntimeMember,
+                                     hostMachine()};
+  }
+
+  struct Outcome {
+    std::optional<fs::path> path;
+    std::string failure;
+    std::vector<InstallStage> reported;
+  };
+
+  Outcome install() {
+    CodexManagedInstaller installer(paths_, settings_);
+    return install(installer);
+  }
+
+  static Outcome install(CodexManagedInstaller& installer) {
+    Outcome outcome;
+    bool done = false;
+    installer.install(
+        [&](Result<fs::path> result) {
+          if (result) {
+            outcome.path = result.value();
+          } else {
+            outcome.failure = result.failure().message();
+          }
+          done = true;
+        },
+        [&](const CodexManagedInstaller::Progress& progress) {
+          if (outcome.reported.empty() || outcome.reported.back() != progress.stage) {
+            outcome.reported.push_back(progress.stage);
+          }
+        });
+    EXPECT_TRUE(testing::spinMainUntil([&] { return done; }, std::chrono::seconds(30)));
+    return outcome;
+  }
+
+  fs::path agents() const { return paths_.agentsDirectory(); }
+  fs::path managed() const { return paths_.managedDirectory(); }
+
+  // Installs a first release so that every later case has something to lose.
+  void installOldRelease() {
+    serve(tarGz(releaseEntries(program("/bin/true"), program("/bin/false"))));
+    ASSERT_TRUE(install().path);
+  }
+
+  TempDir dir_;
+  TestHttpsService service_;
+  LocalAgentPaths paths_;
+  CodexInstallerSettings settings_;
+};
+
+TEST_F(CodexManagedInstallerTest, InstallsAndUpgradesLeavingOnlyTheExecutables) {
+  const Outcome clean = [&] {
+    serve(tarGz(releaseEntries(program("/bin/true"), program("/bin/false"))));
+    return install();
+  }();
+  ASSERT_TRUE(clean.path) << clean.failure;
+  EXPECT_EQ(*clean.path, managed() / "codex");
+  EXPECT_EQ(clean.reported,
+            (std::vector<InstallStage>{InstallStage::downloading, InstallStage::checking,
+                                       InstallStage::publishing}));
+  const auto mode = [](const fs::path& path) {
+    struct stat info {};
+    lstat(path.c_str(), &info);
+    return info.st_mode & 07777;
+  };
+  EXPECT_EQ(testing::readFile(managed() / "codex"), program("/bin/true"));
+  EXPECT_EQ(testing::readFile(managed() / "codex-code-mode-host"), program("/bin/false"));
+  EXPECT_EQ(mode(managed() / "codex"), 0755u);
+  EXPECT_EQ(mode(managed()), 0700u);
+
+  // An upgrade replaces both and keeps no backup, staging or journal once done.
+  serve(tarGz(releaseEntries(program("/bin/echo"), program("/bin/ls"))));
+  const Outcome upgrade = install();
+  ASSERT_TRUE(upgrade.path) << upgrade.failure;
+  EXPECT_EQ(testing::readFile(managed() / "codex"), program("/bin/echo"));
+  EXPECT_EQ(testing::readFile(managed() / "codex-code-mode-host"), program("/bin/ls"));
+  std::vector<std::string> names;
+  for (const auto& entry : fs::recursive_directory_iterator(agents())) {
+    names.push_back(fs::relative(entry.path(), agents()).string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{".install.lock", "codex", "codex/codex",
+                                             "codex/codex-code-mode-host"}));
+}
+
+TEST_F(CodexManagedInstallerTest, CurrentManagedCliOnlyGetsTheRuntime) {
+  serve(tarGz(releaseEntries(program(GLIMMET_FAKE_CODEX_160), program("/bin/false"))));
+  ASSERT_TRUE(install().path);
+  serve(tarGz(releaseEntries(program("/bin/echo"), program("/bin/ls"))));
+  ASSERT_TRUE(install().path);
+  EXPECT_EQ(testing::readFile(managed() / "codex"), program(GLIMMET_FAKE_CODEX_160));
+  EXPECT_EQ(testing::readFile(managed() / "codex-code-mode-host"), program("/bin/ls"));
+}
+
+TEST_F(CodexManagedInstallerTest, RefusalsLeaveTheInstallationAsItWas) {
+  installOldRelease();
+  const std::string good = tarGz(releaseEntries(program("/bin/echo"), program("/bin/ls")));
+  const std::string checkFailed = std::string(messages::kCheckFailed);
+
+  struct Row {
+    std::string name;
+    std::function<void()> prepare;  // serves the case's release
+    std::string message;
+  };
+  const std::vector<Row> rows = {
+      {"digest differs",
+       [&] {
+         serve(good);
+         settings_.release->archiveDigest[0] =
+             settings_.release->archiveDigest[0] == '0' ? '1' : '0';
+       },
+       messages::kDigestMismatch},
+      {"declared size over the cap",
+       [&] {
+         serve(good);
+         settings_.release->archiveBytes = good.size() - 1;
+       },
+       messages::kInvalidSize},
+      {"streamed size over the cap",
+       [&] {
+         serve(good);
+         settings_.release->archiveBytes = good.size() - 1;
+         Reply reply = Reply::with(200, good);
+         reply.chunked = true;
+         service_.route("GET", "/codex.tgz", reply);
+       },
+       messages::kInvalidSize},
+      {"not found",
+       [&] {
+         serve(good);
+         service_.route("GET", "/codex.tgz", Reply::with(404, "missing"));
+       },
+       messages::kDownloadFailed},
+      {"redirect to a foreign host",
+       [&] {
+         serve(good);
+         service_.route("GET", "/codex.tgz",
+                        Reply::with(302, "", {{"Location", "https://elsewhere.test/moved.tgz"}}));
+         Reply moved = Reply::with(200, good);
+         moved.contentType = "application/octet-stream";
+         service_.route("GET", "/moved.tgz", moved);
+       },
+       messages::kDownloadFailed},
+      {"member outside the package",
+       [&] {
+         auto entries = releaseEntries(program("/bin/echo"), program("/bin/ls"));
+         entries.push_back({"package/../../evil", "x"});
+         serve(tarGz(entries));
+       },
+       messages::kLayout},
+      {"absolute member",
+       [&] {
+         auto entries = releaseEntries(program("/bin/echo"), program("/bin/ls"));
+         entries.push_back({"/tmp/evil", "x"});
+         serve(tarGz(entries));
+       },
+       messages::kLayout},
+      {"symbolic link among the resources",
+       [&] {
+         auto entries = releaseEntries(program("/bin/echo"), program("/bin/ls"));
+         entries.push_back({"package/link", "/etc/passwd", AE_IFLNK});
+         serve(tarGz(entries));
+       },
+       messages::kLayout},
+      {"CLI member is a symbolic link",
+       [&] {
+         auto entries = releaseEntries(program("/bin/echo"), program("/bin/ls"));
+         entries[2] = {kCodexMember, "/bin/sh", AE_IFLNK};
+         serve(tarGz(entries));
+       },
+       messages::kNotRegular},
+      {"runtime member is a hard link",
+       [&] {
+         auto entries = releaseEntries(program("/bin/echo"), program("/bin/ls"));
+         entries[3] = {kRuntimeMember, kCodexMember, AE_IFREG, true};
+         serve(tarGz(entries));
+       },
+       messages::kNotRegular},
+      {"runtime member missing",
+       [&] {
+         auto entries = releaseEntries(program("/bin/echo"), program("/bin/ls"));
+         entries.erase(entries.begin() + 3);
+         serve(tarGz(entries));
+       },
+       messages::kLayout},
+      {"CLI member twice",
+       [&] {
+         auto entries = releaseEntries(program("/bin/echo"), program("/bin/ls"));
+         entries.push_back({kCodexMember, program("/bin/echo")});
+         serve(tarGz(entries));
+       },
+       messages::kLayout},
+      {"not a gzip tar", [&] { serve("plain text, not an archive"); }, messages::kLayout},
+      {"CLI is a script",
+       [&] {
+         serve(tarGz(releaseEntries("#!/bin/sh\necho codex-cli 0.160.0\n", program("/bin/ls"))));
+       },
+       checkFailed + kCodexMember},
+      {"runtime for another architecture",
+       [&] { serve(tarGz(releaseEntries(program("/bin/echo"), foreignProgram()))); },
+       checkFailed + kRuntimeMember},
+      {"runtime target is a directory",
+       [&] {
+         serve(good);
+         fs::remove(managed() / "codex-code-mode-host");
+         fs::create_directory(managed() / "codex-code-mode-host");
+       },
+       messages::kTargetNotRegular},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    row.prepare();
+    const auto before = listing(agents());
+    const Outcome outcome = install();
+    EXPECT_FALSE(outcome.path);
+    EXPECT_EQ(outcome.failure, row.message);
+    EXPECT_EQ(listing(agents()), before);
+  }
+  for (const auto& request : service_.requests()) EXPECT_NE(request.path, "/moved.tgz");
+}
+
+TEST_F(CodexManagedInstallerTest, RedirectToAnAllowedHostIsFollowed) {
+  const std::string good = tarGz(releaseEntries(program("/bin/echo"), program("/bin/ls")));
+  serve(good);
+  service_.route("GET", "/codex.tgz",
+                 Reply::with(302, "", {{"Location", "https://releases.test/moved.tgz"}}));
+  Reply moved = Reply::with(200, good);
+  moved.contentType = "application/octet-stream";
+  service_.route("GET", "/moved.tgz", moved);
+  const Outcome outcome = install();
+  ASSERT_TRUE(outcome.path) << outcome.failure;
+  EXPECT_EQ(testing::readFile(managed() / "codex"), program("/bin/echo"));
+}
+
+TEST_F(CodexManagedInstallerTest, CancellingAtAnyPointKeepsTheInstallation) {
+  installOldRelease();
+  const std::string good = tarGz(releaseEntries(program("/bin/echo"), program("/bin/ls")));
+  struct Row {
+    std::string name;
+    InstallStage stage;
+    int occurrence;  // cancel when the stage begins for this time
+  };
+  const std::vector<Row> rows = {
+      {"before the download", InstallStage::downloading, 1},
+      {"before the checks", InstallStage::checking, 1},
+      {"before the CLI is published", InstallStage::publishing, 1},
+      {"after the CLI is published", InstallStage::publishing, 2},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    serve(good);
+    CodexManagedInstaller* current = nullptr;
+    std::atomic<int> seen{0};
+    settings_.stageBegins = [&](InstallStage stage) {
+      if (stage == row.stage && ++seen == row.occurrence) current->terminate();
+    };
+    const auto before = listing(agents());
+    CodexManagedInstaller installer(paths_, settings_);
+    current = &installer;
+    const Outcome outcome = install(installer);
+    EXPECT_EQ(outcome.failure, messages::kCancelledKept);
+    EXPECT_EQ(listing(agents()), before);
+  }
+
+  // During the download itself: the host holds the answer back until cancelled.
+  settings_.stageBegins = nullptr;
+  serve(good);
+  Reply slow = Reply::with(200, good);
+  slow.delay = std::chrono::seconds(20);
+  service_.route("GET", "/codex.tgz", slow);
+  const auto before = listing(agents());
+  CodexManagedInstaller installer(paths_, settings_);
+  std::string failure;
+  bool done = false;
+  installer.install([&](Result<fs::path> result) {
+    failure = result ? "" : result.failure().message();
+    done = true;
+  });
+  ASSERT_TRUE(testing::spinMainUntil([&] { return !service_.requests().empty(); }));
+  // A second installation while one runs is refused at once.
+  EXPECT_EQ(install(installer).failure, messages::kInProgress);
+  installer.terminate();
+  ASSERT_TRUE(testing::spinMainUntil([&] { return done; }));
+  EXPECT_EQ(failure, messages::kCancelledKept);
+  EXPECT_EQ(listing(agents()), before);
+}
+
+TEST_F(CodexManagedInstallerTest, InterruptedRunIsRolledBackByTheNext) {
+  installOldRelease();
+  const auto before = listing(agents());
+  // What a run killed between its two publishing steps leaves: the new CLI in
+  // place, its backup, a temporary copy of the runtime, its staging directory
+  // and the journal naming all of that.
+  fs::rename(managed() / "codex", managed() / "codex-backup-1");
+  testing::writeFile(managed() / "codex", program("/bin/echo"));
+  testing::writeFile(managed() / "codex-new-2", program("/bin/ls"));
+  fs::create_directories(agents() / ".staging" / "3");
+  testing::writeFile(agents() / ".staging" / "3" / "codex.tar.gz", "partial");
+  testing::writeFile(agents() / ".install-journal.json",
+                     R"({"replacements":[{"destination":"codex","backup":"codex-backup-1"}],)"
+                     R"("temporaries":["codex-new-2"]})");
+
+  service_.route("GET", "/codex.tgz", Reply::with(404, "gone"));
+  EXPECT_EQ(install().failure, messages::kDownloadFailed);
+  EXPECT_EQ(listing(agents()), before);
+
+  // A journal the installer did not write is not acted on.
+  testing::writeFile(agents() / ".install-journal.json",
+                     R"({"replacements":[{"destination":"../x"}]})");
+  const auto damaged = listing(agents());
+  EXPECT_EQ(install().failure, messages::kRestoreFailed);
+  EXPECT_EQ(listing(agents()), damaged);
+}
+
+}  // namespace
+}  // namespace glimmet
