@@ -18,8 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "agents/local_agent_manager.h"
+#include "core/defaults_store.h"
 #include "core/digest.h"
 #include "core/glib_ptr.h"
+#include "core/http/url.h"
 #include "support/https/test_https_service.h"
 #include "support/test_support.h"
 
@@ -449,6 +452,44 @@ TEST_F(CodexManagedInstallerTest, InterruptedRunIsRolledBackByTheNext) {
   const auto damaged = listing(agents());
   EXPECT_EQ(install().failure, messages::kRestoreFailed);
   EXPECT_EQ(listing(agents()), damaged);
+}
+
+// The pinned release itself, when its archive was downloaded beforehand
+// (GLIMMET_CODEX_RELEASE_ARCHIVE names the file): the loopback host answers
+// for the registry, the installer checks the real archive against the pinned
+// constants, and the inventory then finds the installed CLI and its version.
+TEST_F(CodexManagedInstallerTest, PinnedReleaseInstallsTheRealCli) {
+  const char* archive = std::getenv("GLIMMET_CODEX_RELEASE_ARCHIVE");
+  if (archive == nullptr || !fs::is_regular_file(archive)) {
+    GTEST_SKIP() << "GLIMMET_CODEX_RELEASE_ARCHIVE does not name the downloaded pinned archive "
+                    "(about 160 MB; not fetched by the tests)";
+  }
+  const auto release = codex_release::forThisMachine();
+  ASSERT_TRUE(release);
+  const auto url = URL::parse(release->url);
+  ASSERT_TRUE(url);
+  TestHttpsService registry({*url->components().host});
+  Reply served = Reply::with(200, testing::readFile(archive));
+  served.contentType = "application/octet-stream";
+  registry.route("GET", url->components().path, served);
+  settings_ = CodexInstallerSettings{};
+  settings_.session.trustedCAFile = registry.caFile();
+  settings_.session.connectTo = {registry.connectTo(*url->components().host)};
+
+  const Outcome outcome = install();
+  ASSERT_TRUE(outcome.path) << outcome.failure;
+  DefaultsStore defaults(dir_ / "defaults.json");
+  paths_.inheritedPath = "/usr/bin:/bin";
+  LocalAgentManager manager(defaults, paths_);
+  std::optional<Json> reply;
+  manager.inventory([&](Json value) { reply = std::move(value); });
+  ASSERT_TRUE(testing::spinMainUntil([&] { return reply.has_value(); }, std::chrono::seconds(60)));
+  const auto& agents = (*reply)["agents"];
+  const auto codex = std::find_if(agents.begin(), agents.end(),
+                                  [](const Json& entry) { return entry["id"] == "codex"; });
+  ASSERT_NE(codex, agents.end());
+  EXPECT_EQ((*codex)["path"], (managed() / "codex").string());
+  EXPECT_EQ((*codex)["version"], "codex-cli 0.160.0");
 }
 
 }  // namespace
