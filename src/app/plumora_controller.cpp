@@ -62,8 +62,7 @@ PlumoraController::PlumoraController(Platform platform, ControllerOptions option
       cloudAccount_(options_.origin.value_or(PlumoraCloudAccount::websiteOrigin()),
                     platform_.secrets, platform_.workspace, platform_.filePanels, platform_.clock,
                     options_.session),
-      localAgents_(platform_.defaults, options_.agentPaths.value_or(
-                                           LocalAgentPaths::standard(options_.resourceDirectory))),
+      localAgents_(platform_.defaults, agentPaths()),
       webHandler_(historyStore_, options_.webDirectory),
       validationTrash_(platform_.workspace, options_.switches.librarySmokeTest),
       historyActions_(
@@ -199,6 +198,21 @@ void PlumoraController::captureText() {
 
 void PlumoraController::openSettings() { shortcuts_.openSettings(); }
 
+void PlumoraController::openAgentSetup() {
+  if (shutDown_) return;
+  if (!agentSetup_) {
+    CodexInstallerSettings installer;
+    installer.session.trustedCAFile = options_.session.trustedCAFile;
+    installer.session.connectTo = options_.session.connectTo;
+    agentSetup_ = std::make_unique<LocalAgentSetup>(
+        localAgents_, platform_.agentSetupWindow, platform_.accessibility, agentPaths(),
+        std::move(installer), [this, alive = std::weak_ptr(lifetime_)] {
+          if (!alive.expired() && !shutDown_) show();
+        });
+  }
+  agentSetup_->show();
+}
+
 void PlumoraController::statusClick() {
   show();
   evaluate(eventScript(PageEvent::kToggle));
@@ -333,6 +347,7 @@ void PlumoraController::shutdown() {
   taskFeedback_.stop();
   islandHost_.stop();
   imageAPI_.cancel();
+  if (agentSetup_) agentSetup_->terminate();
   localAgents_.cancelAll();
   shortcuts_.shutdown();
   platform_.workspace.observeActivation({});

@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "agents/local_agent_manager.h"
+#include "agents/local_agent_setup.h"
 #include "app/switches.h"
 #include "app/validation_trash.h"
 #include "bridge/bridge_dispatcher.h"
@@ -130,6 +131,7 @@ class PlumoraController final : public BridgeShell {
   void show() override;
   void hideCreator() override;
   void openSettings() override;
+  void openAgentSetup() override;
   void presentTaskHUD() override;
   void flushTaskHUD() override;
   void clearLibraryVideo() override;
@@ -149,6 +151,10 @@ class PlumoraController final : public BridgeShell {
   void deliver(Json payload, std::optional<RunningApplication> front);
   // The library smoke test's history root, or none for the standard library.
   std::optional<std::filesystem::path> validationRoot() const;
+  // Where the local agents are looked for and the managed Codex is installed.
+  LocalAgentPaths agentPaths() const {
+    return options_.agentPaths.value_or(LocalAgentPaths::standard(options_.resourceDirectory));
+  }
   void seedValidationLibrary();
   void deleteValidationLibrary();
   void setPanelLevel(PanelLevel level);
@@ -171,6 +177,8 @@ class PlumoraController final : public BridgeShell {
   BridgeDispatcher dispatcher_;
   SelectionCapture selectionCapture_;
   GlobalShortcuts shortcuts_;
+  // Made on the first opening and kept for the rest of the session.
+  std::unique_ptr<LocalAgentSetup> agentSetup_;
   bool shutDown_ = false;
 };
 

@@ -78,10 +78,12 @@ GtkDesktop::GtkDesktop(DesktopOptions options)
       WebPageOptions{options.controller.switches.librarySmokeTest, options.extensionDirectory},
       static_cast<WebPageDelegate&>(*this), filePanels_, workspace_);
   controller_ = std::make_unique<PlumoraController>(
-      Platform{*page_, panel_, statusItem_.button, menu_, alerts_, filePanels_, clipboard_,
-               workspace_, sound_, videoPlayer_, pointer_, screens_, appearance_, accessibility_,
-               *activity_, windows_, hotKeys_, selection_, settingsWindow_, defaults_, secrets_,
-               clock_},
+      Platform{*page_,      panel_,         statusItem_.button, menu_,
+               alerts_,     filePanels_,    clipboard_,         workspace_,
+               sound_,      videoPlayer_,   pointer_,           screens_,
+               appearance_, accessibility_, *activity_,         agentSetupWindow_,
+               hotKeys_,    selection_,     settingsWindow_,    defaults_,
+               secrets_,    clock_},
       std::move(options.controller));
   page_->addUserScript(controller_->bridgeScript());
   panel_->setContent(page_->widget());
@@ -108,10 +110,10 @@ void GtkDesktop::launch() { controller_->launch(); }
 void GtkDesktop::shutdown() { controller_->shutdown(); }
 
 StatusMenuActions GtkDesktop::statusMenuActions() {
-  // The agent setup has no window yet: its item shows but cannot be chosen.
   StatusMenuActions actions;
   actions.captureText = [this] { controller_->captureText(); };
   actions.openSettings = [this] { controller_->openSettings(); };
+  actions.openAgentSetup = [this] { controller_->openAgentSetup(); };
   actions.openStudio = [this] { controller_->openStudio(); };
   actions.openBrowser = [this] { controller_->openBrowser(); };
   // Ends the main loop the program runs; the shutdown follows it.

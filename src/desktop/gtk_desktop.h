@@ -19,6 +19,7 @@
 #include "platform/gtk/floating_panel.h"
 #include "platform/gtk/gdk_desktop_services.h"
 #include "platform/gtk/gstreamer_sound.h"
+#include "platform/gtk/gtk_agent_setup_window.h"
 #include "platform/gtk/gtk_alerts.h"
 #include "platform/gtk/gtk_clipboard_access.h"
 #include "platform/gtk/gtk_file_panels.h"
@@ -113,7 +114,7 @@ class GtkDesktop final : private WebPageDelegate {
   GdkPointerSource pointer_;
   GdkScreenLayout screens_;
   X11Accessibility accessibility_;
-  UnavailableAppWindows windows_;
+  GtkAgentSetupWindow agentSetupWindow_;
   X11HotKeys hotKeys_;
   X11SelectionReader selection_;
   GtkSettingsWindow settingsWindow_{workspace_};

@@ -6,12 +6,12 @@
 
 #include "agents/codex_managed_installer.h"
 
-#include <archive.h>
-#include <archive_entry.h>
 #include <elf.h>
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cstddef>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -19,10 +19,13 @@
 #include <vector>
 
 #include "agents/local_agent_manager.h"
+#include "agents/local_agent_setup.h"
 #include "core/defaults_store.h"
 #include "core/digest.h"
-#include "core/glib_ptr.h"
 #include "core/http/url.h"
+#include "core/text.h"
+#include "platform/headless/headless_shell.h"
+#include "support/archive/tar_gz.h"
 #include "support/https/test_https_service.h"
 #include "support/test_support.h"
 
@@ -31,20 +34,15 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace messages = installer_messages;
+using testing::hostElfMachine;
 using testing::Reply;
+using testing::TarEntry;
+using testing::tarGz;
 using testing::TempDir;
 using testing::TestHttpsService;
 
 constexpr char kCodexMember[] = "package/vendor/test/bin/codex";
 constexpr char kRuntimeMember[] = "package/vendor/test/bin/codex-code-mode-host";
-
-std::uint16_t hostMachine() {
-#if defined(__aarch64__)
-  return EM_AARCH64;
-#else
-  return EM_X86_64;
-#endif
-}
 
 // A real executable of this machine; its bytes differ per program.
 std::string program(const char* path) { return testing::readFile(path); }
@@ -52,54 +50,17 @@ std::string program(const char* path) { return testing::readFile(path); }
 // The same executable claiming another architecture.
 std::string foreignProgram() {
   std::string bytes = program("/bin/true");
-  const std::uint16_t other = hostMachine() == EM_X86_64 ? EM_AARCH64 : EM_X86_64;
+  const std::uint16_t other = hostElfMachine() == EM_X86_64 ? EM_AARCH64 : EM_X86_64;
   std::memcpy(bytes.data() + offsetof(Elf64_Ehdr, e_machine), &other, sizeof other);
   return bytes;
 }
 
-struct Entry {
-  std::string path;
-  std::string content;  // file content, or the link target of a link
-  unsigned type = AE_IFREG;
-  bool hardLink = false;
-};
-
-std::vector<Entry> releaseEntries(const std::string& codex, const std::string& runtime) {
+std::vector<TarEntry> releaseEntries(const std::string& codex, const std::string& runtime) {
   return {{"package/package.json", "{}"},
           {"package/vendor/test/bin", "", AE_IFDIR},
           {kCodexMember, codex},
           {kRuntimeMember, runtime},
           {"package/vendor/test/codex-resources/README", "resources"}};
-}
-
-std::string tarGz(const std::vector<Entry>& entries) {
-  TempDir dir;
-  const fs::path file = dir / "release.tgz";
-  GPtr<archive, archive_write_free> writer(archive_write_new());
-  archive_write_add_filter_gzip(writer.get());
-  archive_write_set_format_pax_restricted(writer.get());
-  EXPECT_EQ(archive_write_open_filename(writer.get(), file.c_str()), ARCHIVE_OK);
-  for (const auto& item : entries) {
-    GPtr<archive_entry, archive_entry_free> entry(archive_entry_new());
-    archive_entry_set_pathname(entry.get(), item.path.c_str());
-    archive_entry_set_perm(entry.get(), 0755);
-    if (item.hardLink) {
-      archive_entry_set_filetype(entry.get(), AE_IFREG);
-      archive_entry_set_hardlink(entry.get(), item.content.c_str());
-    } else if (item.type == AE_IFLNK) {
-      archive_entry_set_filetype(entry.get(), AE_IFLNK);
-      archive_entry_set_symlink(entry.get(), item.content.c_str());
-    } else {
-      archive_entry_set_filetype(entry.get(), item.type);
-      if (item.type == AE_IFREG) archive_entry_set_size(entry.get(), item.content.size());
-    }
-    archive_write_header(writer.get(), entry.get());
-    if (item.type == AE_IFREG && !item.hardLink) {
-      archive_write_data(writer.get(), item.content.data(), item.content.size());
-    }
-  }
-  archive_write_close(writer.get());
-  return testing::readFile(file);
 }
 
 // Every file and directory under `root` with its kind, mode and content digest.
@@ -140,7 +101,7 @@ class CodexManagedInstallerTest : public ::testing::Test {
                                      sha256Hex(bytes),
                                      kCodexMember,
                                      kRuntimeMember,
-                                     hostMachine()};
+                                     hostElfMachine()};
   }
 
   struct Outcome {
@@ -452,6 +413,76 @@ TEST_F(CodexManagedInstallerTest, InterruptedRunIsRolledBackByTheNext) {
   const auto damaged = listing(agents());
   EXPECT_EQ(install().failure, messages::kRestoreFailed);
   EXPECT_EQ(listing(agents()), damaged);
+}
+
+// The setup window's logic over the installer, the inventory and the login,
+// with the window played by its in-memory double.
+TEST_F(CodexManagedInstallerTest, SetupInstallsLogsInAndHandsOver) {
+  paths_.inheritedPath = (dir_ / "no-terminal").string();  // the login runs without a terminal
+  DefaultsStore defaults(dir_ / "defaults.json");
+  LocalAgentManager manager(defaults, paths_);
+  HeadlessAgentSetupWindow window;
+  HeadlessAccessibility accessibility;
+  int readyCalls = 0;
+  LocalAgentSetup setup(manager, window, accessibility, paths_, settings_, [&] { ++readyCalls; });
+  const auto statusSettles = [&] {
+    const std::string before = window.status();
+    return testing::spinMainUntil([&] { return window.status() != before; });
+  };
+
+  // Opening twice shows the one window and refreshes it each time.
+  setup.show();
+  ASSERT_TRUE(statusSettles());
+  setup.show();
+  EXPECT_EQ(window.presentations(), 2);
+  EXPECT_NE(window.status().find("codex：未安装"), std::string::npos) << window.status();
+  EXPECT_FALSE(window.loginEnabled());
+
+  // Cancelling an installation whose download hangs keeps nothing.
+  serve(tarGz(releaseEntries(program(GLIMMET_FAKE_CODEX_160), program("/bin/false"))));
+  Reply slow = Reply::with(200, "");
+  slow.delay = std::chrono::seconds(20);
+  service_.route("GET", "/codex.tgz", slow);
+  LocalAgentSetup cancelled(manager, window, accessibility, paths_, settings_, [] {});
+  cancelled.installClicked();
+  EXPECT_TRUE(window.installing());
+  ASSERT_TRUE(testing::spinMainUntil([&] { return !service_.requests().empty(); }));
+  cancelled.cancelInstallClicked();
+  ASSERT_TRUE(testing::spinMainUntil([&] { return !window.installing(); }));
+  EXPECT_EQ(window.log(), std::string(LocalAgentSetup::kInstalling) + "\n" +
+                              LocalAgentSetup::kInstallFailed + messages::kCancelledKept + "\n");
+  EXPECT_FALSE(fs::exists(managed() / "codex"));
+
+  // A real installation shows progress, then the installed CLI.
+  serve(tarGz(releaseEntries(program(GLIMMET_FAKE_CODEX_160), program("/bin/false"))));
+  LocalAgentSetup installing(manager, window, accessibility, paths_, settings_,
+                             [&] { ++readyCalls; });
+  installing.show();
+  installing.installClicked();
+  ASSERT_TRUE(testing::spinMainUntil([&] { return !window.installing(); }));
+  EXPECT_TRUE(window.progressSeen());
+  EXPECT_EQ(window.log(),
+            std::string(LocalAgentSetup::kInstalling) + "\n" + LocalAgentSetup::kInstalled + "\n");
+  ASSERT_TRUE(testing::spinMainUntil([&] { return window.loginEnabled(); }));
+  EXPECT_NE(window.status().find("codex codex-cli 0.160.0 · "), std::string::npos)
+      << window.status();
+
+  // The login's coloured output arrives without its control sequences, and
+  // the log keeps only its last 12,000 characters.
+  installing.loginClicked();
+  EXPECT_FALSE(window.loginEnabled());
+  ASSERT_TRUE(testing::spinMainUntil(
+      [&] { return window.log().find(LocalAgentSetup::kLoginDone) != std::string::npos; }));
+  EXPECT_EQ(window.log().find('\x1b'), std::string::npos);
+  EXPECT_EQ(text::graphemeCount(window.log()), LocalAgentSetup::kLogCharacters);
+  EXPECT_TRUE(window.log().ends_with(std::string("x\n\n") + LocalAgentSetup::kLoginDone + "\n"));
+  ASSERT_TRUE(testing::spinMainUntil([&] { return window.loginEnabled(); }));
+
+  installing.permissionClicked();
+  EXPECT_EQ(accessibility.requests(), 1);
+  installing.startClicked();
+  ASSERT_TRUE(testing::spinMainUntil([&] { return readyCalls == 1; }));
+  EXPECT_FALSE(window.isVisible());
 }
 
 // The pinned release itself, when its archive was downloaded beforehand

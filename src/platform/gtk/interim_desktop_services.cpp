@@ -9,10 +9,6 @@
 
 namespace glimmet {
 
-void UnavailableAppWindows::openAgentSetup() {
-  std::fputs("glimmet: the local agent setup window is not available yet\n", stderr);
-}
-
 void ExternalVideoPlayer::show(Request request) {
   GObjectPtr<GFile> file(g_file_new_for_path(request.file.c_str()));
   GTextPtr uri(g_file_get_uri(file.get()));

@@ -1,21 +1,13 @@
 #pragma once
 
-// Interim stand-ins for the desktop surfaces that are not built yet: the
-// agent setup window and the inline video player. Each does the
-// closest honest thing and says so; none pretends to show something it does not.
+// Interim stand-in for the desktop surface that is not built yet: the inline
+// video player. It does the closest honest thing and says so; it never
+// pretends to show something it does not.
 
-#include "platform/app_windows.h"
 #include "platform/video_player.h"
 #include "platform/workspace.h"
 
 namespace glimmet {
-
-// The agent setup window does not exist yet: opening it writes a diagnostic
-// line to standard error.
-class UnavailableAppWindows final : public AppWindows {
- public:
-  void openAgentSetup() override;
-};
 
 // Until the inline player exists, a library video opens in the desktop's
 // default video application; moving, pausing and removing have nothing inline
