@@ -505,6 +505,14 @@ void LocalCommand::terminateNow() {
 LocalCommandResult runAndWait(const std::string& executable,
                               const std::vector<std::string>& arguments, double timeoutSeconds,
                               LocalCommandResult placeholder, const std::string& input) {
+  return runAndWait(LocalCommand::create(), executable, arguments, timeoutSeconds,
+                    std::move(placeholder), input);
+}
+
+LocalCommandResult runAndWait(const std::shared_ptr<LocalCommand>& command,
+                              const std::string& executable,
+                              const std::vector<std::string>& arguments, double timeoutSeconds,
+                              LocalCommandResult placeholder, const std::string& input) {
   struct Box {
     std::mutex mutex;
     LocalCommandResult result;
@@ -512,7 +520,6 @@ LocalCommandResult runAndWait(const std::string& executable,
   };
   auto box = std::make_shared<Box>();
   box->result = std::move(placeholder);
-  auto command = LocalCommand::create();
   command->run(executable, arguments, input, timeoutSeconds, nullptr,
                [box](LocalCommandResult result) {
                  {

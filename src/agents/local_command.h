@@ -127,5 +127,10 @@ class LocalCommand : public std::enable_shared_from_this<LocalCommand> {
 LocalCommandResult runAndWait(const std::string& executable,
                               const std::vector<std::string>& arguments, double timeoutSeconds,
                               LocalCommandResult placeholder, const std::string& input = {});
+// The same with a command the caller holds, so that another thread can stop it.
+LocalCommandResult runAndWait(const std::shared_ptr<LocalCommand>& command,
+                              const std::string& executable,
+                              const std::vector<std::string>& arguments, double timeoutSeconds,
+                              LocalCommandResult placeholder, const std::string& input = {});
 
 }  // namespace glimmet

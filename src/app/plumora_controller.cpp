@@ -67,8 +67,7 @@ PlumoraController::PlumoraController(Platform platform, ControllerOptions option
       cloudAccount_(options_.origin.value_or(PlumoraCloudAccount::websiteOrigin()),
                     platform_.secrets, platform_.workspace, platform_.filePanels, platform_.clock,
                     options_.session),
-      localAgents_(platform_.defaults, options_.agentPaths.value_or(
-                                           LocalAgentPaths::standard(options_.resourceDirectory))),
+      localAgents_(platform_.defaults, agentPaths()),
       webHandler_(historyStore_, options_.webDirectory),
       historyActions_(historyStore_, *historyQueue_, platform_.clipboard, smokeLibrary_.workspace(),
                       replies()),
@@ -185,6 +184,21 @@ void PlumoraController::presentRadial(Json payload, Point point,
 }
 
 void PlumoraController::openSettings() { shortcuts_.openSettings(); }
+
+void PlumoraController::openAgentSetup() {
+  if (shutDown_) return;
+  if (!agentSetup_) {
+    CodexInstallerSettings installer;
+    installer.session.trustedCAFile = options_.session.trustedCAFile;
+    installer.session.connectTo = options_.session.connectTo;
+    agentSetup_ = std::make_unique<LocalAgentSetup>(
+        localAgents_, platform_.agentSetupWindow, platform_.accessibility, agentPaths(),
+        std::move(installer), [this, alive = lifetime_.guard()] {
+          if (!alive.expired() && !shutDown_) show();
+        });
+  }
+  agentSetup_->show();
+}
 
 void PlumoraController::statusClick() {
   show();
@@ -318,6 +332,7 @@ void PlumoraController::shutdown() {
   taskFeedback_.stop();
   islandHost_.stop();
   imageAPI_.cancel();
+  if (agentSetup_) agentSetup_->terminate();
   localAgents_.cancelAll();
   shortcuts_.shutdown();
   platform_.workspace.observeActivation({});

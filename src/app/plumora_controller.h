@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "agents/local_agent_manager.h"
+#include "agents/local_agent_setup.h"
 #include "app/switches.h"
 #include "bridge/bridge_dispatcher.h"
 #include "bridge/bridge_script.h"
@@ -135,6 +136,7 @@ class PlumoraController final : public BridgeShell {
   void show() override;
   void hideCreator() override;
   void openSettings() override;
+  void openAgentSetup() override;
   void presentTaskHUD() override;
   void flushTaskHUD() override;
   void clearLibraryVideo() override;
@@ -158,6 +160,10 @@ class PlumoraController final : public BridgeShell {
   // The reply path of the history and media actions.
   ReplySink replies();
   void presentRadial(Json payload, Point point, std::optional<RunningApplication> front);
+  // Where the local agents are looked for and the managed Codex is installed.
+  LocalAgentPaths agentPaths() const {
+    return options_.agentPaths.value_or(LocalAgentPaths::standard(options_.resourceDirectory));
+  }
   void setPanelLevel(PanelLevel level);
 
   Platform platform_;
@@ -183,6 +189,8 @@ class PlumoraController final : public BridgeShell {
   SelectionCapture selectionCapture_;
   GlobalShortcuts shortcuts_;
   RadialPresenter radial_;
+  // Made on the first opening and kept for the rest of the session.
+  std::unique_ptr<LocalAgentSetup> agentSetup_;
   bool shutDown_ = false;
 };
 

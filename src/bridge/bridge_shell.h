@@ -93,6 +93,8 @@ class BridgeShell {
   virtual void hideCreator() = 0;
   // Opens the shortcut and permission settings window, or brings it forward.
   virtual void openSettings() = 0;
+  // Opens the local agent setup window, or brings it forward.
+  virtual void openAgentSetup() = 0;
   virtual void presentTaskHUD() = 0;
   virtual void flushTaskHUD() = 0;
   virtual void clearLibraryVideo() = 0;

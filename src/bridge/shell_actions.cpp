@@ -32,7 +32,7 @@ void ShellActions::settings(std::int64_t messageId) {
 }
 
 void ShellActions::setupAgent(std::int64_t messageId) {
-  context_.platform.windows.openAgentSetup();
+  context_.shell.openAgentSetup();
   context_.reply(messageId, BridgeReply::literal("{opened:true}"));
 }
 

@@ -57,12 +57,14 @@ std::string sha256Hex(std::string_view bytes) {
   return sha256Hex(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
-std::optional<std::string> sha256HexOfFile(const std::filesystem::path& path) {
+std::optional<std::string> sha256HexOfFile(const std::filesystem::path& path,
+                                           const std::function<bool()>& keepGoing) {
   const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!file) return std::nullopt;
   Sha256 digest;
   std::vector<char> block(1 << 20);
   for (;;) {
+    if (keepGoing && !keepGoing()) return std::nullopt;
     const ssize_t n = ::read(file.get(), block.data(), block.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return std::nullopt;

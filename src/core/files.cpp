@@ -73,15 +73,10 @@ void writeAll(int fd, std::string_view bytes) {
   }
 }
 
-namespace {
-
-// Makes a rename durable: the directory entry itself is flushed.
 void syncDirectory(const fs::path& directory) {
   const FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir) ::fsync(dir.get());
 }
-
-}  // namespace
 
 void writeFileAtomically(const fs::path& target, std::string_view bytes, mode_t mode) {
   const fs::path directory = target.has_parent_path() ? target.parent_path() : fs::path(".");

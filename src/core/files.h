@@ -79,6 +79,9 @@ inline constexpr mode_t kPrivateDirectoryMode = 0700;
 void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes,
                          mode_t mode = kPrivateFileMode);
 
+// Makes renames in `directory` durable: the directory itself is flushed.
+void syncDirectory(const std::filesystem::path& directory);
+
 // Creates `directory` and any missing parents with mode 0700. Existing
 // directories keep their mode.
 void createPrivateDirectories(const std::filesystem::path& directory);

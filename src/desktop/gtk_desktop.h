@@ -21,13 +21,13 @@
 #include "platform/gtk/gdk_desktop_services.h"
 #include "platform/gtk/gstreamer_sound.h"
 #include "platform/gtk/gstreamer_video_player.h"
+#include "platform/gtk/gtk_agent_setup_window.h"
 #include "platform/gtk/gtk_alerts.h"
 #include "platform/gtk/gtk_clipboard_access.h"
 #include "platform/gtk/gtk_file_panels.h"
 #include "platform/gtk/gtk_popup_menu.h"
 #include "platform/gtk/gtk_settings_window.h"
 #include "platform/gtk/indicator_status_button.h"
-#include "platform/gtk/interim_desktop_services.h"
 #include "platform/gtk/portal_desktop_appearance.h"
 #include "platform/gtk/radial_view.h"
 #include "platform/gtk/status_icon_button.h"
@@ -117,7 +117,7 @@ class GtkDesktop final : private WebPageDelegate {
   GdkPointerSource pointer_;
   GdkScreenLayout screens_;
   X11Accessibility accessibility_;
-  UnavailableAppWindows windows_;
+  GtkAgentSetupWindow agentSetupWindow_;
   X11HotKeys hotKeys_;
   X11SelectionReader selection_;
   GtkSettingsWindow settingsWindow_{workspace_};

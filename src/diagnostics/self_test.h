@@ -14,8 +14,7 @@ class DesktopAppearance;
 
 // Runs every check. A failing check writes "FAIL: <label>" to `failures` and
 // answers 1 at once. When all pass, the PASS line goes to `out` and the answer
-// is 0; while some subsystems have no checks yet, an "INCOMPLETE:" line that
-// names them goes to `out` instead of the PASS line, with the answer 0.
+// is 0.
 // `chimeDecodes` answers whether the bundled completion chime decodes with the
 // desktop's own sound decoder.
 int runSelfTest(DesktopAppearance& appearance, const std::function<bool()>& chimeDecodes,

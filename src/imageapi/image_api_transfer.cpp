@@ -18,6 +18,7 @@ ImageAPIOutcome outcomeOf(HttpOutcome outcome) {
     case HttpFailure::Kind::bodyTooLarge:
       return LocalAgentFailure("服务商返回的内容超过大小限制");
     case HttpFailure::Kind::noResponse:
+    case HttpFailure::Kind::sinkFailed:  // image requests never stream their body
       break;
   }
   return LocalAgentFailure("服务商没有返回响应");

@@ -11,8 +11,8 @@
 #include "core/defaults_store.h"
 #include "core/secret_store.h"
 #include "platform/accessibility.h"
+#include "platform/agent_setup_window.h"
 #include "platform/alerts.h"
-#include "platform/app_windows.h"
 #include "platform/application_activity.h"
 #include "platform/clipboard.h"
 #include "platform/creator_panel.h"
@@ -50,7 +50,7 @@ struct Platform {
   DesktopAppearance& appearance;
   Accessibility& accessibility;
   ApplicationActivity& activity;
-  AppWindows& windows;
+  AgentSetupWindow& agentSetupWindow;
   HotKeys& hotKeys;
   SelectionReader& selection;
   SettingsWindow& settingsWindow;

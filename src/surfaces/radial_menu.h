@@ -102,7 +102,6 @@ class RadialPresenter {
   const ScreenLayout& screens_;
   std::unique_ptr<RadialMenu> menu_;
   std::function<void()> closed_;
-  std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };
 
 }  // namespace glimmet

@@ -94,7 +94,7 @@ TEST_F(BridgeDispatchTest, AnswersFixedRepliesAndRejections) {
     EXPECT_EQ(reply.substr(head.size()), row.expected) << row.action << " " << row.value.dump();
   }
   EXPECT_EQ(desktop.settingsWindow.presentations(), 1);
-  EXPECT_EQ(desktop.windows.agentSetupOpened(), 1);
+  EXPECT_EQ(desktop.agentSetupWindow.presentations(), 1);
   EXPECT_TRUE(desktop.workspace.openedUrls().empty());
 }
 

@@ -88,6 +88,7 @@ struct HttpTransfer::Job {
   HeaderList connectTo;
   HttpResponse response;
   std::optional<unsigned long long> declaredLength;
+  std::size_t received = 0;  // body bytes accepted so far
   std::optional<HttpFailure::Kind> refusal;
 
  private:
@@ -117,7 +118,7 @@ size_t receiveHeader(char* data, size_t size, size_t count, void* context) {
       return 0;
     }
     // A declared length within the limit sizes the body once instead of by doubling.
-    if (status >= 200 && job.declaredLength) {
+    if (status >= 200 && job.declaredLength && !job.request.bodySink) {
       job.response.body.reserve(static_cast<std::size_t>(*job.declaredLength));
     }
     return line.size();
@@ -142,8 +143,14 @@ size_t receiveBody(char* data, size_t size, size_t count, void* context) {
   auto& job = *static_cast<Job*>(context);
   const size_t length = size * count;
   if (job.cancelled.load()) return 0;
-  if (job.response.body.size() + length > job.limit) {
+  if (job.received + length > job.limit) {
     job.refusal = HttpFailure::Kind::bodyTooLarge;
+    return 0;
+  }
+  job.received += length;
+  if (job.request.bodySink) {
+    if (job.request.bodySink(std::string_view(data, length))) return length;
+    job.refusal = HttpFailure::Kind::sinkFailed;
     return 0;
   }
   job.response.body.insert(job.response.body.end(), data, data + length);

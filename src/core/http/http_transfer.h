@@ -60,13 +60,18 @@ struct HttpRequest {
   std::optional<Duration> timeout;
   // Refuse every scheme but "https" (the default), before connecting.
   bool httpsOnly = true;
+  // When set, receives the body chunk by chunk on the HTTP thread instead of
+  // HttpResponse::body, so a large download never sits in memory. Chunks are
+  // counted against the limit before they are handed over; answering false
+  // stops the transfer (HttpFailure::Kind::sinkFailed).
+  std::function<bool(std::string_view chunk)> bodySink;
 };
 
 struct HttpResponse {
   long status = 0;
   HttpHeaders headers;  // of the final response, names as the server wrote them
-  Bytes body;
-  std::string url;  // the URL that answered (always the request's: no redirects)
+  Bytes body;           // empty when the request had a body sink
+  std::string url;      // the URL that answered (always the request's: no redirects)
 
   // The first header of that name, compared without regard to ASCII case.
   std::optional<std::string> header(std::string_view name) const;
@@ -79,6 +84,7 @@ struct HttpFailure {
     declaredTooLarge,  // Content-Length over the limit; no body byte accepted
     bodyTooLarge,      // the next chunk would pass the limit; it was not accepted
     noResponse,        // the exchange ended without any HTTP status
+    sinkFailed,        // the request's body sink refused a chunk
   };
   Kind kind = Kind::network;
   NetworkProblem problem = NetworkProblem::unknown;

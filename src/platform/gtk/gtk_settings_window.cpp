@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "core/glib_ptr.h"
-#include "platform/gtk/design_font.h"
+#include "platform/gtk/design_widgets.h"
 #include "platform/gtk/x11_hot_keys.h"
 #include "surfaces/design.h"
 
@@ -18,23 +18,6 @@ constexpr int kContentWidth = 530;
 constexpr int kContentHeight = 430;
 constexpr int kMargin = 24;
 constexpr int kSpacing = 14;
-
-void setFont(GtkWidget* label, const Design::FontSpec& spec) {
-  const PangoFontPtr font = pangoFont(spec);
-  PangoAttrList* attributes = pango_attr_list_new();
-  pango_attr_list_insert(attributes, pango_attr_font_desc_new(font.get()));
-  gtk_label_set_attributes(GTK_LABEL(label), attributes);
-  pango_attr_list_unref(attributes);
-}
-
-GtkWidget* wrappingLabel(const char* text) {
-  GtkWidget* label = gtk_label_new(text);
-  gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
-  gtk_label_set_xalign(GTK_LABEL(label), 0);
-  gtk_label_set_max_width_chars(GTK_LABEL(label), 40);
-  setFont(label, Design::font(Design::TypeSize::caption));
-  return label;
-}
 
 // What the key types with Shift as the only modifier.
 std::string characters(const GdkEventKey* event) {
@@ -92,11 +75,11 @@ void GtkSettingsWindow::build(const SettingsWindowContent& content) {
     gtk_box_pack_start(GTK_BOX(stack), child, FALSE, FALSE, 0);
   };
 
-  add(wrappingLabel(kIntro));
+  add(wrappingLabel(kIntro, Design::font(Design::TypeSize::caption)));
 
   GtkWidget* recorderRow = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 16);
   GtkWidget* recorderLabel = gtk_label_new(kRecorderLabel);
-  setFont(recorderLabel, Design::Text::defaultFont());
+  setDesignFont(recorderLabel, Design::Text::defaultFont());
   recorder_ = gtk_button_new_with_label(content.recorderTitle.c_str());
   onClicked(
       recorder_,
@@ -108,7 +91,7 @@ void GtkSettingsWindow::build(const SettingsWindowContent& content) {
   gtk_box_pack_start(GTK_BOX(recorderRow), recorder_, FALSE, FALSE, 0);
   add(recorderRow);
 
-  add(wrappingLabel(kDisabledLabel));
+  add(wrappingLabel(kDisabledLabel, Design::font(Design::TypeSize::caption)));
   GtkWidget* disabledRow = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
   disabledField_ = gtk_entry_new();
   gtk_entry_set_text(GTK_ENTRY(disabledField_), content.disabledApplications.c_str());
@@ -160,13 +143,14 @@ void GtkSettingsWindow::build(const SettingsWindowContent& content) {
   }
   add(buttons);
 
-  permission_ = wrappingLabel(content.permissionState.c_str());
+  permission_ =
+      wrappingLabel(content.permissionState.c_str(), Design::font(Design::TypeSize::caption));
   add(permission_);
   if (const char* session = std::getenv("XDG_SESSION_TYPE");
       session != nullptr && std::strcmp(session, "wayland") == 0) {
-    add(wrappingLabel(kWaylandNote));
+    add(wrappingLabel(kWaylandNote, Design::font(Design::TypeSize::caption)));
   }
-  add(wrappingLabel(kFooter));
+  add(wrappingLabel(kFooter, Design::font(Design::TypeSize::caption)));
 }
 
 void GtkSettingsWindow::fillAddMenu() {

@@ -296,16 +296,16 @@ void RadialView::present(const RadialFace& face, const Rect& frame, RadialWindow
 void RadialView::decodePreview() {
   // Off the main thread: a large photograph takes a while to decode, and the
   // ring need not wait for it.
-  GlobalPool::shared().post([bytes = face_.preview, presentation = presentation_,
-                             alive = std::weak_ptr<int>(lifetime_), this] {
-    auto image = std::make_shared<GObjectPtr<GdkPixbuf>>(previewImage(bytes));
-    MainQueue::shared().post([image, presentation, alive, this] {
-      if (alive.expired() || presentation != presentation_) return;
-      preview_ = std::move(*image);
-      previewPending_ = false;
-      gtk_widget_queue_draw(window_);
-    });
-  });
+  GlobalPool::shared().post(
+      [bytes = face_.preview, presentation = presentation_, alive = lifetime_.guard(), this] {
+        auto image = std::make_shared<GObjectPtr<GdkPixbuf>>(previewImage(bytes));
+        MainQueue::shared().post([image, presentation, alive, this] {
+          if (alive.expired() || presentation != presentation_) return;
+          preview_ = std::move(*image);
+          previewPending_ = false;
+          gtk_widget_queue_draw(window_);
+        });
+      });
 }
 
 void RadialView::select(int sector) {

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "core/glib_ptr.h"
+#include "core/lifetime.h"
 #include "platform/radial_window.h"
 
 typedef struct _GtkWidget GtkWidget;
@@ -87,7 +88,7 @@ class RadialView final : public RadialWindow {
   bool grabbed_ = false;
   guint grabRetry_ = 0;
   int grabAttempts_ = 0;
-  std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+  Lifetime lifetime_;
 };
 
 }  // namespace glimmet

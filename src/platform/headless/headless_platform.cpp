@@ -25,10 +25,11 @@ HeadlessPlatform::HeadlessPlatform(const std::filesystem::path& defaultsFile,
 }
 
 Platform HeadlessPlatform::platform() {
-  return Platform{webView,        panel,         statusButton, menu,        alerts,  filePanels,
-                  clipboard,      workspace,     sound,        videoPlayer, pointer, screens,
-                  appearance,     accessibility, activity,     windows,     hotKeys, selection,
-                  settingsWindow, radial,        defaults,     secrets,     clock};
+  return Platform{webView,          panel,     statusButton, menu,           alerts,
+                  filePanels,       clipboard, workspace,    sound,          videoPlayer,
+                  pointer,          screens,   appearance,   accessibility,  activity,
+                  agentSetupWindow, hotKeys,   selection,    settingsWindow, radial,
+                  defaults,         secrets,   clock};
 }
 
 }  // namespace glimmet

@@ -48,7 +48,7 @@ struct HeadlessPlatform {
   HeadlessDesktopAppearance appearance;
   HeadlessAccessibility accessibility;
   HeadlessApplicationActivity activity;
-  HeadlessAppWindows windows;
+  HeadlessAgentSetupWindow agentSetupWindow;
   HeadlessHotKeys hotKeys;
   HeadlessSelectionReader selection;
   HeadlessSettingsWindow settingsWindow;

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/accessibility.h"
-#include "platform/app_windows.h"
+#include "platform/agent_setup_window.h"
 #include "platform/application_activity.h"
 #include "platform/creator_panel.h"
 #include "platform/popup_menu.h"
@@ -136,14 +136,45 @@ class HeadlessApplicationActivity final : public ApplicationActivity {
   int activations_ = 0;
 };
 
-class HeadlessAppWindows final : public AppWindows {
+// Records what the setup window would show; tests click through `events()`.
+class HeadlessAgentSetupWindow final : public AgentSetupWindow {
  public:
-  void openAgentSetup() override { ++agentSetupOpened_; }
+  void present(AgentSetupWindowEvents& events) override {
+    events_ = &events;
+    visible_ = true;
+    ++presentations_;
+  }
+  void setStatus(const std::string& text) override { status_ = text; }
+  void setLog(const std::string& text) override { log_ = text; }
+  void setInstalling(bool installing) override { installing_ = installing; }
+  void setLoginEnabled(bool enabled) override { loginEnabled_ = enabled; }
+  void setProgress(std::optional<double> fraction) override {
+    progress_ = fraction;
+    if (fraction) progressSeen_ = true;
+  }
+  void hide() override { visible_ = false; }
+  bool isVisible() const override { return visible_; }
 
-  int agentSetupOpened() const { return agentSetupOpened_; }
+  // The events of the last presentation; null before the first.
+  AgentSetupWindowEvents* events() const { return events_; }
+  int presentations() const { return presentations_; }
+  const std::string& status() const { return status_; }
+  const std::string& log() const { return log_; }
+  bool installing() const { return installing_; }
+  bool loginEnabled() const { return loginEnabled_; }
+  std::optional<double> progress() const { return progress_; }
+  bool progressSeen() const { return progressSeen_; }
 
  private:
-  int agentSetupOpened_ = 0;
+  AgentSetupWindowEvents* events_ = nullptr;
+  int presentations_ = 0;
+  bool visible_ = false;
+  std::string status_;
+  std::string log_;
+  bool installing_ = false;
+  bool loginEnabled_ = false;
+  std::optional<double> progress_;
+  bool progressSeen_ = false;
 };
 
 }  // namespace glimmet
