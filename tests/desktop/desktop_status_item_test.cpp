@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/gtk/desktop_test_support.h"
+#include "desktop/desktop_test_support.h"
 #include "platform/gtk/display_support.h"
 #include "platform/gtk/webkit_test_support.h"
 #include "desktop/gtk_desktop.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/json.h"
-#include "platform/gtk/desktop_test_support.h"
+#include "desktop/desktop_test_support.h"
 #include "platform/gtk/display_support.h"
 #include "platform/gtk/webkit_test_support.h"
 

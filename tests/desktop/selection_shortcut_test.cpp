@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "diagnostics/seed_image.h"
-#include "platform/gtk/desktop_test_support.h"
+#include "desktop/desktop_test_support.h"
 #include "platform/gtk/display_support.h"
 #include "platform/gtk/webkit_test_support.h"
 #include "platform/gtk/x11_hot_keys.h"

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/gtk/desktop_test_support.h"
+#include "desktop/desktop_test_support.h"
 #include "platform/gtk/display_support.h"
 #include "platform/gtk/webkit_test_support.h"
 
