@@ -29,7 +29,7 @@ export function stopAll() {
 }
 
 export function xdotool(...args) {
-  return execFileSync('xdotool', args, { encoding: 'utf8' }).trim();
+  return execFileSync('xdotool', args, { encoding: 'utf8', timeout: 10000 }).trim();
 }
 
 export async function until(condition, what, timeoutMs = 20000) {
@@ -96,7 +96,7 @@ export async function selectText(text) {
   await new Promise((resolve) => owner.stdout.once('data', resolve));
   const window = await until(() => {
     try {
-      return xdotool('search', '--name', '^selection owner$').split('\n')[0];
+      return xdotool('search', '--onlyvisible', '--pid', String(owner.pid)).split('\n')[0];
     } catch {
       return '';
     }
