@@ -195,47 +195,19 @@ void PlumoraCloudAccount::beginLogin(Completion completion) {
   send(jsonPost("/api/auth/device/code", {{"client_id", std::string(cloud::kClientId)}}, false),
        [this, completion = std::move(completion)](CloudResult<HttpResponse> outcome) {
          if (!outcome) return completion(outcome.failure());
-         CloudResult<Json> answer = parsed(outcome.value());
-         if (!answer) return completion(answer.failure());
-         const Json& object = answer.value();
-         if (outcome.value().status != 200 || !object.is_object()) {
-           return completion(cloudFailure(kLoginStartFailedMessage));
-         }
-         std::optional<std::string> deviceCode = textEntry(object, "device_code");
-         std::optional<std::string> userCode = textEntry(object, "user_code");
-         std::optional<std::string> verification =
-             object.contains("verification_uri_complete")
-                 ? textEntry(object, "verification_uri_complete")
-                 : textEntry(object, "verification_uri");
-         std::optional<URL> page = verification ? URL::parse(*verification) : std::nullopt;
-         if (!deviceCode || !userCode || !page || page->components().scheme != "https" ||
-             page->components().host != origin_.components().host) {
-           return completion(cloudFailure(kLoginStartFailedMessage));
-         }
-
-         std::chrono::seconds lifetime = cloud::kDefaultCodeLifetime;
-         auto expiresIn = object.find("expires_in");
-         if (expiresIn != object.end() && expiresIn->is_number_integer()) {
-           // A negative lifetime means the code is already dead.
-           std::int64_t longest = kLongestCodeLifetime.count();
-           std::int64_t seconds =
-               expiresIn->is_number_unsigned()
-                   ? static_cast<std::int64_t>(
-                         std::min<std::uint64_t>(expiresIn->get<std::uint64_t>(), longest))
-                   : std::clamp<std::int64_t>(expiresIn->get<std::int64_t>(), -longest, longest);
-           lifetime = std::chrono::seconds(seconds);
-         }
+         CloudResult<DeviceCodeGrant> grant = deviceCodeGrant(outcome.value(), origin_);
+         if (!grant) return completion(grant.failure());
          {
            std::lock_guard guard(lock_);
            TimePoint now = clock_.now();
-           pendingCode_ = *deviceCode;
-           pendingExpiry_ = now + lifetime;
+           pendingCode_ = grant.value().deviceCode;
+           pendingExpiry_ = now + grant.value().lifetime;
            nextPoll_ = now + cloud::kPollInterval;
          }
-         std::string pageText = page->absoluteString();
+         std::string pageText = grant.value().page.absoluteString();
          MainQueue::shared().post(
              [&workspace = workspace_, pageText] { workspace.openUrl(pageText); });
-         completion(Json{{"userCode", *userCode}, {"verificationUri", pageText}});
+         completion(Json{{"userCode", grant.value().userCode}, {"verificationUri", pageText}});
        });
 }
 
@@ -272,13 +244,9 @@ void PlumoraCloudAccount::pollLogin(Completion completion) {
 void PlumoraCloudAccount::finishPoll(const CloudResult<HttpResponse>& outcome,
                                      const Completion& completion) {
   if (!outcome) return completion(outcome.failure());
-  CloudResult<Json> answer = parsed(outcome.value());
-  if (!answer) return completion(answer.failure());
-  const Json& object = answer.value();
-  if (!object.is_object()) return completion(cloudFailure(kLoginAnswerInvalidMessage));
-
-  std::optional<std::string> accessToken = textEntry(object, "access_token");
-  if (outcome.value().status == 200 && accessToken) {
+  CloudResult<TokenPoll> poll = tokenPoll(outcome.value());
+  if (!poll) return completion(poll.failure());
+  if (const std::optional<std::string>& accessToken = poll.value().accessToken) {
     if (std::optional<CloudError> failure = storeToken(*accessToken)) {
       return completion(*failure);
     }
@@ -288,18 +256,11 @@ void PlumoraCloudAccount::finishPoll(const CloudResult<HttpResponse>& outcome,
     }
     return completion(Json{{"pending", false}});
   }
-
-  std::string error = textEntry(object, "error").value_or("");
-  if (error == "authorization_pending") return completion(Json{{"pending", true}});
-  if (error == "slow_down") {
-    {
-      std::lock_guard guard(lock_);
-      nextPoll_ = clock_.now() + cloud::kSlowDownInterval;
-    }
-    return completion(Json{{"pending", true}});
+  if (poll.value().slowDown) {
+    std::lock_guard guard(lock_);
+    nextPoll_ = clock_.now() + cloud::kSlowDownInterval;
   }
-  if (error == "access_denied") return completion(cloudFailure(kLoginDeclinedMessage));
-  completion(cloudFailure(kLoginEndedMessage));
+  completion(Json{{"pending", true}});
 }
 
 std::optional<CloudError> PlumoraCloudAccount::storeToken(const std::string& token) {
@@ -358,11 +319,7 @@ void PlumoraCloudAccount::request(const Json& value, Completion completion) {
   call.idempotencyKey = textEntry(value, "requestKey");
   send(call, [completion = std::move(completion)](CloudResult<HttpResponse> outcome) {
     if (!outcome) return completion(outcome.failure());
-    CloudResult<Json> answer = parsed(outcome.value());
-    if (!answer) return completion(answer.failure());
-    if (!answer.value().is_object()) return completion(cloudFailure(kBadAnswerFormatMessage));
-    answer.value()["httpStatus"] = outcome.value().status;
-    completion(std::move(answer));
+    completion(requestAnswer(outcome.value()));
   });
 }
 
@@ -397,12 +354,7 @@ void PlumoraCloudAccount::upload(const Json& value, Completion completion) {
   call.limit = cloud::kResponseLimit;
   send(call, [completion = std::move(completion)](CloudResult<HttpResponse> outcome) {
     if (!outcome) return completion(outcome.failure());
-    CloudResult<Json> answer = parsed(outcome.value());
-    if (!answer) return completion(answer.failure());
-    const Json& object = answer.value();
-    if (!object.is_object()) return completion(cloudFailure(kBadUploadAnswerMessage));
-    if (outcome.value().status < 300 && object.contains("data")) return completion(object["data"]);
-    completion(cloudFailure(textEntry(object, "message").value_or(kUploadFailedMessage)));
+    completion(uploadAnswer(outcome.value()));
   });
 }
 
@@ -445,6 +397,74 @@ void PlumoraCloudAccount::asset(const std::string& id, bool save, Completion com
       });
     });
   });
+}
+
+CloudResult<PlumoraCloudAccount::DeviceCodeGrant> PlumoraCloudAccount::deviceCodeGrant(
+    const HttpResponse& response, const URL& origin) {
+  CloudResult<Json> answer = parsed(response);
+  if (!answer) return answer.failure();
+  const Json& object = answer.value();
+  if (response.status != 200 || !object.is_object()) {
+    return cloudFailure(kLoginStartFailedMessage);
+  }
+  std::optional<std::string> deviceCode = textEntry(object, "device_code");
+  std::optional<std::string> userCode = textEntry(object, "user_code");
+  std::optional<std::string> verification = object.contains("verification_uri_complete")
+                                                ? textEntry(object, "verification_uri_complete")
+                                                : textEntry(object, "verification_uri");
+  std::optional<URL> page = verification ? URL::parse(*verification) : std::nullopt;
+  if (!deviceCode || !userCode || !page || page->components().scheme != "https" ||
+      page->components().host != origin.components().host) {
+    return cloudFailure(kLoginStartFailedMessage);
+  }
+
+  std::chrono::seconds lifetime = cloud::kDefaultCodeLifetime;
+  auto expiresIn = object.find("expires_in");
+  if (expiresIn != object.end() && expiresIn->is_number_integer()) {
+    // A negative lifetime means the code is already dead.
+    std::int64_t longest = kLongestCodeLifetime.count();
+    std::int64_t seconds =
+        expiresIn->is_number_unsigned()
+            ? static_cast<std::int64_t>(
+                  std::min<std::uint64_t>(expiresIn->get<std::uint64_t>(), longest))
+            : std::clamp<std::int64_t>(expiresIn->get<std::int64_t>(), -longest, longest);
+    lifetime = std::chrono::seconds(seconds);
+  }
+  return DeviceCodeGrant{*deviceCode, *userCode, std::move(*page), lifetime};
+}
+
+CloudResult<PlumoraCloudAccount::TokenPoll> PlumoraCloudAccount::tokenPoll(
+    const HttpResponse& response) {
+  CloudResult<Json> answer = parsed(response);
+  if (!answer) return answer.failure();
+  const Json& object = answer.value();
+  if (!object.is_object()) return cloudFailure(kLoginAnswerInvalidMessage);
+
+  std::optional<std::string> accessToken = textEntry(object, "access_token");
+  if (response.status == 200 && accessToken) return TokenPoll{std::move(accessToken)};
+
+  std::string error = textEntry(object, "error").value_or("");
+  if (error == "authorization_pending") return TokenPoll{};
+  if (error == "slow_down") return TokenPoll{std::nullopt, true};
+  if (error == "access_denied") return cloudFailure(kLoginDeclinedMessage);
+  return cloudFailure(kLoginEndedMessage);
+}
+
+CloudResult<Json> PlumoraCloudAccount::requestAnswer(const HttpResponse& response) {
+  CloudResult<Json> answer = parsed(response);
+  if (!answer) return answer;
+  if (!answer.value().is_object()) return cloudFailure(kBadAnswerFormatMessage);
+  answer.value()["httpStatus"] = response.status;
+  return answer;
+}
+
+CloudResult<Json> PlumoraCloudAccount::uploadAnswer(const HttpResponse& response) {
+  CloudResult<Json> answer = parsed(response);
+  if (!answer) return answer;
+  Json& object = answer.value();
+  if (!object.is_object()) return cloudFailure(kBadUploadAnswerMessage);
+  if (response.status < 300 && object.contains("data")) return std::move(object["data"]);
+  return cloudFailure(textEntry(object, "message").value_or(kUploadFailedMessage));
 }
 
 bool PlumoraCloudAccount::open(const std::string& url) {

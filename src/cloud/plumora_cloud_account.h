@@ -11,6 +11,7 @@
 // touching the page); errors found before anything is sent are delivered
 // synchronously. The account must outlive the operations it started.
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -89,6 +90,29 @@ class PlumoraCloudAccount {
   // Opens an HTTPS page of the website or the payment provider in the browser;
   // answers false for anything else without opening it. Main thread.
   bool open(const std::string& url);
+
+  // --- the website's answers (pure; the fuzz targets read them too) ---
+
+  // A device-code answer that can start a login.
+  struct DeviceCodeGrant {
+    std::string deviceCode;
+    std::string userCode;
+    URL page;  // the HTTPS verification page on the website at `origin`
+    std::chrono::seconds lifetime;
+  };
+  static CloudResult<DeviceCodeGrant> deviceCodeGrant(const HttpResponse& response,
+                                                      const URL& origin);
+  // A token poll answer: the access token, or none while the user has not
+  // approved yet (`slowDown` when the website asks to poll less often).
+  struct TokenPoll {
+    std::optional<std::string> accessToken;
+    bool slowDown = false;
+  };
+  static CloudResult<TokenPoll> tokenPoll(const HttpResponse& response);
+  // A JSON call's answer object with "httpStatus" added.
+  static CloudResult<Json> requestAnswer(const HttpResponse& response);
+  // An upload answer's "data" entry.
+  static CloudResult<Json> uploadAnswer(const HttpResponse& response);
 
  private:
   // An exchange's outcome as the sender's answer: network failures with their

@@ -66,6 +66,9 @@ std::optional<Bytes> base64Decode(std::string_view text, std::size_t maxBytes) {
       out.push_back(static_cast<std::uint8_t>((accumulator >> bits) & 0xFF));
     }
   }
+  // Canonical text leaves the bits before the padding zero; otherwise several
+  // texts would stand for the same bytes.
+  if ((accumulator & ((1U << bits) - 1)) != 0) return std::nullopt;
   return out;
 }
 

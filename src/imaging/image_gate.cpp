@@ -200,7 +200,8 @@ DecodedImage decodeImage(std::string_view dataURL) {
 }
 
 DecodedImage decodeBytes(const std::uint8_t* data, std::size_t size) {
-  if (size == 0 || size > kMaxEncodedBytes || !vipsRuntime().ready) fail(kDecodeMessage);
+  // libvips starts first: refusing bounds clears its error log, which needs it running.
+  if (!vipsRuntime().ready || size == 0 || size > kMaxEncodedBytes) fail(kDecodeMessage);
   const ImagePtr image = openImage(data, size);
   checkHeader(image.get());
   DecodedImage decoded;

@@ -63,7 +63,8 @@ TEST(Base64, RoundTripsEveryTailLength) {
 }
 
 TEST(Base64, RefusesNonCanonicalTextAndEnforcesTheDecodedCeiling) {
-  for (const char* text : {"TWF", "TW E=", "TWE=\n", "TW=u", "T===", "TWF-", "TWE=TWFu", "TWFu="}) {
+  for (const char* text :
+       {"TWF", "TW E=", "TWE=\n", "TW=u", "T===", "TWF-", "TWE=TWFu", "TWFu=", "TWF=", "TR=="}) {
     EXPECT_FALSE(base64Decode(text)) << text;
   }
   EXPECT_TRUE(base64Decode(""));

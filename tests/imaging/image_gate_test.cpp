@@ -23,6 +23,12 @@ constexpr char kTooLargeMessage[] = "生成结果超过 10 MB，请生成更小�
 
 using Image = GObjectPtr<VipsImage>;
 
+// Declared first, so it runs before anything in this process starts libvips:
+// an empty image was refused through libvips' error log before libvips ran.
+TEST(ImageGateFirstUse, RefusesAnEmptyImageBeforeLibvipsStarts) {
+  EXPECT_EQ(failureOf([] { image_gate::decodeImage("data:image/png;base64,"); }), kDecodeMessage);
+}
+
 class ImageGateTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { ASSERT_EQ(VIPS_INIT("image_gate_test"), 0); }
