@@ -64,7 +64,7 @@ async function quitFromTray(page) {
   const [width] = xdotool('getdisplaygeometry').split(' ').map(Number);
   xdotool('mousemove', String(width - 10), '11', 'click', '3');
   await sleep(500);
-  await screenshot(page, '07-tray-menu');
+  await screenshot(page, '09-tray-menu');
   // The menu's last item is "退出 Glimmet".
   xdotool('key', 'Up', 'Return');
 }
@@ -127,34 +127,49 @@ test('install, configure, capture, generate, keep, rename, trash, quit, start ag
   assert.equal(trashInfo.length, 1);
   assert.match(readFileSync(join(dataHome, 'Trash', 'info', trashInfo[0]), 'utf8'), /^\[Trash Info\]\nPath=/);
 
+  // Once more through the Codex CLI on this machine, chosen in the native
+  // pop-up menu of generation methods.
+  await navigate(page, 'creation');
+  await page.fill('[data-test="prompt"]', '月光下的灯塔');
+  await page.click('[data-test="provider"]');
+  await sleep(500);
+  await screenshot(page, '07-provider-menu');
+  // The first Down enters the menu at its first row, the image service.
+  xdotool('key', 'Down', 'Down', 'Return');
+  await page.waitFor(async () => (await page.text('[data-test="provider"]')).includes('Codex'));
+  await page.click('[data-test="generate"]');
+  await page.waitFor(async () => (await page.text('[data-test="result-save"]')) === '已保存到作品库', 30000);
+  await screenshot(page, '08-codex-result');
+  saved = works();
+  assert.equal(saved.length, 1);
+  assert.equal(saved[0].record.provider, 'codex');
+
   await quitFromTray(page);
   await until(() => !running(pid), 'the program to quit');
   await driver.shutdown();
 
-  // Started again: the service is still configured and its key still works.
+  // Started again: the library and the service's settings are as they were,
+  // and the key comes back from the keyring for a connection check.
   ({ driver, page, pid } = await launch(program));
   await page.waitFor('[data-test="island"]');
   assert.equal(await page.eval(`document.querySelector('[data-test="onboarding"]')?.hidden ?? true`), true);
+  await navigate(page, 'library');
+  await page.waitFor(`[data-test="library-tile"][data-id="${saved[0].name}"]`);
+  await screenshot(page, '10-restarted-library');
   await navigate(page, 'settings');
-  await page.waitFor('[data-test="api-state"]');
+  await page.click('[data-test="settings-tab-api"]');
   // A generation that succeeded verified the service.
   await page.waitFor(async () => (await page.text('[data-test="api-state"]')) === '已验证');
   assert.equal(await page.eval(`document.querySelector('[data-test="api-base-url"]').value`), service.url);
-  await screenshot(page, '08-restarted');
-
-  // The key came back from the keyring: the service answers once more.
-  await navigate(page, 'creation');
-  await page.fill('[data-test="prompt"]', '夜里的灯塔');
-  await page.click('[data-test="generate"]');
-  await page.waitFor(async () => (await page.text('[data-test="result-save"]')) === '已保存到作品库');
+  const asked = service.requests.length;
+  await page.click('[data-test="api-check"]');
+  await until(() => service.requests.length > asked, 'the connection check');
   assert.equal(service.requests.at(-1).authorization, 'Bearer sk-journey');
-  await screenshot(page, '09-generated-again');
+  await screenshot(page, '11-restarted-settings');
   process.kill(pid, 'SIGTERM');
   await until(() => !running(pid), 'the program to stop');
   await driver.shutdown();
-  saved = works();
-  assert.equal(saved.length, 1);
-  assert.equal(saved[0].record.prompt, '夜里的灯塔');
+  assert.deepEqual(works(), saved);
 });
 
 test('a program killed in the middle of a save leaves no half-written work behind', async () => {
@@ -164,6 +179,11 @@ test('a program killed in the middle of a save leaves no half-written work behin
   let { driver, page, pid } = await launch(program);
   await navigate(page, 'creation');
   await page.fill('[data-test="prompt"]', '很大的一张图');
+  // Back to the image service, the first row of the generation methods.
+  await page.click('[data-test="provider"]');
+  await sleep(500);
+  xdotool('key', 'Down', 'Return');
+  await page.waitFor(async () => (await page.text('[data-test="provider"]')).includes('图片服务'));
   await page.click('[data-test="generate"]');
   // The save starts with the work's directory: kill the program the moment it appears.
   await until(() => works().some((entry) => !before.has(entry.name)), 'the save to start', 60000);
@@ -180,7 +200,7 @@ test('a program killed in the middle of a save leaves no half-written work behin
   }
   await page.waitFor(async () => (await page.eval(
     `document.querySelectorAll('[data-test="library-tile"]').length`)) === complete.length);
-  await screenshot(page, '10-after-kill');
+  await screenshot(page, '12-after-kill');
   process.kill(pid, 'SIGTERM');
   await until(() => !running(pid), 'the program to stop');
   await driver.shutdown();
