@@ -89,7 +89,7 @@ PlumoraController::PlumoraController(Platform platform, ControllerOptions option
       selectionCapture_(platform_.accessibility, platform_.selection, options_.processId),
       shortcuts_(GlobalShortcuts::Services{platform_.hotKeys, platform_.defaults, platform_.alerts,
                                            platform_.workspace, platform_.settingsWindow,
-                                           platform_.accessibility},
+                                           platform_.accessibility, platform_.autostart},
                  [this] { captureText(); }),
       radial_(platform_.radial, platform_.screens) {}
 

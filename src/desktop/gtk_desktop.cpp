@@ -79,30 +79,14 @@ GtkDesktop::GtkDesktop(DesktopOptions options)
                      options.controller.switches.automation},
       static_cast<WebPageDelegate&>(*this), filePanels_, workspace_);
   videoPlayer_ = std::make_unique<GStreamerVideoPlayer>(page_->widget());
-  controller_ = std::make_unique<PlumoraController>(Platform{*page_,
-                                                             panel_,
-                                                             statusItem_.button,
-                                                             menu_,
-                                                             alerts_,
-                                                             filePanels_,
-                                                             clipboard_,
-                                                             workspace_,
-                                                             sound_,
-                                                             *videoPlayer_,
-                                                             pointer_,
-                                                             screens_,
-                                                             appearance_,
-                                                             accessibility_,
-                                                             *activity_,
-                                                             agentSetupWindow_,
-                                                             hotKeys_,
-                                                             selection_,
-                                                             settingsWindow_,
-                                                             radial_,
-                                                             defaults_,
-                                                             secrets_,
-                                                             clock_},
-                                                    std::move(options.controller));
+  controller_ = std::make_unique<PlumoraController>(
+      Platform{*page_,      panel_,         statusItem_.button, menu_,
+               alerts_,     filePanels_,    clipboard_,         workspace_,
+               sound_,      *videoPlayer_,  pointer_,           screens_,
+               appearance_, accessibility_, *activity_,         agentSetupWindow_,
+               hotKeys_,    selection_,     settingsWindow_,    autostart_,
+               radial_,     defaults_,      secrets_,           clock_},
+      std::move(options.controller));
   page_->addUserScript(controller_->bridgeScript());
   panel_->setContent(videoPlayer_->widget(), page_->widget());
   menu_.attach(page_->widget());

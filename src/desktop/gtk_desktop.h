@@ -36,6 +36,7 @@
 #include "platform/gtk/x11_hot_keys.h"
 #include "platform/gtk/x11_selection_reader.h"
 #include "platform/linux/libsecret_store.h"
+#include "platform/linux/xdg_autostart.h"
 
 namespace glimmet {
 
@@ -121,6 +122,7 @@ class GtkDesktop final : private WebPageDelegate {
   X11HotKeys hotKeys_;
   X11SelectionReader selection_;
   GtkSettingsWindow settingsWindow_{workspace_};
+  XdgAutostart autostart_ = XdgAutostart::standard();
   RadialView radial_;
   GtkPopUpMenu menu_;
   StatusItem statusItem_;

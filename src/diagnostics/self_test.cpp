@@ -175,19 +175,21 @@ bool shortcutTitleRecording(const fs::path& scratch) {
   HeadlessWorkspace workspace;
   HeadlessSettingsWindow window;
   HeadlessAccessibility accessibility;
-  GlobalShortcuts shortcuts({hotKeys, defaults, alerts, workspace, window, accessibility}, [] {});
+  HeadlessAutostart autostart;
+  GlobalShortcuts shortcuts(
+      {hotKeys, defaults, alerts, workspace, window, accessibility, autostart}, [] {});
   shortcuts.install();
   shortcuts.openSettings();
   const KeyCombination taken{44, KeyCombination::kCommand};
   hotKeys.holdElsewhere(taken);
   window.events()->recorderClicked();
   window.events()->keyPressed({taken.code, taken.modifiers, "j"});
-  window.events()->saveClicked("", false);
+  window.events()->saveClicked("", false, false);
   const bool keptOld = alerts.presented().size() == 1 &&
                        hotKeys.isRegistered(Shortcut::creationDefault().combination());
   window.events()->recorderClicked();
   window.events()->keyPressed({45, 0x1B00, "k"});
-  window.events()->saveClicked("", false);
+  window.events()->saveClicked("", false, false);
   const Json expected{{"code", 45}, {"modifiers", 6912}, {"title", "⌃⌥⇧⌘K"}};
   return keptOld && defaults.value(GlobalShortcuts::kNormalKey) == expected &&
          Shortcut::load(defaults, GlobalShortcuts::kNormalKey, false).dictionary() == expected &&

@@ -14,6 +14,7 @@
 #include "platform/agent_setup_window.h"
 #include "platform/alerts.h"
 #include "platform/application_activity.h"
+#include "platform/autostart.h"
 #include "platform/clipboard.h"
 #include "platform/creator_panel.h"
 #include "platform/desktop_appearance.h"
@@ -54,6 +55,7 @@ struct Platform {
   HotKeys& hotKeys;
   SelectionReader& selection;
   SettingsWindow& settingsWindow;
+  Autostart& autostart;
   RadialWindow& radial;
   DefaultsStore& defaults;
   SecretStore& secrets;

@@ -23,6 +23,8 @@ struct SettingsWindowContent {
   bool paused = false;
   // One line that says honestly whether selections can be read here.
   std::string permissionState;
+  // The program starts when the user logs in.
+  bool launchAtLogin = false;
 };
 
 class SettingsWindowEvents {
@@ -32,7 +34,8 @@ class SettingsWindowEvents {
   virtual void recorderClicked() = 0;
   // A key pressed in the window; true when it was used and must go no further.
   virtual bool keyPressed(const KeyStroke& key) = 0;
-  virtual void saveClicked(const std::string& disabledApplications, bool paused) = 0;
+  virtual void saveClicked(const std::string& disabledApplications, bool paused,
+                           bool launchAtLogin) = 0;
   virtual void resetClicked() = 0;
   virtual void accessibilityClicked() = 0;
   virtual void closeRequested() = 0;

@@ -79,9 +79,10 @@ void GlobalShortcuts::shutdown() {
 void GlobalShortcuts::openSettings() {
   recorder_.setShortcut(normal_);
   services_.window.present(
-      SettingsWindowContent{
-          recorder_.title(), services_.defaults.string(kDisabledAppsKey).value_or(""),
-          services_.defaults.boolean(kPausedKey).value_or(false), permissionState()},
+      SettingsWindowContent{recorder_.title(),
+                            services_.defaults.string(kDisabledAppsKey).value_or(""),
+                            services_.defaults.boolean(kPausedKey).value_or(false),
+                            permissionState(), services_.autostart.enabled()},
       *this);
 }
 
@@ -115,7 +116,12 @@ void GlobalShortcuts::recorderClicked() { recorder_.record(); }
 
 bool GlobalShortcuts::keyPressed(const KeyStroke& key) { return recorder_.handle(key); }
 
-void GlobalShortcuts::saveClicked(const std::string& disabledApplications, bool paused) {
+void GlobalShortcuts::saveClicked(const std::string& disabledApplications, bool paused,
+                                  bool launchAtLogin) {
+  if (launchAtLogin != services_.autostart.enabled() &&
+      !services_.autostart.setEnabled(launchAtLogin)) {
+    alert(kLaunchAtLoginFailed, kLaunchAtLoginFailedDetail);
+  }
   saveSettings(disabledApplications, paused);
 }
 

@@ -15,6 +15,7 @@
 #include "core/defaults_store.h"
 #include "platform/accessibility.h"
 #include "platform/alerts.h"
+#include "platform/autostart.h"
 #include "platform/hot_keys.h"
 #include "platform/settings_window.h"
 #include "platform/workspace.h"
@@ -36,6 +37,9 @@ class GlobalShortcuts final : private SettingsWindowEvents {
       "快捷键可能被其他工具占用；通过菜单栏修改快捷键。";
   static constexpr const char* kChangeFailed = "快捷键注册失败";
   static constexpr const char* kChangeFailedDetail = "新组合键被占用，旧快捷键已保留。";
+  static constexpr const char* kLaunchAtLoginFailed = "无法更改登录时启动";
+  static constexpr const char* kLaunchAtLoginFailedDetail =
+      "无法写入桌面的自动启动目录，原设置已保留。";
   static constexpr const char* kSelectionReadable = "选区读取：可用。选中即可读取，无需额外授权。";
   static constexpr const char* kSelectionUnreadable =
       "选区读取：当前会话无法读取其他应用的选区，请粘贴或拖入。";
@@ -47,6 +51,7 @@ class GlobalShortcuts final : private SettingsWindowEvents {
     Workspace& workspace;
     SettingsWindow& window;
     Accessibility& accessibility;
+    Autostart& autostart;
   };
 
   // `trigger` runs, on the main queue, each time the creation shortcut is pressed.
@@ -85,7 +90,8 @@ class GlobalShortcuts final : private SettingsWindowEvents {
   // SettingsWindowEvents.
   void recorderClicked() override;
   bool keyPressed(const KeyStroke& key) override;
-  void saveClicked(const std::string& disabledApplications, bool paused) override;
+  void saveClicked(const std::string& disabledApplications, bool paused,
+                   bool launchAtLogin) override;
   void resetClicked() override { resetSettings(); }
   void accessibilityClicked() override;
   void closeRequested() override { closeSettings(); }

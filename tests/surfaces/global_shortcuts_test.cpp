@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/headless/headless_alerts.h"
 #include "platform/headless/headless_input.h"
 #include "platform/headless/headless_shell.h"
@@ -83,7 +85,8 @@ class GlobalShortcutsTest : public ::testing::Test {
 
   GlobalShortcuts& start() {
     shortcuts = std::make_unique<GlobalShortcuts>(
-        GlobalShortcuts::Services{hotKeys, defaults, alerts, workspace, window, accessibility},
+        GlobalShortcuts::Services{hotKeys, defaults, alerts, workspace, window, accessibility,
+                                  autostart},
         [this] { ++triggers; });
     shortcuts->install();
     workspace.observeActivation([this] { shortcuts->updateSuspension(); });
@@ -107,6 +110,7 @@ class GlobalShortcutsTest : public ::testing::Test {
   HeadlessWorkspace workspace;
   HeadlessSettingsWindow window;
   HeadlessAccessibility accessibility;
+  HeadlessAutostart autostart;
   std::unique_ptr<GlobalShortcuts> shortcuts;
   int triggers = 0;
 };
@@ -138,14 +142,14 @@ TEST_F(GlobalShortcutsTest, SavingAChangedShortcutSwapsTheGrabOrKeepsTheOldOneWh
   record({kKeyK, kCmd | kShift, "K"});
   EXPECT_EQ(window.content().recorderTitle, "⇧⌘K");
   hotKeys.holdElsewhere(kCtrlShiftK);
-  window.events()->saveClicked("", false);
+  window.events()->saveClicked("", false, false);
   EXPECT_EQ(alertTitles(), std::vector<std::string>{GlobalShortcuts::kChangeFailed});
   EXPECT_TRUE(window.isVisible());
   EXPECT_TRUE(hotKeys.isRegistered(kCtrlP));
   EXPECT_FALSE(defaults.value(GlobalShortcuts::kNormalKey));
 
   record({kKeyK, kCmd | KeyCombination::kOption, "k"});
-  window.events()->saveClicked("", false);
+  window.events()->saveClicked("", false, false);
   EXPECT_FALSE(window.isVisible());
   EXPECT_FALSE(hotKeys.isRegistered(kCtrlP));
   EXPECT_TRUE(hotKeys.isRegistered({kKeyK, kCmd | KeyCombination::kOption}));
@@ -201,7 +205,7 @@ TEST_F(GlobalShortcutsTest, DisabledApplicationsAndThePauseWithdrawAndRestoreThe
   // combination then says so.
   shortcuts->openSettings();
   record({kKeyK, kCmd | kShift, "K"});
-  window.events()->saveClicked("firefox", true);
+  window.events()->saveClicked("firefox", true, false);
   EXPECT_TRUE(shortcuts->suspended());
   EXPECT_EQ(hotKeys.registeredCount(), 0u);
   EXPECT_EQ(shortcuts->normalShortcut().combination(), kCtrlShiftK);
@@ -210,6 +214,18 @@ TEST_F(GlobalShortcutsTest, DisabledApplicationsAndThePauseWithdrawAndRestoreThe
   shortcuts->updateSuspension();
   EXPECT_EQ(alertTitles(), std::vector<std::string>{GlobalShortcuts::kNotRestored});
   EXPECT_EQ(hotKeys.registeredCount(), 0u);
+
+  // Starting at login is saved with the rest; a refused change says so and
+  // the old state holds.
+  shortcuts->openSettings();
+  window.events()->saveClicked("firefox", true, true);
+  EXPECT_TRUE(autostart.enabled());
+  autostart.refuses = true;
+  window.events()->saveClicked("firefox", true, false);
+  EXPECT_TRUE(autostart.enabled());
+  const std::vector<std::string> titles = alertTitles();
+  EXPECT_NE(std::find(titles.begin(), titles.end(), GlobalShortcuts::kLaunchAtLoginFailed),
+            titles.end());
 }
 
 TEST(DisabledApplicationsTest, SplitsAtEveryCommaAndTrimsEachPart) {

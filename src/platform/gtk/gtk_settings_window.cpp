@@ -112,6 +112,9 @@ void GtkSettingsWindow::build(const SettingsWindowContent& content) {
   pauseButton_ = gtk_check_button_new_with_label(kPause);
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(pauseButton_), content.paused);
   add(pauseButton_);
+  launchButton_ = gtk_check_button_new_with_label(kLaunchAtLogin);
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(launchButton_), content.launchAtLogin);
+  add(launchButton_);
 
   GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
   saveButton_ = gtk_button_new_with_label(kSave);
@@ -121,7 +124,8 @@ void GtkSettingsWindow::build(const SettingsWindowContent& content) {
         auto* self = static_cast<GtkSettingsWindow*>(data);
         self->events_->saveClicked(
             gtk_entry_get_text(GTK_ENTRY(self->disabledField_)),
-            gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(self->pauseButton_)));
+            gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(self->pauseButton_)),
+            gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(self->launchButton_)));
       },
       this);
   resetButton_ = gtk_button_new_with_label(kReset);

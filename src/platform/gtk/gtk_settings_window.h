@@ -27,6 +27,7 @@ class GtkSettingsWindow final : public SettingsWindow {
       "停用应用的 Bundle ID（逗号分隔；例如 com.apple.Preview）。切换到停用应用时注销全局热键，"
       "让原快捷键可用。";
   static constexpr const char* kPause = "暂停全局快捷键（菜单栏仍可使用）";
+  static constexpr const char* kLaunchAtLogin = "登录时启动 Glimmet";
   static constexpr const char* kSave = "保存";
   static constexpr const char* kReset = "恢复默认";
   static constexpr const char* kAuthorise = "选区读取授权";
@@ -69,6 +70,7 @@ class GtkSettingsWindow final : public SettingsWindow {
   GtkWidget* recorder_ = nullptr;
   GtkWidget* disabledField_ = nullptr;
   GtkWidget* pauseButton_ = nullptr;
+  GtkWidget* launchButton_ = nullptr;
   GtkWidget* saveButton_ = nullptr;
   GtkWidget* resetButton_ = nullptr;
   GtkWidget* permission_ = nullptr;

@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "platform/autostart.h"
 #include "platform/hot_keys.h"
 #include "platform/radial_window.h"
 #include "platform/selection_reader.h"
@@ -54,6 +55,22 @@ class HeadlessSelectionReader final : public SelectionReader {
  private:
   SelectedContent content_;
   int reads_ = 0;
+};
+
+// Starting at login as a flag; `refuses` makes every change fail.
+class HeadlessAutostart final : public Autostart {
+ public:
+  bool enabled() const override { return enabled_; }
+  bool setEnabled(bool enabled) override {
+    if (refuses) return false;
+    enabled_ = enabled;
+    return true;
+  }
+
+  bool refuses = false;
+
+ private:
+  bool enabled_ = false;
 };
 
 class HeadlessSettingsWindow final : public SettingsWindow {

@@ -28,8 +28,8 @@ Platform HeadlessPlatform::platform() {
   return Platform{webView,          panel,     statusButton, menu,           alerts,
                   filePanels,       clipboard, workspace,    sound,          videoPlayer,
                   pointer,          screens,   appearance,   accessibility,  activity,
-                  agentSetupWindow, hotKeys,   selection,    settingsWindow, radial,
-                  defaults,         secrets,   clock};
+                  agentSetupWindow, hotKeys,   selection,    settingsWindow, autostart,
+                  radial,           defaults,  secrets,      clock};
 }
 
 }  // namespace glimmet

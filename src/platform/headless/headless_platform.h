@@ -52,6 +52,7 @@ struct HeadlessPlatform {
   HeadlessHotKeys hotKeys;
   HeadlessSelectionReader selection;
   HeadlessSettingsWindow settingsWindow;
+  HeadlessAutostart autostart;
   HeadlessRadialWindow radial;
   DefaultsStore defaults;
   MemorySecretStore secrets;
