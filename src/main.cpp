@@ -37,11 +37,13 @@ struct Installation {
 };
 
 Installation installation() {
-  std::error_code error;
-  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error)
+  const std::optional<std::filesystem::path> running = glimmet::runningProgram();
+  if (!running) {
     return {GLIMMET_INSTALL_PREFIX "/" GLIMMET_INSTALL_RESOURCE_DIR,
             GLIMMET_INSTALL_PREFIX "/" GLIMMET_INSTALL_EXTENSION_DIR};
+  }
+  const std::filesystem::path& program = *running;
+  std::error_code error;
   if (glimmet::liesBelow(GLIMMET_BUILD_TREE, program) &&
       std::filesystem::is_directory(GLIMMET_BUILD_RESOURCE_DIR, error)) {
     return {GLIMMET_BUILD_RESOURCE_DIR, GLIMMET_BUILD_EXTENSION_DIR};

@@ -34,6 +34,13 @@ fs::path userDataHome() { return xdgDirectory("XDG_DATA_HOME", ".local/share"); 
 
 fs::path userConfigHome() { return xdgDirectory("XDG_CONFIG_HOME", ".config"); }
 
+std::optional<fs::path> runningProgram() {
+  std::error_code error;
+  fs::path program = fs::read_symlink("/proc/self/exe", error);
+  if (error) return std::nullopt;
+  return program;
+}
+
 LocalAgentFailure fileFailure(int errorNumber) {
   switch (errorNumber) {
     case ENOENT:

@@ -70,6 +70,10 @@ std::filesystem::path homeDirectory();
 std::filesystem::path userDataHome();
 std::filesystem::path userConfigHome();
 
+// Where this process's program file lies (/proc/self/exe); none when the
+// kernel does not say.
+std::optional<std::filesystem::path> runningProgram();
+
 inline constexpr mode_t kPrivateFileMode = 0600;
 inline constexpr mode_t kPrivateDirectoryMode = 0700;
 

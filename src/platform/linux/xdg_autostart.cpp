@@ -1,7 +1,6 @@
 #include "platform/linux/xdg_autostart.h"
 
 #include <string>
-#include <system_error>
 
 #include "core/files.h"
 
@@ -31,9 +30,7 @@ XdgAutostart::XdgAutostart(std::filesystem::path configHome, std::filesystem::pa
     : entry_(configHome / "autostart" / kEntryName), program_(std::move(program)) {}
 
 XdgAutostart XdgAutostart::standard() {
-  std::error_code error;
-  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-  return XdgAutostart(userConfigHome(), error ? std::filesystem::path("glimmet") : program);
+  return XdgAutostart(userConfigHome(), runningProgram().value_or("glimmet"));
 }
 
 std::string XdgAutostart::entryText(const std::filesystem::path& program) {
