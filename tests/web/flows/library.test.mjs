@@ -125,8 +125,13 @@ test('a large library writes the captions of tiles as they scroll into view', as
     }));
   const page = await openLibrary({ replies: { historyList: { resolve: many } } });
   try {
-    await page.eval(`document.querySelector('[data-test="library-grid"]').scrollTop = 1e6`);
-    await expectText(page, `${tile(many[119].id)} [data-test="library-tile-title"]`, '作品 119');
+    // Scrolled to the end once the grid has laid out its tiles (until then it cannot scroll).
+    const last = `${tile(many[119].id)} [data-test="library-tile-title"]`;
+    await page.waitFor(async () => {
+      await page.eval(`document.querySelector('[data-test="library-grid"]').scrollTop = 1e6`);
+      return (await page.text(last).catch(() => '')) !== '';
+    });
+    await expectText(page, last, '作品 119');
   } finally {
     await page.close();
   }

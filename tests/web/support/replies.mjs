@@ -43,9 +43,6 @@ export function readyCodex({ verified = true } = {}) {
 export function inventory(agents = ['codex', 'claude', 'gemini', 'zcode'].map(missingAgent)) {
   return {
     agents,
-    billing: 'local-agent',
-    plumoraCredits: 0,
-    selected: agents.some((agent) => agent.id === 'codex' && agent.path) ? 'codex' : '',
     notice: '本机生成使用你自己的 Agent 账号及其额度，不扣 Glimmet 积分。Gemini / ZCode 的登录状态尚未验证。',
   };
 }
@@ -63,7 +60,6 @@ export function work(id, day, extra = {}) {
     prompt: `海边的灯塔 ${id[0]}`,
     createdAt: `2026-03-0${day}T08:00:00Z`,
     ratio: '4:3',
-    requestedRatio: '4:3',
     width: 1024,
     height: 768,
     thumbnail: pngDataURL(160, 120, seedOf(id)),
