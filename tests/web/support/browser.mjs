@@ -6,19 +6,19 @@
 import { Driver } from './webdriver.mjs';
 
 // The panel's viewport in CSS px.
-export const panelWidth = 748;
-export const panelHeight = 780;
+const panelWidth = 748;
+const panelHeight = 780;
 
 // What lies behind the transparent page: a plain desktop-like backdrop, so
 // screenshots show the island as it would look over other windows.
-export const backdrop = { light: '#c9d0d8', dark: '#24272c' };
+const backdrop = { light: '#c9d0d8', dark: '#24272c' };
 
 const idle = { light: [], dark: [] };
 const drivers = new Set();
 
+// The window manager applies a new size a little later: wait until the
+// view's size holds still.
 async function viewSize(session) {
-  // The window manager applies a new size a little later: wait until the
-  // view's size holds still.
   let last = null;
   for (let tries = 0; tries < 20; tries++) {
     const size = (await session.execute('return [innerWidth, innerHeight];')).join('x');
@@ -29,32 +29,33 @@ async function viewSize(session) {
   return last.split('x').map(Number);
 }
 
+// MiniBrowser draws a tool bar above the view: grow the window by the
+// difference until the view itself is the panel's size.
 async function fitViewport(session) {
-  // MiniBrowser draws a tool bar above the view: grow the window by the
-  // difference until the view itself is the panel's size.
   let rect = { width: panelWidth, height: panelHeight };
   for (let attempt = 0; attempt < 5; attempt++) {
-    await session.windowRect(rect);
+    await session.setWindowRect(rect);
     const [width, height] = await viewSize(session);
     if (width === panelWidth && height === panelHeight) return;
     rect = { width: rect.width + panelWidth - width, height: rect.height + panelHeight - height };
   }
-  const [width, height] = await viewSize(session);
-  throw new Error(`cannot size the MiniBrowser view to the panel (${width}×${height})`);
+  throw new Error(`cannot size the MiniBrowser view to the panel (${await viewSize(session)})`);
+}
+
+async function stop(driver) {
+  drivers.delete(driver);
+  await driver.shutdown();
 }
 
 // A browser window in the given colour scheme ('light' or 'dark'), its view
 // sized to the panel. Hand it back with releaseSession().
-export async function acquireSession(colorScheme = 'light') {
-  if (!(colorScheme in backdrop)) throw new TypeError(`unknown colorScheme ${colorScheme}`);
+export async function acquireSession(colorScheme) {
   const reused = idle[colorScheme].pop();
   if (reused) return reused;
-  const args = [`--bg-color=${backdrop[colorScheme]}`];
-  if (colorScheme === 'dark') args.push('--dark-mode');
   const driver = await Driver.start();
   drivers.add(driver);
   try {
-    const session = await driver.newSession(args);
+    const session = await driver.newSession([`--bg-color=${backdrop[colorScheme]}`, ...(colorScheme === 'dark' ? ['--dark-mode'] : [])]);
     session.colorScheme = colorScheme;
     await session.navigate('about:blank');
     await fitViewport(session);
@@ -76,23 +77,13 @@ export async function releaseSession(session) {
   }
 }
 
-async function stop(driver) {
-  drivers.delete(driver);
-  await driver.shutdown();
-}
-
-async function shutdown() {
-  const sessions = [...idle.light, ...idle.dark];
-  idle.light.length = 0;
-  idle.dark.length = 0;
-  await Promise.all(sessions.map((session) => session.close().catch(() => {})));
-  await Promise.all([...drivers].map(stop));
-}
-
 // 'beforeExit' comes once the test runner is done with this process; the
 // async clean-up then runs and the event fires again with nothing to do.
-process.on('beforeExit', () => {
-  if (drivers.size > 0) shutdown();
+process.on('beforeExit', async () => {
+  if (drivers.size === 0) return;
+  const sessions = [...idle.light.splice(0), ...idle.dark.splice(0)];
+  await Promise.all(sessions.map((session) => session.close().catch(() => {})));
+  await Promise.all([...drivers].map(stop));
 });
 // Last resort when the process ends abruptly: each driver takes its browser along.
 process.on('exit', () => {

@@ -9,19 +9,16 @@ import { mkdirSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
-import { acquireSession, panelHeight, panelWidth, releaseSession } from './browser.mjs';
+import { acquireSession, releaseSession } from './browser.mjs';
 import { checkedReply, replyTable } from './replies.mjs';
 import { startServer } from './server.mjs';
 
-export { configuredStatus, defaultReplies, inventory, missingAgent, readyCodex } from './replies.mjs';
-export { panelHeight, panelWidth };
+export { configuredStatus, inventory, missingAgent, readyCodex, work } from './replies.mjs';
 
 const repository = fileURLToPath(new URL('../../../', import.meta.url));
-
 export const webRoot = process.env.GLIMMET_WEB_DIR ?? join(repository, 'web');
-export const harnessPath =
-  process.env.GLIMMET_HARNESS ?? join(repository, 'build', 'tools', 'glimmet-harness');
-export const screenshotDir = process.env.GLIMMET_WEB_SCREENSHOTS ?? '/tmp/web-screenshots';
+const harnessPath = process.env.GLIMMET_HARNESS ?? join(repository, 'build', 'tools', 'glimmet-harness');
+const screenshotDir = process.env.GLIMMET_WEB_SCREENSHOTS ?? '/tmp/web-screenshots';
 
 const defaultTimeout = 10000;
 const transientRefusals = new Set([
@@ -36,11 +33,7 @@ const bridgeScripts = new Map();
 export function bridgeScript(switches = []) {
   const key = switches.join('\n');
   if (!bridgeScripts.has(key)) {
-    const text = execFileSync(harnessPath, ['--print-bridge-script', ...switches], {
-      input: '',
-      encoding: 'utf8',
-      timeout: 20000,
-    });
+    const text = execFileSync(harnessPath, ['--print-bridge-script', ...switches], { input: '', encoding: 'utf8', timeout: 20000 });
     if (!text.includes('window.plumora')) throw new Error(`${harnessPath} printed no bridge script`);
     bridgeScripts.set(key, text);
   }
@@ -86,8 +79,8 @@ export class PageSession {
   // Acts on the element once it is visible. While the island animates, an
   // element can be covered, not yet interactable or replaced for a moment:
   // such refusals are retried until the time-out.
-  async withElement(selector, action, timeoutMs = defaultTimeout) {
-    const deadline = Date.now() + timeoutMs;
+  async withElement(selector, action) {
+    const deadline = Date.now() + defaultTimeout;
     for (;;) {
       await this.waitFor(selector, Math.max(deadline - Date.now(), 0));
       try {
@@ -126,8 +119,7 @@ export class PageSession {
 
   // The element's rendered text (innerText), trimmed.
   async text(selector) {
-    const text = await run(this.session,
-      'const e = document.querySelector(args[0]); return e ? e.innerText : null;', [selector]);
+    const text = await this.eval(`document.querySelector(${JSON.stringify(selector)})?.innerText ?? null`);
     if (text === null) throw new Error(`no element ${selector}`);
     return text.trim();
   }
@@ -137,10 +129,7 @@ export class PageSession {
   async waitFor(condition, timeoutMs = defaultTimeout) {
     const deadline = Date.now() + timeoutMs;
     for (;;) {
-      const value =
-        typeof condition === 'function'
-          ? await condition()
-          : await run(this.session, visibleCheck, [condition]);
+      const value = typeof condition === 'function' ? await condition() : await run(this.session, visibleCheck, [condition]);
       if (value) return value;
       if (Date.now() > deadline) {
         const what = typeof condition === 'function' ? condition.toString() : `visible ${condition}`;
@@ -168,15 +157,12 @@ class Page extends PageSession {
   constructor(session, server) {
     super(session);
     this.server = server;
-    this.origin = server.origin;
-    this.closed = false;
   }
 
-  // Changes the scripted answer for later calls of the action.
+  // Changes the scripted answer for later calls of the action, reloads included.
   async reply(action, reply) {
-    checkedReply(action, reply);
-    this.server.state.replies[action] = reply;
-    await run(this.session, 'window.__plumoraFake.reply(args[0], args[1]);', [action, reply]);
+    this.server.state.replies[action] = checkedReply(action, reply);
+    await run(this.session, 'window.__plumoraFake.reply(...args);', [action, reply]);
   }
 
   // The values posted so far for the action, oldest first.
@@ -185,21 +171,14 @@ class Page extends PageSession {
   }
 
   // Answers the oldest held call of the action, waiting for one to arrive.
-  async answer(action, reply, timeoutMs = defaultTimeout) {
+  async answer(action, reply) {
     checkedReply(action, reply);
-    const deadline = Date.now() + timeoutMs;
-    for (;;) {
-      if (await run(this.session, 'return window.__plumoraFake.answer(args[0], args[1]);', [action, reply])) {
-        return;
-      }
-      if (Date.now() > deadline) throw new Error(`no held ${action} call to answer`);
-      await sleep(50);
-    }
+    await this.waitFor(() => run(this.session, 'return window.__plumoraFake.answer(...args);', [action, reply]));
   }
 
   // Dispatches a native event; without detail a plain Event.
   async emit(name, detail) {
-    await run(this.session, 'window.__plumoraFake.emit(args[0], args[1]);', detail === undefined ? [name] : [name, detail]);
+    await run(this.session, 'window.__plumoraFake.emit(...args);', detail === undefined ? [name] : [name, detail]);
   }
 
   // Script errors, failed resource loads and unhandled rejections in the
@@ -211,7 +190,7 @@ class Page extends PageSession {
 
   // Loads the page again (localStorage stays; recorded calls start over).
   async reload() {
-    await this.session.navigate(`${this.origin}/index.html`);
+    await this.session.navigate(`${this.server.origin}/index.html`);
   }
 
   // Saves the viewport as <screenshot dir>/<name>.png and returns the path.
@@ -223,8 +202,6 @@ class Page extends PageSession {
   }
 
   async close() {
-    if (this.closed) return;
-    this.closed = true;
     await releaseSession(this.session);
     await this.server.close();
   }
@@ -235,19 +212,12 @@ class Page extends PageSession {
 // switches: program switches the bridge script is printed for
 // (e.g. ['--preview-smoke-test']).
 export async function openPage({ colorScheme = 'light', localStorage = {}, replies = {}, switches = [] } = {}) {
-  const server = await startServer({
-    webRoot,
-    bridgeScript: bridgeScript(switches),
-    replies: replyTable(replies),
-    localStorage,
-    panel: { width: panelWidth, height: panelHeight },
-  });
+  const server = await startServer({ webRoot, bridgeScript: bridgeScript(switches), replies: replyTable(replies), localStorage });
   let session;
   try {
     session = await acquireSession(colorScheme);
-    const page = new Page(session, server);
     await session.navigate(`${server.origin}/index.html`);
-    return page;
+    return new Page(session, server);
   } catch (error) {
     if (session) await releaseSession(session);
     await server.close();
@@ -261,9 +231,9 @@ export async function expectText(page, selector, expected, timeoutMs = 3000) {
   const deadline = Date.now() + timeoutMs;
   let actual;
   do {
-    actual = await page.eval(`document.querySelector(${JSON.stringify(selector)})?.innerText.trim() ?? null`);
+    actual = await page.text(selector).catch(() => null);
     if (actual === expected) return;
-    await new Promise((resolve) => setTimeout(resolve, 50));
+    await sleep(50);
   } while (Date.now() < deadline);
   assert.equal(actual, expected, selector);
 }

@@ -1,9 +1,13 @@
 // The fake native side's answers when a test sets none: a fresh install with
 // no image service, no local agent, an empty library and an idle capture.
-// {fake: name} entries are computed in the page from the call's value (see
-// fake-native.js); tests replace any entry with a plain reply.
+// Actions not listed here resolve with null.
+import { gradientPng, seedOf } from './png.mjs';
 
 const agentNames = { codex: 'Codex', claude: 'Claude Code', gemini: 'Gemini CLI', zcode: 'ZCode' };
+const noOperations = { textToImage: false, imageToImage: false, text: false, reference: false, edit: false, mask: false, video: false };
+
+export const pngDataURL = (width, height, seed = 0) =>
+  `data:image/png;base64,${gradientPng(width, height, seed).toString('base64')}`;
 
 // One agent as the inventory reports it when its CLI is not installed.
 export function missingAgent(id) {
@@ -13,135 +17,101 @@ export function missingAgent(id) {
     installed: false,
     path: '',
     version: '',
-    authenticated: false,
     authState: 'unknown',
     imageGeneration: false,
     verified: false,
-    runtimeReady: true,
-    operations: {
-      textToImage: false,
-      imageToImage: false,
-      text: false,
-      reference: false,
-      edit: false,
-      mask: false,
-      video: false,
-    },
+    operations: noOperations,
     reason: '未安装，可在原生设置中安装或查看指引',
   };
 }
 
-// A logged-in Codex that can generate (and attach images unless told not to).
-export function readyCodex({ verified = true, reference = true } = {}) {
+// A logged-in Codex that can generate and attach images.
+export function readyCodex({ verified = true } = {}) {
   return {
     ...missingAgent('codex'),
     installed: true,
     path: '/home/user/.local/bin/codex',
     version: 'codex-cli 0.58.0',
-    authenticated: true,
     authState: 'ready',
     imageGeneration: true,
     verified,
-    operations: {
-      textToImage: true,
-      imageToImage: reference,
-      text: true,
-      reference,
-      edit: false,
-      mask: false,
-      video: false,
-    },
+    operations: { ...noOperations, textToImage: true, imageToImage: true, text: true, reference: true },
     reason: verified ? '已验证本机生成图片' : '支持本机生图，等待首次结果验证',
   };
 }
 
 export function inventory(agents = ['codex', 'claude', 'gemini', 'zcode'].map(missingAgent)) {
-  const codex = agents.find((agent) => agent.id === 'codex');
   return {
     agents,
-    billing: 'local-agent',
-    plumoraCredits: 0,
-    selected: codex?.path ? 'codex' : '',
-    notice:
-      '本机生成使用你自己的 Agent 账号及其额度，不扣 Glimmet 积分。Gemini / ZCode 的登录状态尚未验证。',
+    notice: '本机生成使用你自己的 Agent 账号及其额度，不扣 Glimmet 积分。Gemini / ZCode 的登录状态尚未验证。',
   };
 }
 
 // An image service that is configured and verified.
 export function configuredStatus(overrides = {}) {
+  return { baseURL: 'https://images.example.com/v1', model: 'gpt-image-1', hasKey: true, verified: true, ...overrides };
+}
+
+// A library entry as the store lists it.
+export function work(id, day, extra = {}) {
   return {
-    baseURL: 'https://images.example.com/v1',
+    id,
+    title: `作品 ${id[0]}`,
+    prompt: `海边的灯塔 ${id[0]}`,
+    createdAt: `2026-03-0${day}T08:00:00Z`,
+    ratio: '4:3',
+    width: 1024,
+    height: 768,
+    thumbnail: pngDataURL(160, 120, seedOf(id)),
+    kind: 'image',
+    available: true,
+    fileBytes: 1572864,
+    storedBytes: 1600000,
+    allocatedBytes: 2 * 1024 * 1024,
+    provider: 'api',
     model: 'gpt-image-1',
-    hasKey: true,
-    verified: true,
-    ...overrides,
+    ...extra,
   };
 }
 
+const image = pngDataURL(512, 288, 7);
+const done = ['previewSound', 'present', 'islandGeometry', 'templateModal', 'cloudOpen', 'cloudLogout', 'hide', 'pin',
+  'taskState', 'previewTrace', 'libraryVideo', 'saveImage', 'copyText', 'copyImage', 'settings', 'accessibility',
+  'requestAccessibility', 'apiCancel', 'cancelLocal'];
+
 export const defaultReplies = {
-  previewSound: { resolve: true },
-  present: { resolve: true },
-  islandGeometry: { resolve: true },
-  templateModal: { resolve: true },
+  ...Object.fromEntries(done.map((action) => [action, { resolve: true }])),
   islandAnchor: { resolve: 374 },
   apiStatus: { resolve: { baseURL: '', model: '', hasKey: false, verified: false } },
-  apiConfigure: { fake: 'apiConfigure' },
-  apiCheck: { fake: 'apiCheck' },
-  apiGenerate: { fake: 'apiGenerate' },
-  apiCancel: { fake: 'apiCancel' },
+  apiGenerate: {
+    resolve: { image, agent: 'custom-api', model: 'gpt-image-1', width: 512, height: 288, taskId: 'F0E1D2C3-0000-4000-8000-000000000001' },
+    delay: 150,
+  },
   cloudRequest: { resolve: { httpStatus: 200 } },
-  cloudUpload: { resolve: {} },
-  cloudAsset: { reject: '作品暂时无法读取' },
-  cloudSaveAsset: { reject: '作品暂时无法读取' },
-  cloudOpen: { resolve: true },
   cloudLogin: {
     resolve: { userCode: 'WDJB-MJHT', verificationUri: 'https://glimmet.example/device?user_code=WDJB-MJHT' },
   },
   cloudPoll: { resolve: { pending: false } },
-  cloudLogout: { resolve: true },
-  hide: { resolve: true },
-  pin: { resolve: true },
-  fit: { resolve: null },
-  prepareHistory: { resolve: null },
-  layoutHistory: { resolve: null },
-  selectMenu: { resolve: null },
-  appearance: { fake: 'appearance' },
-  taskState: { resolve: true },
+  appearance: { resolve: { preference: 'system', theme: 'light' } },
   historyList: { resolve: [] },
-  historyImage: { fake: 'historyImage' },
-  historySave: { fake: 'historySave' },
+  historyImage: { resolve: image },
+  historySave: { resolve: work('F0F0F0F0-0000-4000-8000-000000000009', 9, { thumbnail: image }) },
   libraryAction: { resolve: { ok: true } },
-  libraryTrash: { fake: 'libraryTrash' },
-  libraryMedia: { fake: 'libraryMedia' },
-  libraryPreview: { fake: 'libraryPreview' },
-  previewTrace: { resolve: true },
-  libraryVideo: { resolve: true },
-  saveImage: { resolve: true },
+  libraryMedia: { resolve: image },
   capture: { resolve: { text: '', voice: false } },
   clipboard: { resolve: '' },
-  copyText: { resolve: true },
-  copyImage: { resolve: true },
-  settings: { resolve: true },
-  accessibility: { resolve: true },
-  requestAccessibility: { resolve: true },
   agents: { resolve: inventory() },
   setupAgent: { resolve: { opened: true } },
-  localGenerate: { fake: 'localGenerate' },
-  cancelLocal: { fake: 'cancelLocal' },
 };
 
 // Checks a test's reply so a typo fails loudly instead of answering null.
 export function checkedReply(action, reply) {
-  const kinds = ['resolve', 'reject', 'hold', 'fake'].filter((kind) => reply && kind in reply);
-  const extra = Object.keys(reply ?? {}).filter((key) => !['resolve', 'reject', 'hold', 'fake', 'delay'].includes(key));
-  if (kinds.length !== 1 || extra.length > 0) {
-    throw new TypeError(
-      `reply for ${action} must be {resolve: value} | {reject: 'message'} | {hold: true}` +
-        ` (optionally with delay): ${JSON.stringify(reply)}`,
-    );
-  }
-  if ('reject' in reply && typeof reply.reject !== 'string') {
-    throw new TypeError(`reject for ${action} must be a message string`);
+  const keys = Object.keys(reply ?? {});
+  const kinds = keys.filter((key) => ['resolve', 'reject', 'hold'].includes(key));
+  if (kinds.length !== 1 || keys.some((key) => !['resolve', 'reject', 'hold', 'delay'].includes(key)) ||
+      ('reject' in reply && typeof reply.reject !== 'string')) {
+    throw new TypeError(`reply for ${action} must be {resolve: value} | {reject: 'message'} | {hold: true}` +
+      ` (optionally with delay): ${JSON.stringify(reply)}`);
   }
   return reply;
 }

@@ -14,21 +14,7 @@ import { fileURLToPath } from 'node:url';
 import { gradientPng, seedOf } from './png.mjs';
 
 const fakeSource = readFile(fileURLToPath(new URL('./fake-native.js', import.meta.url)), 'utf8');
-
-const mimeTypes = {
-  '.html': 'text/html; charset=utf-8',
-  '.js': 'text/javascript; charset=utf-8',
-  '.mjs': 'text/javascript; charset=utf-8',
-  '.css': 'text/css; charset=utf-8',
-  '.json': 'application/json',
-  '.png': 'image/png',
-  '.jpg': 'image/jpeg',
-  '.svg': 'image/svg+xml',
-  '.webp': 'image/webp',
-  '.woff2': 'font/woff2',
-  '.mp3': 'audio/mpeg',
-  '.wav': 'audio/wav',
-};
+const mimeTypes = { '.html': 'text/html; charset=utf-8', '.js': 'text/javascript; charset=utf-8', '.css': 'text/css; charset=utf-8' };
 
 // Inserts script tags right after <head …> (or at the very start), so they
 // run before anything the page declares. Each script is a path (loaded from
@@ -42,33 +28,26 @@ export function injectScripts(html, scripts) {
     )
     .join('');
   const head = /<head(\s[^>]*)?>/i.exec(html);
-  if (!head) return tags + html;
-  const at = head.index + head[0].length;
+  const at = head ? head.index + head[0].length : 0;
   return html.slice(0, at) + tags + html.slice(at);
 }
 
-export function presetsScript(localStorage) {
-  const entries = Object.entries(localStorage ?? {}).map(([key, value]) => [key, String(value)]);
-  return `localStorage.clear();for (const [k, v] of ${JSON.stringify(entries)}) localStorage.setItem(k, v);\n`;
-}
-
-// options: webRoot, bridgeScript, replies (full table), localStorage,
-// panel {width, height}, routes {path: (request, response) => void},
-// extraScripts [paths] injected into index.html after the fake, scriptTexts
-// {path: text} served as scripts, inline (write the injected scripts inline).
+// options: webRoot, bridgeScript, replies (full table), localStorage; for the
+// benchmark also routes {path: (request, response) => void}, extraScripts
+// [paths] injected after the fake, scriptTexts {path: text} served as
+// scripts, and inline (write the injected scripts inline).
 export async function startServer(options) {
   const root = await realpath(options.webRoot);
+  const state = { replies: { ...options.replies }, indexLoads: 0, missing: [] };
   const previews = new Map();
-  const state = {
-    replies: { ...options.replies },
-    indexLoads: 0,
-    missing: [],
+  const presets = Object.entries(options.localStorage ?? {}).map(([key, value]) => [key, String(value)]);
+  const scripts = {
+    '/__harness/presets.js': () =>
+      `localStorage.clear();for (const [k, v] of ${JSON.stringify(presets)}) localStorage.setItem(k, v);\n`,
+    '/__harness/bridge.js': () => options.bridgeScript,
+    '/__harness/fake.js': async () => `{ const fakeConfig = ${JSON.stringify({ replies: state.replies })};\n${await fakeSource}\n}\n`,
+    ...Object.fromEntries(Object.entries(options.scriptTexts ?? {}).map(([path, text]) => [path, () => text])),
   };
-
-  async function fake() {
-    const config = { replies: state.replies, panel: options.panel };
-    return `{ const fakeConfig = ${JSON.stringify(config)};\n${await fakeSource}\n}\n`;
-  }
 
   function send(response, status, type, body) {
     response.writeHead(status, { 'content-type': type, 'cache-control': 'no-store' });
@@ -76,63 +55,40 @@ export async function startServer(options) {
   }
 
   async function serveFile(response, path) {
-    let relative;
-    try {
-      relative = decodeURIComponent(path).replace(/^\/+/, '') || 'index.html';
-    } catch {
-      return send(response, 400, 'text/plain', 'bad path');
-    }
+    const relative = decodeURIComponent(path).replace(/^\/+/, '') || 'index.html';
     let file;
-    try {
-      file = await realpath(join(root, relative));
-    } catch {
-      state.missing.push(path);
-      return send(response, 404, 'text/plain', 'not found');
-    }
-    if (file !== root && !file.startsWith(root + sep)) return send(response, 403, 'text/plain', 'outside');
     let body;
     try {
+      file = await realpath(join(root, relative));
+      if (file !== root && !file.startsWith(root + sep)) return send(response, 403, 'text/plain', 'outside');
       body = await readFile(file);
     } catch {
       state.missing.push(path);
       return send(response, 404, 'text/plain', 'not found');
     }
-    const type = mimeTypes[extname(file).toLowerCase()] ?? 'application/octet-stream';
     if (relative === 'index.html') {
-      const scripts = ['/__harness/bridge.js', '/__harness/fake.js', ...(options.extraScripts ?? [])];
-      if (state.indexLoads++ === 0) scripts.unshift('/__harness/presets.js');
+      const paths = Object.keys(scripts).slice(state.indexLoads++ === 0 ? 0 : 1, 3).concat(options.extraScripts ?? []);
       // Inline, the scripts cost no requests, as with the program's user script;
       // loaded, they also pass a page's script-src 'self' policy.
-      const injected = options.inline ? await Promise.all(scripts.map(async (path) => ({ text: await script(path) }))) : scripts;
+      const injected = options.inline ? await Promise.all(paths.map(async (path) => ({ text: await scripts[path]() }))) : paths;
       body = injectScripts(body.toString('utf8'), injected);
     }
-    send(response, 200, type, body);
-  }
-
-  // The text of an injected script, or undefined for another path.
-  async function script(pathname) {
-    if (pathname === '/__harness/presets.js') return presetsScript(options.localStorage);
-    if (pathname === '/__harness/bridge.js') return options.bridgeScript;
-    if (pathname === '/__harness/fake.js') return fake();
-    return options.scriptTexts?.[pathname];
+    send(response, 200, mimeTypes[extname(file)] ?? 'application/octet-stream', body);
   }
 
   async function handle(request, response) {
     const { pathname } = new URL(request.url, 'http://127.0.0.1');
-    const route = options.routes?.[pathname];
-    if (route) return route(request, response);
-    const text = await script(pathname);
-    if (text !== undefined) return send(response, 200, mimeTypes['.js'], text);
+    if (options.routes?.[pathname]) return options.routes[pathname](request, response);
+    if (scripts[pathname]) return send(response, 200, mimeTypes['.js'], await scripts[pathname]());
     // Browsers ask for it on their own; the program serves none.
     if (pathname === '/favicon.ico') return send(response, 204, 'image/x-icon', '');
     const preview = /^\/history-preview\/([^/]+)\/image\.png$/.exec(pathname);
     if (preview) {
-      // Hues repeat every 360 seeds, and so may the images.
+      // Hues repeat every few hundred seeds, and so may the images.
       const seed = seedOf(preview[1]) % 360;
       if (!previews.has(seed)) previews.set(seed, gradientPng(320, 240, seed));
       return send(response, 200, 'image/png', previews.get(seed));
     }
-    if (request.method !== 'GET' && request.method !== 'HEAD') return send(response, 405, 'text/plain', 'no');
     return serveFile(response, pathname);
   }
 
@@ -147,13 +103,12 @@ export async function startServer(options) {
   // browsers are shut down when nothing else is left to do.
   server.unref();
   server.on('connection', (socket) => socket.unref());
-  const origin = `http://127.0.0.1:${server.address().port}`;
   return {
-    origin,
+    origin: `http://127.0.0.1:${server.address().port}`,
     state,
     close: () =>
       new Promise((resolve) => {
-        server.closeAllConnections?.();
+        server.closeAllConnections();
         server.close(() => resolve());
       }),
   };

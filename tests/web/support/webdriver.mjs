@@ -4,9 +4,8 @@
 import { spawn } from 'node:child_process';
 import { createServer } from 'node:net';
 
-export const driverBinary = process.env.GLIMMET_WEBDRIVER ?? '/usr/bin/WebKitWebDriver';
-export const browserBinary =
-  process.env.GLIMMET_MINIBROWSER ?? '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
+const driverBinary = process.env.GLIMMET_WEBDRIVER ?? '/usr/bin/WebKitWebDriver';
+const browserBinary = process.env.GLIMMET_MINIBROWSER ?? '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
 
 // The W3C key under which a web element reference travels.
 const elementKey = 'element-6066-11e4-a52e-4f735466cecf';
@@ -25,7 +24,7 @@ function freePort() {
   });
 }
 
-export class WebDriverError extends Error {
+class WebDriverError extends Error {
   constructor(command, value) {
     super(`${command}: ${value?.error ?? 'error'}: ${value?.message ?? JSON.stringify(value)}`);
     this.code = value?.error;
@@ -38,9 +37,7 @@ export class Driver {
       throw new Error('no DISPLAY: run the page tests under tests/platform/gtk/with-display.sh');
     }
     const port = await freePort();
-    const child = spawn(driverBinary, [`--port=${port}`, '--host=local'], {
-      stdio: ['ignore', 'ignore', 'pipe'],
-    });
+    const child = spawn(driverBinary, [`--port=${port}`, '--host=local'], { stdio: ['ignore', 'ignore', 'pipe'] });
     let log = '';
     child.stderr.on('data', (data) => {
       log = (log + data).slice(-4000);
@@ -48,7 +45,7 @@ export class Driver {
     // The driver must not keep the test process alive; shutdown() ends it.
     child.unref();
     child.stderr.unref?.();
-    const driver = new Driver(child, `http://127.0.0.1:${port}`, () => log);
+    const driver = new Driver(child, `http://127.0.0.1:${port}`);
     for (let tries = 0; ; tries++) {
       if (child.exitCode !== null) throw new Error(`WebKitWebDriver exited: ${log}`);
       try {
@@ -61,10 +58,9 @@ export class Driver {
     }
   }
 
-  constructor(child, base, log) {
+  constructor(child, base) {
     this.child = child;
     this.base = base;
-    this.log = log;
   }
 
   async command(method, path, body) {
@@ -127,8 +123,8 @@ export class Session {
     return this.command('POST', '/url', { url });
   }
 
-  windowRect(rect) {
-    return rect ? this.command('POST', '/window/rect', rect) : this.command('GET', '/window/rect');
+  setWindowRect(rect) {
+    return this.command('POST', '/window/rect', rect);
   }
 
   // Runs a function body in the page; `arguments` holds args.
@@ -142,10 +138,7 @@ export class Session {
   }
 
   async findElement(selector) {
-    const value = await this.command('POST', '/element', {
-      using: 'css selector',
-      value: selector,
-    });
+    const value = await this.command('POST', '/element', { using: 'css selector', value: selector });
     return value[elementKey];
   }
 
@@ -165,9 +158,7 @@ export class Session {
   pressKeys(keys) {
     const actions = [];
     for (const key of keys) actions.push({ type: 'keyDown', value: key }, { type: 'keyUp', value: key });
-    return this.command('POST', '/actions', {
-      actions: [{ type: 'key', id: 'keyboard', actions }],
-    });
+    return this.command('POST', '/actions', { actions: [{ type: 'key', id: 'keyboard', actions }] });
   }
 
   // Base64 PNG of the viewport.

@@ -5,7 +5,6 @@ import { formatBytes, formatDate, graphemeCount } from '../../../web/js/format.j
 test('byte counts read in human units', () => {
   const rows = [
     [0, '0 B'],
-    [-5, '0 B'],
     [Number.NaN, '0 B'],
     ['812', '812 B'],
     [1023, '1023 B'],
@@ -13,7 +12,6 @@ test('byte counts read in human units', () => {
     [1536, '1.5 KB'],
     [10 * 1024 - 1, '10 KB'],
     [1024 * 1024 - 1, '1 MB'],
-    [24 * 1024 * 1024, '24 MB'],
     [3.25 * 1024 ** 3, '3.3 GB'],
   ];
   for (const [bytes, text] of rows) assert.equal(formatBytes(bytes), text, `formatBytes(${bytes})`);

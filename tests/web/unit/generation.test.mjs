@@ -66,15 +66,12 @@ test('every mode is shaped exactly for the image service and the local agent', (
 
 test('capture modes map to page modes, drafts that cannot go out say why', () => {
   const modes = [
-    ['direct', false, 'direct'],
     ['template', false, 'template'],
     ['reference', false, 'reference'],
     ['edit', false, 'direct'],
-    [undefined, false, 'direct'],
     ['edit', true, 'mask'],
     ['direct', true, 'whole'],
     ['reference', true, 'reference'],
-    [undefined, true, 'whole'],
   ];
   for (const [mode, hasImage, expected] of modes) assert.equal(modeFromPayload(mode, hasImage), expected);
 
@@ -113,6 +110,8 @@ test('providers come from the service status and the agent inventory', () => {
     selected: 1,
   });
   assert.deepEqual(ids, ['api', 'codex', 'setup']);
+  // The first method is marked too.
+  assert.equal(providerMenu(both, 'api', { x: 0, y: 0 }).value.selected, 0);
   assert.deepEqual(providerMenu(none, null, { x: 0, y: 0 }).value.options, ['配置生成方式…']);
 });
 

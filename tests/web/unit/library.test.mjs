@@ -59,7 +59,6 @@ test('names follow the store rule: trimmed, 1 to 200 characters, no control char
   const rows = [
     ['  资源重命名  ', { name: '资源重命名' }],
     ['   ', { error: nameRuleMessage }],
-    ['', { error: nameRuleMessage }],
     [undefined, { error: nameRuleMessage }],
     ['a\tb', { error: nameRuleMessage }],
     ['字'.repeat(200), { name: '字'.repeat(200) }],

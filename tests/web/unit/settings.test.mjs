@@ -23,7 +23,6 @@ test('the image service form yields the configure value or the native message', 
     [{ baseURL: 'https://api.example.com/v1#', model: 'm' }, { error: baseURLMessage }],
     [{ baseURL: 'https://api.exa mple.com', model: 'm' }, { error: baseURLMessage }],
     [{ baseURL: `https://a.example.com/${'p'.repeat(2030)}`, model: 'm' }, { error: baseURLMessage }],
-    [{ baseURL: '', model: 'm' }, { error: baseURLMessage }],
     [{ baseURL: 'https://api.example.com', model: '' }, { error: modelMessage }],
     [{ baseURL: 'https://api.example.com', model: 'gpt image' }, { error: modelMessage }],
     [{ baseURL: 'https://api.example.com', model: 'm'.repeat(128) }, ok({ baseURL: 'https://api.example.com', model: 'm'.repeat(128) })],
@@ -37,7 +36,6 @@ test('the image service form yields the configure value or the native message', 
 test('stored states read as short labels', () => {
   assert.equal(apiStateLabel({ baseURL: 'https://a', model: 'm', hasKey: true, verified: true }), '已验证');
   assert.equal(apiStateLabel({ baseURL: 'https://a', model: 'm', hasKey: true, verified: false }), '已保存，尚未验证');
-  assert.equal(apiStateLabel({ baseURL: '', model: '', hasKey: false, verified: false }), '尚未配置');
   assert.equal(apiStateLabel(undefined), '尚未配置');
 
   const rows = [

@@ -1,7 +1,7 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
-import { createTaskReporter, noticeFor, taskStateValue } from '../../../web/js/task.js';
+import { createTaskReporter, noticeFor } from '../../../web/js/task.js';
 
 test('a task is reported working once, and its end exactly once', async () => {
   const posted = [];
@@ -25,14 +25,7 @@ test('a task is reported working once, and its end exactly once', async () => {
   assert.equal(reporter.current, null);
 });
 
-test('task reports and the compact notice', () => {
-  assert.deepEqual(taskStateValue('done', 'ID', { sound: true, present: true }), {
-    state: 'done',
-    taskId: 'ID',
-    sound: true,
-    present: true,
-  });
-  assert.deepEqual(taskStateValue('idle'), { state: 'idle', sound: false, present: false });
+test('a finished task leads to the result, a failed one to creation', () => {
   assert.deepEqual(noticeFor({ state: 'done', text: '' }), { text: '新作品已就绪', target: 'result' });
   assert.deepEqual(noticeFor({ state: 'error', text: '本机生成已取消。' }), {
     text: '生成失败：本机生成已取消。',
