@@ -42,6 +42,25 @@ GtkWidget* findNamedWidget(GtkWidget* widget, const char* name) {
   return nullptr;
 }
 
+namespace {
+
+// Quits the service's loop and waits for its thread to end.
+void stopServiceThread(GMainLoop* loop, GMainContext* context, std::thread& thread) {
+  // Through the service's own context: a quit before its loop runs would be lost.
+  GPtr<GSource, g_source_unref> quit(g_idle_source_new());
+  g_source_set_callback(
+      quit.get(),
+      [](gpointer loop) {
+        g_main_loop_quit(static_cast<GMainLoop*>(loop));
+        return G_SOURCE_REMOVE;
+      },
+      loop, nullptr);
+  g_source_attach(quit.get(), context);
+  thread.join();
+}
+
+}  // namespace
+
 FakeBusService::FakeBusService(const std::string& name, const std::string& path,
                                const std::string& introspection, Handler handler)
     : path_(path), handler_(std::move(handler)) {
@@ -77,38 +96,30 @@ FakeBusService::FakeBusService(const std::string& name, const std::string& path,
         connection_ && node &&
         g_dbus_connection_register_object(connection_.get(), path_.c_str(), node->interfaces[0],
                                           &vtable, this, nullptr, nullptr) != 0;
-    GVariantPtr request(registered
-                            ? g_dbus_connection_call_sync(
-                                  connection_.get(), "org.freedesktop.DBus",
-                                  "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
-                                  g_variant_new("(su)", name.c_str(), 4u), G_VARIANT_TYPE("(u)"),
-                                  G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr)
-                            : nullptr);
-    guint32 answer = 0;
-    if (request) g_variant_get(request.get(), "(u)", &answer);
-    const bool primaryOwner = answer == 1;
-    owned.set_value(primaryOwner);
-    if (primaryOwner) g_main_loop_run(loop_.get());
+    // Queued rather than refused: the previous test's service may still hold
+    // the name until the bus has seen its connection close.
+    const guint owner = registered
+                            ? g_bus_own_name_on_connection(
+                                  connection_.get(), name.c_str(), G_BUS_NAME_OWNER_FLAGS_NONE,
+                                  [](GDBusConnection*, const gchar*, gpointer result) {
+                                    static_cast<std::promise<bool>*>(result)->set_value(true);
+                                  },
+                                  nullptr, &owned, nullptr)
+                            : 0;
+    if (owner == 0) owned.set_value(false);
+    if (owner != 0) g_main_loop_run(loop_.get());
+    if (owner != 0) g_bus_unown_name(owner);
     g_main_context_pop_thread_default(context_.get());
   });
-  if (!ownedResult.get()) {
-    thread_.join();
+  if (ownedResult.wait_for(std::chrono::seconds(10)) != std::future_status::ready ||
+      !ownedResult.get()) {
+    stopServiceThread(loop_.get(), context_.get(), thread_);
     throw std::runtime_error("could not own " + name + " on the session bus");
   }
 }
 
 FakeBusService::~FakeBusService() {
-  // Through the service's own context: a quit before its loop runs would be lost.
-  GPtr<GSource, g_source_unref> quit(g_idle_source_new());
-  g_source_set_callback(
-      quit.get(),
-      [](gpointer loop) {
-        g_main_loop_quit(static_cast<GMainLoop*>(loop));
-        return G_SOURCE_REMOVE;
-      },
-      loop_.get(), nullptr);
-  g_source_attach(quit.get(), context_.get());
-  thread_.join();
+  stopServiceThread(loop_.get(), context_.get(), thread_);
   if (connection_) g_dbus_connection_close_sync(connection_.get(), nullptr, nullptr);
 }
 

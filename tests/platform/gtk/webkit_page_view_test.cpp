@@ -1,3 +1,9 @@
+// Real WebKitGTK views: the creation panel's page served through the
+// resource handler with its frames, navigations, downloads and file inputs;
+// and the library video player over a web view, on red clips GStreamer
+// encodes: shown at the page's rectangle, playing, following a move, going on
+// removal, and in its error state on a damaged file.
+
 #include "platform/gtk/webkit_page_view.h"
 
 #include <gtk/gtk.h>
@@ -6,15 +12,18 @@
 #include <vector>
 
 #include "bridge/bundled_web_handler.h"
-#include "platform/gtk/display_support.h"
-#include "platform/gtk/webkit_test_support.h"
 #include "history/plumora_history.h"
+#include "platform/gtk/display_support.h"
+#include "platform/gtk/gstreamer_video_player.h"
+#include "platform/gtk/webkit_test_support.h"
 #include "platform/headless/headless_file_panels.h"
 #include "platform/headless/headless_workspace.h"
 
 namespace glimmet {
 namespace {
 
+using namespace std::chrono_literals;
+using testing::findNamedWidget;
 using testing::spinMainUntil;
 using testing::TempDir;
 using testing::writeFile;
@@ -89,6 +98,8 @@ class WebKitPageViewTest : public ::testing::Test {
     gtk_container_add(GTK_CONTAINER(window_), page_->widget());
     gtk_widget_set_size_request(window_, 400, 300);
     gtk_widget_show_all(window_);
+    page_->load("plumora://local/index.html");
+    ASSERT_TRUE(spinMainUntil([&] { return delegate_->loads == 1; }, 20s));
   }
 
   void TearDown() override {
@@ -105,11 +116,9 @@ class WebKitPageViewTest : public ::testing::Test {
   GtkWidget* window_ = nullptr;
 };
 
-TEST_F(WebKitPageViewTest, PostsArriveWithTheSendingFrame) {
-  page_->load("plumora://local/index.html");
-  ASSERT_TRUE(spinMainUntil([&] { return delegate_->loads == 1 && delegate_->posts.size() >= 2; },
-                            std::chrono::seconds(20)));
-  spinMainUntil([] { return false; }, std::chrono::milliseconds(300));
+TEST_F(WebKitPageViewTest, PostsArriveWithTheSendingFrameAndForeignPagesLeave) {
+  ASSERT_TRUE(spinMainUntil([&] { return delegate_->posts.size() >= 2; }));
+  spinMainUntil([] { return false; }, 300ms);
 
   const Post* module = postFrom(delegate_->posts, "module");
   ASSERT_NE(module, nullptr);
@@ -124,11 +133,6 @@ TEST_F(WebKitPageViewTest, PostsArriveWithTheSendingFrame) {
   // The foreign frame never loads: its navigation is cancelled.
   EXPECT_EQ(postFrom(delegate_->posts, "foreign"), nullptr);
   EXPECT_EQ(delegate_->failures, 0);
-}
-
-TEST_F(WebKitPageViewTest, ForeignPagesLeaveThePanelAndBrokenPagesFail) {
-  page_->load("plumora://local/index.html");
-  ASSERT_TRUE(spinMainUntil([&] { return delegate_->loads == 1; }, std::chrono::seconds(20)));
 
   // Links and windows to the web open in the browser; anything else is dropped.
   page_->evaluate(
@@ -138,6 +142,10 @@ TEST_F(WebKitPageViewTest, ForeignPagesLeaveThePanelAndBrokenPagesFail) {
   ASSERT_TRUE(spinMainUntil([&] { return workspace_.openedUrls().size() >= 2; }));
   EXPECT_EQ(workspace_.openedUrls(),
             (std::vector<std::string>{"https://example.com/window", "https://example.com/link"}));
+  // Another port of the page's own origin is foreign too: never loaded.
+  page_->evaluate("location.href = 'plumora://local:8080/index.html';");
+  spinMainUntil([] { return false; }, 500ms);
+  EXPECT_EQ(delegate_->failures, 0);
   EXPECT_STREQ(webkit_web_view_get_uri(page_->webView()), "plumora://local/index.html");
 
   page_->load("plumora://local/missing.html");
@@ -152,11 +160,20 @@ constexpr const char* kSaveBlob =
     "link.download = 'work.txt';"
     "link.click(); }";
 
-// A download asks where to save through the single file-panel slot, and is
-// dropped while the slot is taken.
-TEST_F(WebKitPageViewTest, DownloadsAskWhereToSaveThroughTheFilePanelSlot) {
-  page_->load("plumora://local/index.html");
-  ASSERT_TRUE(spinMainUntil([&] { return delegate_->loads == 1; }, std::chrono::seconds(20)));
+// Page scripts evaluated by the program count as the user's action, so the
+// file input opens its chooser at once.
+constexpr const char* kChooseFiles =
+    "{ const input = document.createElement('input');"
+    "input.type = 'file'; input.multiple = true;"
+    "input.onchange = () => window.webkit.messageHandlers.plumora.postMessage("
+    "{action: 'chosen', id: 5, value: [...input.files].map(file => file.name)});"
+    "input.oncancel = () => window.webkit.messageHandlers.plumora.postMessage("
+    "{action: 'cancelled', id: 6});"
+    "document.body.append(input); input.click(); }";
+
+// Downloads and file inputs ask through the single file-panel slot; while the
+// slot is taken a download is dropped and a file input answered at once.
+TEST_F(WebKitPageViewTest, DownloadsAndFileInputsAskThroughTheFilePanelSlot) {
   page_->evaluate(kSaveBlob);
   ASSERT_TRUE(spinMainUntil([&] { return panels_.pendingSave().has_value(); }));
   EXPECT_EQ(panels_.pendingSave()->suggestedFileName, "work.txt");
@@ -169,30 +186,8 @@ TEST_F(WebKitPageViewTest, DownloadsAskWhereToSaveThroughTheFilePanelSlot) {
 
   delegate_->panelOpen = true;
   page_->evaluate(kSaveBlob);
-  spinMainUntil([] { return false; }, std::chrono::milliseconds(500));
+  spinMainUntil([] { return false; }, 500ms);
   EXPECT_EQ(panels_.pendingCount(), 0u);
-}
-
-// Page scripts evaluated by the program count as the user's action, so the
-// file input opens its chooser at once.
-constexpr const char* kChooseFiles =
-    "{ const input = document.createElement('input');"
-    "input.type = 'file'; input.multiple = true;"
-    "input.onchange = () => window.webkit.messageHandlers.plumora.postMessage("
-    "{action: 'chosen', id: 5, value: [...input.files].map(file => file.name)});"
-    "input.oncancel = () => window.webkit.messageHandlers.plumora.postMessage("
-    "{action: 'cancelled', id: 6});"
-    "document.body.append(input); input.click(); }";
-
-// A file input asks through the single file-panel slot and receives the
-// chosen files; while the slot is taken it gets no panel and is answered at once.
-TEST_F(WebKitPageViewTest, FileInputsOpenThroughTheFilePanelSlot) {
-  const auto chosen = dir_ / "picked.png";
-  writeFile(chosen, "png");
-  page_->load("plumora://local/index.html");
-  ASSERT_TRUE(spinMainUntil([&] { return delegate_->loads == 1; }, std::chrono::seconds(20)));
-
-  delegate_->panelOpen = true;
   page_->evaluate(kChooseFiles);
   EXPECT_TRUE(spinMainUntil([&] { return postFrom(delegate_->posts, "cancelled") != nullptr; }));
   EXPECT_EQ(panels_.pendingCount(), 0u);
@@ -203,10 +198,137 @@ TEST_F(WebKitPageViewTest, FileInputsOpenThroughTheFilePanelSlot) {
   EXPECT_TRUE(panels_.pendingOpen()->allowsMultipleSelection);
   EXPECT_FALSE(panels_.pendingOpen()->canChooseDirectories);
   EXPECT_TRUE(delegate_->panelOpen);
+  const auto chosen = dir_ / "picked.png";
+  writeFile(chosen, "png");
   ASSERT_TRUE(panels_.answerOpen({chosen}));
   EXPECT_FALSE(delegate_->panelOpen);
   ASSERT_TRUE(spinMainUntil([&] { return postFrom(delegate_->posts, "chosen") != nullptr; }));
   EXPECT_EQ(postFrom(delegate_->posts, "chosen")->body["value"], Json({"picked.png"}));
+}
+
+// The colour on screen at (x, y) of the window, as "red", "white", "dark" or "".
+std::string colourAt(GtkWidget* window, int x, int y) {
+  GObjectPtr<GdkPixbuf> pixbuf(
+      gdk_pixbuf_get_from_window(gtk_widget_get_window(window), x, y, 1, 1));
+  if (!pixbuf) return "";
+  const guchar* p = gdk_pixbuf_get_pixels(pixbuf.get());
+  if (p[0] > 200 && p[1] < 60 && p[2] < 60) return "red";
+  if (p[0] > 230 && p[1] > 230 && p[2] > 230) return "white";
+  return p[0] < 60 && p[1] < 60 && p[2] < 60 ? "dark" : "";
+}
+
+class GStreamerVideoPlayerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    GLIMMET_REQUIRE_DISPLAY();
+    window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_default_size(GTK_WINDOW(window_), 640, 480);
+    GtkWidget* page = webkit_web_view_new();
+    player_.emplace(page);
+    gtk_container_add(GTK_CONTAINER(window_), player_->widget());
+    webkit_web_view_load_html(WEBKIT_WEB_VIEW(page), "<body style='background:#fff'>", nullptr);
+    gtk_widget_show_all(window_);
+    // The page paints once it has loaded and is on screen.
+    ASSERT_TRUE(spinMainUntil([&] { return colourAt(window_, 5, 5) == "white"; }, 20s));
+  }
+
+  void TearDown() override {
+    player_.reset();
+    if (window_ != nullptr) gtk_widget_destroy(window_);
+  }
+
+  // Shows `file` at `frame`, recording the rate changes the player reports.
+  void show(const std::filesystem::path& file, const PageRect& frame) {
+    player_->show({file, frame, "资源视频播放器", [this](double rate, double seconds) {
+                     rates_.push_back(rate);
+                     seconds_.push_back(seconds);
+                   }});
+  }
+
+  GtkWidget* named(const char* name) const {
+    GtkWidget* player = player_->playerWidget();
+    return player != nullptr ? findNamedWidget(player, name) : nullptr;
+  }
+
+  // Whether the player lies exactly on `frame`: the picture (red) above the
+  // bar of controls, the player's own dark pixels just inside two opposite
+  // corners and the page just outside them.
+  bool playerCovers(const PageRect& frame) const {
+    const int left = int(frame.x);
+    const int top = int(frame.y);
+    const int right = int(frame.x + frame.width) - 1;
+    const int bottom = int(frame.y + frame.height) - 1;
+    return colourAt(window_, left + int(frame.width / 2), top + int(frame.height / 3)) == "red" &&
+           colourAt(window_, left + 1, top + 1) == "dark" &&
+           colourAt(window_, right - 1, bottom - 1) == "dark" &&
+           colourAt(window_, left - 2, top - 2) == "white" &&
+           colourAt(window_, right + 2, bottom + 2) == "white";
+  }
+  bool showsPageAt(const PageRect& frame) const {
+    return colourAt(window_, int(frame.x + frame.width / 2), int(frame.y + frame.height / 3)) ==
+           "white";
+  }
+
+  // Plays the clip shown at `frame` from its first frame.
+  void playAt(const PageRect& frame) {
+    GtkWidget* play = named(GStreamerVideoPlayer::kPlayButton);
+    ASSERT_NE(play, nullptr);
+    ASSERT_TRUE(
+        spinMainUntil([&] { return gtk_widget_is_sensitive(play) && playerCovers(frame); }));
+    EXPECT_TRUE(rates_.empty()) << "paused until the play button is pressed";
+    gtk_button_clicked(GTK_BUTTON(play));
+    ASSERT_TRUE(spinMainUntil([&] { return rates_ == std::vector<double>{1}; }));
+  }
+
+  TempDir dir_;
+  GtkWidget* window_ = nullptr;
+  std::optional<GStreamerVideoPlayer> player_;
+  std::vector<double> rates_;
+  std::vector<double> seconds_;
+};
+
+TEST_F(GStreamerVideoPlayerTest, PlaysOverThePageWhereAskedMovesAndGoes) {
+  const std::filesystem::path clip = dir_ / "video.mp4";
+  ASSERT_TRUE(testing::encodeRedClip(clip)) << "openh264enc, h264parse (gstreamer1.0-plugins-bad)";
+  const PageRect first{40, 30, 320, 240};
+  show(clip, first);
+  ASSERT_NO_FATAL_FAILURE(playAt(first));
+  // The clip lasts a second: the end of the stream pauses it there.
+  ASSERT_TRUE(spinMainUntil([&] { return rates_ == std::vector<double>{1, 0}; }));
+  EXPECT_NEAR(seconds_[0], 0, 0.1);
+  EXPECT_NEAR(seconds_[1], 1, 0.1);
+
+  const PageRect second{280, 200, 320, 240};
+  player_->move(second);
+  EXPECT_TRUE(spinMainUntil([&] { return playerCovers(second) && showsPageAt(first); }));
+  player_->remove();
+  EXPECT_EQ(player_->playerWidget(), nullptr);
+  EXPECT_TRUE(spinMainUntil([&] { return showsPageAt(second); }));
+}
+
+TEST_F(GStreamerVideoPlayerTest, DamagedMediaShowsTheErrorStateAndThePanelGoesOn) {
+  // A real clip's header followed by noise.
+  const std::filesystem::path damaged = dir_ / "video.mp4";
+  ASSERT_TRUE(testing::encodeRedClip(damaged));
+  std::string bytes = testing::readFile(damaged);
+  for (std::size_t i = 48; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7919 % 251);
+  writeFile(damaged, bytes);
+  const PageRect frame{40, 30, 320, 240};
+  show(damaged, frame);
+  GtkWidget* sign = named(GStreamerVideoPlayer::kErrorSign);
+  ASSERT_NE(sign, nullptr);
+  ASSERT_TRUE(spinMainUntil([&] { return gtk_widget_get_mapped(sign); }));
+  EXPECT_FALSE(gtk_widget_is_sensitive(named(GStreamerVideoPlayer::kPlayButton)));
+  gtk_button_clicked(GTK_BUTTON(named(GStreamerVideoPlayer::kPlayButton)));
+  EXPECT_TRUE(rates_.empty());
+
+  // The next video replaces the broken one, and goes while it plays.
+  const std::filesystem::path clip = dir_ / "good.mp4";
+  ASSERT_TRUE(testing::encodeRedClip(clip));
+  show(clip, frame);
+  ASSERT_NO_FATAL_FAILURE(playAt(frame));
+  player_->remove();
+  EXPECT_TRUE(spinMainUntil([&] { return showsPageAt(frame); }));
 }
 
 }  // namespace

@@ -6,13 +6,12 @@
 #include <gio/gio.h>
 
 #include <cstdlib>
-#include <memory>
 #include <set>
 #include <thread>
 #include <vector>
 
 #include "core/glib_ptr.h"
-#include "secret_store_contract.h"
+#include "support/test_support.h"
 
 namespace glimmet::testing {
 namespace {
@@ -50,7 +49,8 @@ std::string defaultCollectionPath(std::string* failure = nullptr) {
 
 std::optional<std::string> findPrivateKeyring() {
   if (std::getenv("GLIMMET_TEST_KEYRING_PASSWORD") == nullptr) {
-    return "needs the private keyring of tests/platform/linux/with-keyring.sh (the user's own keyring "
+    return "needs the private keyring of tests/platform/linux/with-keyring.sh (the user's own "
+           "keyring "
            "is never used)";
   }
   std::string failure;
@@ -102,57 +102,119 @@ const std::optional<std::string>& privateKeyringMissing() {
   return missing;
 }
 
-struct LibsecretSetup {
-  static std::optional<std::string> missingPeer() { return privateKeyringMissing(); }
-  static std::unique_ptr<SecretStore> make() { return std::make_unique<LibsecretStore>(); }
-};
-
-INSTANTIATE_TYPED_TEST_SUITE_P(Libsecret, SecretStoreContract, LibsecretSetup);
-
 class LibsecretStoreTest : public ::testing::Test {
  protected:
+  using Status = SecretStore::UpdateStatus;
+
   void SetUp() override {
     if (const auto& missing = privateKeyringMissing()) GLIMMET_PEER_MISSING(*missing);
   }
 
+  // A service name no other test (nor an earlier run on the same keyring) uses.
   const std::string service_ = "app.glimmet.test." + std::to_string(g_random_int());
+  LibsecretStore store_;
 };
+
+// Add replaces, update never creates, and removing a missing item counts as
+// done: it is gone either way.
+TEST_F(LibsecretStoreTest, StoresUpdatesAndRemoves) {
+  const std::string account = "https://images.example.com/v1";
+  EXPECT_EQ(store_.read(service_, account), std::nullopt);
+  EXPECT_TRUE(store_.remove(service_, account));
+  EXPECT_EQ(store_.update(service_, account, "sk-0"), Status::notFound);
+  EXPECT_EQ(store_.read(service_, account), std::nullopt);
+
+  ASSERT_TRUE(store_.add(service_, account, "sk-1"));
+  ASSERT_TRUE(store_.add(service_, account, "sk-2"));
+  EXPECT_EQ(store_.read(service_, account), "sk-2");
+  EXPECT_EQ(store_.update(service_, account, "sk-3"), Status::updated);
+  EXPECT_EQ(store_.read(service_, account), "sk-3");
+
+  EXPECT_TRUE(store_.remove(service_, account));
+  EXPECT_EQ(store_.read(service_, account), std::nullopt);
+}
+
+// Accounts that are prefixes of one another, and one account under two services.
+TEST_F(LibsecretStoreTest, KeepsEachServiceAndAccountApart) {
+  const std::vector<std::pair<std::string, std::string>> keys = {
+      {service_, "https://a.example.com/v1"},
+      {service_, "https://a.example.com/v1/extra"},
+      {service_, "https://a.example.com"},
+      {service_ + ".cloud", "https://a.example.com/v1"},
+  };
+  for (size_t i = 0; i < keys.size(); ++i) {
+    ASSERT_TRUE(store_.add(keys[i].first, keys[i].second, "value-" + std::to_string(i)));
+  }
+  EXPECT_EQ(store_.update(keys[0].first, keys[0].second, "changed"), Status::updated);
+  EXPECT_TRUE(store_.remove(keys[1].first, keys[1].second));
+  EXPECT_EQ(store_.read(keys[0].first, keys[0].second), "changed");
+  EXPECT_EQ(store_.read(keys[1].first, keys[1].second), std::nullopt);
+  EXPECT_EQ(store_.read(keys[2].first, keys[2].second), "value-2");
+  EXPECT_EQ(store_.read(keys[3].first, keys[3].second), "value-3");
+}
+
+// Every byte value (a NUL first, bytes that are not UTF-8) through add and
+// update, and a long value.
+TEST_F(LibsecretStoreTest, ValuesComeBackByteForByte) {
+  std::string everyByte;
+  for (int byte = 0; byte < 256; ++byte) everyByte.push_back(static_cast<char>(byte));
+  ASSERT_TRUE(store_.add(service_, "bytes", std::string(8192, 'k')));
+  EXPECT_EQ(store_.read(service_, "bytes"), std::string(8192, 'k'));
+  ASSERT_TRUE(store_.add(service_, "bytes", everyByte));
+  EXPECT_EQ(store_.read(service_, "bytes"), everyByte);
+  ASSERT_EQ(store_.update(service_, "bytes", "密钥-🔑\xff"), Status::updated);
+  EXPECT_EQ(store_.read(service_, "bytes"), "密钥-🔑\xff");
+}
+
+TEST_F(LibsecretStoreTest, RefusesKeysThatCannotNameAnItem) {
+  ASSERT_TRUE(store_.add(service_, "account", "kept"));
+  // Cut at its NUL byte this account would read "account".
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {service_, std::string("account\0other", 13)},
+      {service_, "acc\xffount"},
+      {service_ + std::string("\0x", 2), "account"},
+  };
+  for (const auto& [badService, badAccount] : rows) {
+    EXPECT_EQ(store_.read(badService, badAccount), std::nullopt);
+    EXPECT_EQ(store_.update(badService, badAccount, "v"), Status::failed);
+    EXPECT_FALSE(store_.add(badService, badAccount, "v"));
+    EXPECT_FALSE(store_.remove(badService, badAccount));
+  }
+  EXPECT_EQ(store_.read(service_, "account"), "kept");
+}
 
 // An item the user does not unlock stays as it is, and no call may claim
 // otherwise: above all, remove must not report it gone.
 TEST_F(LibsecretStoreTest, LockedItemsAreNeitherChangedNorReportedGone) {
-  LibsecretStore store;
-  ASSERT_TRUE(store.add(service_, "primary", "token"));
+  ASSERT_TRUE(store_.add(service_, "primary", "token"));
   {
     LockedDefaultCollection locked;
     ASSERT_TRUE(locked.locked());
-    EXPECT_FALSE(store.remove(service_, "primary"));
-    EXPECT_EQ(store.update(service_, "primary", "other"), SecretStore::UpdateStatus::failed);
-    EXPECT_FALSE(store.add(service_, "primary", "other"));
-    EXPECT_EQ(store.read(service_, "primary"), std::nullopt);
+    EXPECT_FALSE(store_.remove(service_, "primary"));
+    EXPECT_EQ(store_.update(service_, "primary", "other"), Status::failed);
+    EXPECT_FALSE(store_.add(service_, "primary", "other"));
+    EXPECT_EQ(store_.read(service_, "primary"), std::nullopt);
   }
-  EXPECT_EQ(store.read(service_, "primary"), "token");
+  EXPECT_EQ(store_.read(service_, "primary"), "token");
 }
 
 TEST_F(LibsecretStoreTest, ServesCallsFromManyThreads) {
-  LibsecretStore store;
   constexpr int kThreads = 6;
   constexpr int kRounds = 4;
   std::vector<std::jthread> workers;
   for (int t = 0; t < kThreads; ++t) {
-    workers.emplace_back([&store, this, t] {
+    workers.emplace_back([this, t] {
       const std::string own = "thread-" + std::to_string(t);
       for (int round = 0; round < kRounds; ++round) {
         const std::string value = own + "-" + std::to_string(round);
-        EXPECT_TRUE(store.add(service_, own, value));
-        EXPECT_EQ(store.read(service_, own), value);
-        EXPECT_EQ(store.update(service_, own, value + "-updated"),
-                  SecretStore::UpdateStatus::updated);
-        EXPECT_EQ(store.read(service_, own), value + "-updated");
-        EXPECT_TRUE(store.add(service_, "shared", value));
+        EXPECT_TRUE(store_.add(service_, own, value));
+        EXPECT_EQ(store_.read(service_, own), value);
+        EXPECT_EQ(store_.update(service_, own, value + "-updated"), Status::updated);
+        EXPECT_EQ(store_.read(service_, own), value + "-updated");
+        EXPECT_TRUE(store_.add(service_, "shared", value));
       }
-      EXPECT_TRUE(store.remove(service_, own));
-      EXPECT_EQ(store.read(service_, own), std::nullopt);
+      EXPECT_TRUE(store_.remove(service_, own));
+      EXPECT_EQ(store_.read(service_, own), std::nullopt);
     });
   }
   workers.clear();
@@ -161,7 +223,7 @@ TEST_F(LibsecretStoreTest, ServesCallsFromManyThreads) {
   for (int t = 0; t < kThreads; ++t) {
     written.insert("thread-" + std::to_string(t) + "-" + std::to_string(kRounds - 1));
   }
-  const auto shared = store.read(service_, "shared");
+  const auto shared = store_.read(service_, "shared");
   ASSERT_TRUE(shared);
   EXPECT_TRUE(written.contains(*shared)) << *shared << " is not any thread's last value";
 }
