@@ -477,15 +477,18 @@ TEST_F(LocalAgentTest, TaskFolderTakesTheNewestFreshImage) {
 }
 
 // Another process swaps the run's image for a link to someone else's between
-// the listing and the read; the link must never be followed.
+// the listing and the read; the link must never be followed. A deep task
+// folder makes the checks between listing and reading slow, so that the swap
+// often lands in between.
 TEST_F(LocalAgentTest, ImageSwappedForALinkIsNotFollowed) {
   const fs::path own = image(dir_ / "own.png");
   const fs::path planted = dir_ / "planted.png";
   testing::writeFile(planted, decoded(kOtherPng));
-  const fs::path folder = task_ / "generated_images";
-  const fs::path target = folder / "out.png";
-  const fs::path next = folder / "next";
-  fs::create_directories(folder);
+  fs::path task = dir_.path();
+  for (int level = 0; level < 200; ++level) task /= "d";
+  const fs::path target = task / "generated_images" / "out.png";
+  const fs::path next = task / "generated_images" / "next";
+  fs::create_directories(target.parent_path());
   std::atomic<bool> done{false};
   std::thread swapper([&] {
     while (!done) {
@@ -493,18 +496,20 @@ TEST_F(LocalAgentTest, ImageSwappedForALinkIsNotFollowed) {
       if (::symlink(planted.c_str(), next.c_str()) == 0) ::rename(next.c_str(), target.c_str());
     }
   });
+  int refused = 0;
   int followed = 0;
-  for (int i = 0; i < 3000; ++i) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (refused + followed < 20 && std::chrono::steady_clock::now() < deadline) {
     try {
-      const auto found = LocalAgentManager::ownTaskImage(task_, createdAt_);
+      const auto found = LocalAgentManager::ownTaskImage(task, createdAt_);
       if (found && found->width != 2) ++followed;
     } catch (const LocalAgentFailure&) {
-      // The swap was seen and refused.
+      ++refused;  // the swap was seen and refused
     }
   }
   done = true;
   swapper.join();
-  EXPECT_EQ(followed, 0);
+  EXPECT_EQ(followed, 0) << refused << " swaps refused";
 }
 
 TEST_F(LocalAgentTest, ThreadFolderRules) {
