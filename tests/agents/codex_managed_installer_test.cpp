@@ -210,21 +210,12 @@ TEST_F(CodexManagedInstallerTest, RefusalsLeaveTheInstallationAsItWas) {
   const auto entries = releaseEntries(program("/bin/echo"), program("/bin/ls"));
   const std::string good = tarGz(entries);
   const std::string checkFailed = std::string(messages::kCheckFailed);
+  const TarEntry hardLink{kRuntimeMember, kCodexMember, AE_IFREG, true};
   const auto plus = [&](const TarEntry& extra) {
     auto changed = entries;
     changed.push_back(extra);
     return tarGz(changed);
   };
-  const auto replaced = [&](std::size_t index, std::optional<TarEntry> entry) {
-    auto changed = entries;
-    if (entry) {
-      changed[index] = *entry;
-    } else {
-      changed.erase(changed.begin() + static_cast<std::ptrdiff_t>(index));
-    }
-    return tarGz(changed);
-  };
-
   struct Row {
     std::string name;
     std::string archive;
@@ -254,11 +245,13 @@ TEST_F(CodexManagedInstallerTest, RefusalsLeaveTheInstallationAsItWas) {
       {"absolute member", plus({"/tmp/evil", "x"}), messages::kLayout},
       {"symbolic link among the resources", plus({"package/link", "/etc/passwd", AE_IFLNK}),
        messages::kLayout},
-      {"CLI member is a symbolic link", replaced(2, TarEntry{kCodexMember, "/bin/sh", AE_IFLNK}),
+      {"CLI member is a symbolic link",
+       tarGz({entries[0], entries[1], {kCodexMember, "/bin/sh", AE_IFLNK}, entries[3], entries[4]}),
        messages::kNotRegular},
       {"runtime member is a hard link",
-       replaced(3, TarEntry{kRuntimeMember, kCodexMember, AE_IFREG, true}), messages::kNotRegular},
-      {"runtime member missing", replaced(3, std::nullopt), messages::kLayout},
+       tarGz({entries[0], entries[1], entries[2], hardLink, entries[4]}), messages::kNotRegular},
+      {"runtime member missing", tarGz({entries[0], entries[1], entries[2], entries[4]}),
+       messages::kLayout},
       {"CLI member twice", plus({kCodexMember, program("/bin/echo")}), messages::kLayout},
       {"not a gzip tar", "plain text, not an archive", messages::kLayout},
       {"CLI is a script",
