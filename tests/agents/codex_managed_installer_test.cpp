@@ -22,7 +22,6 @@
 #include "agents/local_agent_setup.h"
 #include "core/defaults_store.h"
 #include "core/digest.h"
-#include "core/http/url.h"
 #include "core/text.h"
 #include "platform/headless/headless_shell.h"
 #include "support/archive/tar_gz.h"
@@ -104,10 +103,20 @@ class CodexManagedInstallerTest : public ::testing::Test {
                                      hostElfMachine()};
   }
 
+  // Pins the release to `bytes` but answers its address with a redirect to `moved`.
+  void serveMoved(const std::string& moved, const std::string& bytes) {
+    serve(bytes);
+    service_.route("GET", "/codex.tgz", Reply::with(302, "", {{"Location", moved}}));
+    Reply reply = Reply::with(200, bytes);
+    reply.contentType = "application/octet-stream";
+    service_.route("GET", "/moved.tgz", reply);
+  }
+
   struct Outcome {
     std::optional<fs::path> path;
     std::string failure;
     std::vector<InstallStage> reported;
+    std::string whileRunning;  // what a second installation meanwhile was told
   };
 
   Outcome install() {
@@ -132,6 +141,9 @@ class CodexManagedInstallerTest : public ::testing::Test {
             outcome.reported.push_back(progress.stage);
           }
         });
+    installer.install([&](Result<fs::path> result) {
+      outcome.whileRunning = result ? "" : result.failure().message();
+    });
     EXPECT_TRUE(testing::spinMainUntil([&] { return done; }, std::chrono::seconds(30)));
     return outcome;
   }
@@ -152,12 +164,11 @@ class CodexManagedInstallerTest : public ::testing::Test {
 };
 
 TEST_F(CodexManagedInstallerTest, InstallsAndUpgradesLeavingOnlyTheExecutables) {
-  const Outcome clean = [&] {
-    serve(tarGz(releaseEntries(program("/bin/true"), program("/bin/false"))));
-    return install();
-  }();
+  serve(tarGz(releaseEntries(program("/bin/true"), program("/bin/false"))));
+  const Outcome clean = install();
   ASSERT_TRUE(clean.path) << clean.failure;
   EXPECT_EQ(*clean.path, managed() / "codex");
+  EXPECT_EQ(clean.whileRunning, messages::kInProgress);
   EXPECT_EQ(clean.reported,
             (std::vector<InstallStage>{InstallStage::downloading, InstallStage::checking,
                                        InstallStage::publishing}));
@@ -171,19 +182,18 @@ TEST_F(CodexManagedInstallerTest, InstallsAndUpgradesLeavingOnlyTheExecutables) 
   EXPECT_EQ(mode(managed() / "codex"), 0755u);
   EXPECT_EQ(mode(managed()), 0700u);
 
-  // An upgrade replaces both and keeps no backup, staging or journal once done.
-  serve(tarGz(releaseEntries(program("/bin/echo"), program("/bin/ls"))));
+  // An upgrade, fetched through a redirect to an allowed host, replaces both
+  // and keeps no backup, staging or journal once done.
+  serveMoved("https://releases.test/moved.tgz",
+             tarGz(releaseEntries(program("/bin/echo"), program("/bin/ls"))));
   const Outcome upgrade = install();
   ASSERT_TRUE(upgrade.path) << upgrade.failure;
   EXPECT_EQ(testing::readFile(managed() / "codex"), program("/bin/echo"));
   EXPECT_EQ(testing::readFile(managed() / "codex-code-mode-host"), program("/bin/ls"));
   std::vector<std::string> names;
-  for (const auto& entry : fs::recursive_directory_iterator(agents())) {
-    names.push_back(fs::relative(entry.path(), agents()).string());
-  }
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{".install.lock", "codex", "codex/codex",
-                                             "codex/codex-code-mode-host"}));
+  for (const auto& [name, description] : listing(agents())) names.push_back(name);
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"codex", "codex/codex", "codex/codex-code-mode-host"}));
 }
 
 TEST_F(CodexManagedInstallerTest, CurrentManagedCliOnlyGetsTheRuntime) {
@@ -197,122 +207,68 @@ TEST_F(CodexManagedInstallerTest, CurrentManagedCliOnlyGetsTheRuntime) {
 
 TEST_F(CodexManagedInstallerTest, RefusalsLeaveTheInstallationAsItWas) {
   installOldRelease();
-  const std::string good = tarGz(releaseEntries(program("/bin/echo"), program("/bin/ls")));
+  const auto entries = releaseEntries(program("/bin/echo"), program("/bin/ls"));
+  const std::string good = tarGz(entries);
   const std::string checkFailed = std::string(messages::kCheckFailed);
-
+  const TarEntry hardLink{kRuntimeMember, kCodexMember, AE_IFREG, true};
+  const auto plus = [&](const TarEntry& extra) {
+    auto changed = entries;
+    changed.push_back(extra);
+    return tarGz(changed);
+  };
   struct Row {
     std::string name;
-    std::function<void()> prepare;  // serves the case's release
+    std::string archive;
     std::string message;
+    std::function<void()> change = nullptr;  // applied after the archive is served
   };
   const std::vector<Row> rows = {
-      {"digest differs",
+      {"digest differs", good, messages::kDigestMismatch,
        [&] {
-         serve(good);
-         settings_.release->archiveDigest[0] =
-             settings_.release->archiveDigest[0] == '0' ? '1' : '0';
-       },
-       messages::kDigestMismatch},
-      {"declared size over the cap",
+         char& first = settings_.release->archiveDigest[0];
+         first = first == '0' ? '1' : '0';
+       }},
+      {"declared size over the cap", good, messages::kInvalidSize,
+       [&] { settings_.release->archiveBytes = good.size() - 1; }},
+      {"streamed size over the cap", good, messages::kInvalidSize,
        [&] {
-         serve(good);
-         settings_.release->archiveBytes = good.size() - 1;
-       },
-       messages::kInvalidSize},
-      {"streamed size over the cap",
-       [&] {
-         serve(good);
          settings_.release->archiveBytes = good.size() - 1;
          Reply reply = Reply::with(200, good);
          reply.chunked = true;
          service_.route("GET", "/codex.tgz", reply);
-       },
-       messages::kInvalidSize},
-      {"not found",
-       [&] {
-         serve(good);
-         service_.route("GET", "/codex.tgz", Reply::with(404, "missing"));
-       },
-       messages::kDownloadFailed},
-      {"redirect to a foreign host",
-       [&] {
-         serve(good);
-         service_.route("GET", "/codex.tgz",
-                        Reply::with(302, "", {{"Location", "https://elsewhere.test/moved.tgz"}}));
-         Reply moved = Reply::with(200, good);
-         moved.contentType = "application/octet-stream";
-         service_.route("GET", "/moved.tgz", moved);
-       },
-       messages::kDownloadFailed},
-      {"member outside the package",
-       [&] {
-         auto entries = releaseEntries(program("/bin/echo"), program("/bin/ls"));
-         entries.push_back({"package/../../evil", "x"});
-         serve(tarGz(entries));
-       },
-       messages::kLayout},
-      {"absolute member",
-       [&] {
-         auto entries = releaseEntries(program("/bin/echo"), program("/bin/ls"));
-         entries.push_back({"/tmp/evil", "x"});
-         serve(tarGz(entries));
-       },
-       messages::kLayout},
-      {"symbolic link among the resources",
-       [&] {
-         auto entries = releaseEntries(program("/bin/echo"), program("/bin/ls"));
-         entries.push_back({"package/link", "/etc/passwd", AE_IFLNK});
-         serve(tarGz(entries));
-       },
+       }},
+      {"not found", good, messages::kDownloadFailed,
+       [&] { service_.route("GET", "/codex.tgz", Reply::with(404, "missing")); }},
+      {"redirect to a foreign host", good, messages::kDownloadFailed,
+       [&] { serveMoved("https://elsewhere.test/moved.tgz", good); }},
+      {"member outside the package", plus({"package/../../evil", "x"}), messages::kLayout},
+      {"absolute member", plus({"/tmp/evil", "x"}), messages::kLayout},
+      {"symbolic link among the resources", plus({"package/link", "/etc/passwd", AE_IFLNK}),
        messages::kLayout},
       {"CLI member is a symbolic link",
-       [&] {
-         auto entries = releaseEntries(program("/bin/echo"), program("/bin/ls"));
-         entries[2] = {kCodexMember, "/bin/sh", AE_IFLNK};
-         serve(tarGz(entries));
-       },
+       tarGz({entries[0], entries[1], {kCodexMember, "/bin/sh", AE_IFLNK}, entries[3], entries[4]}),
        messages::kNotRegular},
       {"runtime member is a hard link",
-       [&] {
-         auto entries = releaseEntries(program("/bin/echo"), program("/bin/ls"));
-         entries[3] = {kRuntimeMember, kCodexMember, AE_IFREG, true};
-         serve(tarGz(entries));
-       },
-       messages::kNotRegular},
-      {"runtime member missing",
-       [&] {
-         auto entries = releaseEntries(program("/bin/echo"), program("/bin/ls"));
-         entries.erase(entries.begin() + 3);
-         serve(tarGz(entries));
-       },
+       tarGz({entries[0], entries[1], entries[2], hardLink, entries[4]}), messages::kNotRegular},
+      {"runtime member missing", tarGz({entries[0], entries[1], entries[2], entries[4]}),
        messages::kLayout},
-      {"CLI member twice",
-       [&] {
-         auto entries = releaseEntries(program("/bin/echo"), program("/bin/ls"));
-         entries.push_back({kCodexMember, program("/bin/echo")});
-         serve(tarGz(entries));
-       },
-       messages::kLayout},
-      {"not a gzip tar", [&] { serve("plain text, not an archive"); }, messages::kLayout},
+      {"CLI member twice", plus({kCodexMember, program("/bin/echo")}), messages::kLayout},
+      {"not a gzip tar", "plain text, not an archive", messages::kLayout},
       {"CLI is a script",
-       [&] {
-         serve(tarGz(releaseEntries("#!/bin/sh\necho codex-cli 0.160.0\n", program("/bin/ls"))));
-       },
+       tarGz(releaseEntries("#!/bin/sh\necho codex-cli 0.160.0\n", program("/bin/ls"))),
        checkFailed + kCodexMember},
       {"runtime for another architecture",
-       [&] { serve(tarGz(releaseEntries(program("/bin/echo"), foreignProgram()))); },
-       checkFailed + kRuntimeMember},
-      {"runtime target is a directory",
+       tarGz(releaseEntries(program("/bin/echo"), foreignProgram())), checkFailed + kRuntimeMember},
+      {"runtime target is a directory", good, messages::kTargetNotRegular,
        [&] {
-         serve(good);
          fs::remove(managed() / "codex-code-mode-host");
          fs::create_directory(managed() / "codex-code-mode-host");
-       },
-       messages::kTargetNotRegular},
+       }},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    row.prepare();
+    serve(row.archive);
+    if (row.change) row.change();
     const auto before = listing(agents());
     const Outcome outcome = install();
     EXPECT_FALSE(outcome.path);
@@ -322,26 +278,30 @@ TEST_F(CodexManagedInstallerTest, RefusalsLeaveTheInstallationAsItWas) {
   for (const auto& request : service_.requests()) EXPECT_NE(request.path, "/moved.tgz");
 }
 
-TEST_F(CodexManagedInstallerTest, RedirectToAnAllowedHostIsFollowed) {
-  const std::string good = tarGz(releaseEntries(program("/bin/echo"), program("/bin/ls")));
-  serve(good);
-  service_.route("GET", "/codex.tgz",
-                 Reply::with(302, "", {{"Location", "https://releases.test/moved.tgz"}}));
-  Reply moved = Reply::with(200, good);
-  moved.contentType = "application/octet-stream";
-  service_.route("GET", "/moved.tgz", moved);
-  const Outcome outcome = install();
-  ASSERT_TRUE(outcome.path) << outcome.failure;
-  EXPECT_EQ(testing::readFile(managed() / "codex"), program("/bin/echo"));
-}
-
 TEST_F(CodexManagedInstallerTest, CancellingAtAnyPointKeepsTheInstallation) {
-  installOldRelease();
   const std::string good = tarGz(releaseEntries(program("/bin/echo"), program("/bin/ls")));
+  // Cancels when `stage` begins for the `occurrence`th time.
+  const auto cancelledAt = [&](InstallStage stage, int occurrence) {
+    serve(good);
+    CodexManagedInstaller* current = nullptr;
+    std::atomic<int> seen{0};
+    settings_.stageBegins = [&](InstallStage begun) {
+      if (begun == stage && ++seen == occurrence) current->terminate();
+    };
+    CodexManagedInstaller installer(paths_, settings_);
+    current = &installer;
+    return install(installer).failure;
+  };
+  // A first installation cancelled after publishing its CLI keeps no CLI.
+  EXPECT_EQ(cancelledAt(InstallStage::publishing, 2), messages::kCancelledKept);
+  EXPECT_FALSE(fs::exists(managed() / "codex"));
+
+  settings_.stageBegins = nullptr;
+  installOldRelease();
   struct Row {
     std::string name;
     InstallStage stage;
-    int occurrence;  // cancel when the stage begins for this time
+    int occurrence;
   };
   const std::vector<Row> rows = {
       {"before the download", InstallStage::downloading, 1},
@@ -351,41 +311,10 @@ TEST_F(CodexManagedInstallerTest, CancellingAtAnyPointKeepsTheInstallation) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    serve(good);
-    CodexManagedInstaller* current = nullptr;
-    std::atomic<int> seen{0};
-    settings_.stageBegins = [&](InstallStage stage) {
-      if (stage == row.stage && ++seen == row.occurrence) current->terminate();
-    };
     const auto before = listing(agents());
-    CodexManagedInstaller installer(paths_, settings_);
-    current = &installer;
-    const Outcome outcome = install(installer);
-    EXPECT_EQ(outcome.failure, messages::kCancelledKept);
+    EXPECT_EQ(cancelledAt(row.stage, row.occurrence), messages::kCancelledKept);
     EXPECT_EQ(listing(agents()), before);
   }
-
-  // During the download itself: the host holds the answer back until cancelled.
-  settings_.stageBegins = nullptr;
-  serve(good);
-  Reply slow = Reply::with(200, good);
-  slow.delay = std::chrono::seconds(20);
-  service_.route("GET", "/codex.tgz", slow);
-  const auto before = listing(agents());
-  CodexManagedInstaller installer(paths_, settings_);
-  std::string failure;
-  bool done = false;
-  installer.install([&](Result<fs::path> result) {
-    failure = result ? "" : result.failure().message();
-    done = true;
-  });
-  ASSERT_TRUE(testing::spinMainUntil([&] { return !service_.requests().empty(); }));
-  // A second installation while one runs is refused at once.
-  EXPECT_EQ(install(installer).failure, messages::kInProgress);
-  installer.terminate();
-  ASSERT_TRUE(testing::spinMainUntil([&] { return done; }));
-  EXPECT_EQ(failure, messages::kCancelledKept);
-  EXPECT_EQ(listing(agents()), before);
 }
 
 TEST_F(CodexManagedInstallerTest, InterruptedRunIsRolledBackByTheNext) {
@@ -415,9 +344,12 @@ TEST_F(CodexManagedInstallerTest, InterruptedRunIsRolledBackByTheNext) {
   EXPECT_EQ(listing(agents()), damaged);
 }
 
-// The setup window's logic over the installer, the inventory and the login,
-// with the window played by its in-memory double.
-TEST_F(CodexManagedInstallerTest, SetupInstallsLogsInAndHandsOver) {
+// The setup window's logic once the CLI is installed (opening, installing and
+// cancelling are covered with the real window): the login's output and the
+// hand-over, with the window played by its in-memory double.
+TEST_F(CodexManagedInstallerTest, SetupLogsInAndHandsOver) {
+  serve(tarGz(releaseEntries(program(GLIMMET_FAKE_CODEX_160), program("/bin/false"))));
+  ASSERT_TRUE(install().path);
   paths_.inheritedPath = (dir_ / "no-terminal").string();  // the login runs without a terminal
   DefaultsStore defaults(dir_ / "defaults.json");
   LocalAgentManager manager(defaults, paths_);
@@ -425,51 +357,14 @@ TEST_F(CodexManagedInstallerTest, SetupInstallsLogsInAndHandsOver) {
   HeadlessAccessibility accessibility;
   int readyCalls = 0;
   LocalAgentSetup setup(manager, window, accessibility, paths_, settings_, [&] { ++readyCalls; });
-  const auto statusSettles = [&] {
-    const std::string before = window.status();
-    return testing::spinMainUntil([&] { return window.status() != before; });
-  };
-
-  // Opening twice shows the one window and refreshes it each time.
   setup.show();
-  ASSERT_TRUE(statusSettles());
-  setup.show();
-  EXPECT_EQ(window.presentations(), 2);
-  EXPECT_NE(window.status().find("codex：未安装"), std::string::npos) << window.status();
-  EXPECT_FALSE(window.loginEnabled());
-
-  // Cancelling an installation whose download hangs keeps nothing.
-  serve(tarGz(releaseEntries(program(GLIMMET_FAKE_CODEX_160), program("/bin/false"))));
-  Reply slow = Reply::with(200, "");
-  slow.delay = std::chrono::seconds(20);
-  service_.route("GET", "/codex.tgz", slow);
-  LocalAgentSetup cancelled(manager, window, accessibility, paths_, settings_, [] {});
-  cancelled.installClicked();
-  EXPECT_TRUE(window.installing());
-  ASSERT_TRUE(testing::spinMainUntil([&] { return !service_.requests().empty(); }));
-  cancelled.cancelInstallClicked();
-  ASSERT_TRUE(testing::spinMainUntil([&] { return !window.installing(); }));
-  EXPECT_EQ(window.log(), std::string(LocalAgentSetup::kInstalling) + "\n" +
-                              LocalAgentSetup::kInstallFailed + messages::kCancelledKept + "\n");
-  EXPECT_FALSE(fs::exists(managed() / "codex"));
-
-  // A real installation shows progress, then the installed CLI.
-  serve(tarGz(releaseEntries(program(GLIMMET_FAKE_CODEX_160), program("/bin/false"))));
-  LocalAgentSetup installing(manager, window, accessibility, paths_, settings_,
-                             [&] { ++readyCalls; });
-  installing.show();
-  installing.installClicked();
-  ASSERT_TRUE(testing::spinMainUntil([&] { return !window.installing(); }));
-  EXPECT_TRUE(window.progressSeen());
-  EXPECT_EQ(window.log(),
-            std::string(LocalAgentSetup::kInstalling) + "\n" + LocalAgentSetup::kInstalled + "\n");
   ASSERT_TRUE(testing::spinMainUntil([&] { return window.loginEnabled(); }));
   EXPECT_NE(window.status().find("codex codex-cli 0.160.0 · "), std::string::npos)
       << window.status();
 
   // The login's coloured output arrives without its control sequences, and
   // the log keeps only its last 12,000 characters.
-  installing.loginClicked();
+  setup.loginClicked();
   EXPECT_FALSE(window.loginEnabled());
   ASSERT_TRUE(testing::spinMainUntil(
       [&] { return window.log().find(LocalAgentSetup::kLoginDone) != std::string::npos; }));
@@ -478,49 +373,11 @@ TEST_F(CodexManagedInstallerTest, SetupInstallsLogsInAndHandsOver) {
   EXPECT_TRUE(window.log().ends_with(std::string("x\n\n") + LocalAgentSetup::kLoginDone + "\n"));
   ASSERT_TRUE(testing::spinMainUntil([&] { return window.loginEnabled(); }));
 
-  installing.permissionClicked();
+  setup.permissionClicked();
   EXPECT_EQ(accessibility.requests(), 1);
-  installing.startClicked();
+  setup.startClicked();
   ASSERT_TRUE(testing::spinMainUntil([&] { return readyCalls == 1; }));
   EXPECT_FALSE(window.isVisible());
-}
-
-// The pinned release itself, when its archive was downloaded beforehand
-// (GLIMMET_CODEX_RELEASE_ARCHIVE names the file): the loopback host answers
-// for the registry, the installer checks the real archive against the pinned
-// constants, and the inventory then finds the installed CLI and its version.
-TEST_F(CodexManagedInstallerTest, PinnedReleaseInstallsTheRealCli) {
-  const char* archive = std::getenv("GLIMMET_CODEX_RELEASE_ARCHIVE");
-  if (archive == nullptr || !fs::is_regular_file(archive)) {
-    GTEST_SKIP() << "GLIMMET_CODEX_RELEASE_ARCHIVE does not name the downloaded pinned archive "
-                    "(about 160 MB; not fetched by the tests)";
-  }
-  const auto release = codex_release::forThisMachine();
-  ASSERT_TRUE(release);
-  const auto url = URL::parse(release->url);
-  ASSERT_TRUE(url);
-  TestHttpsService registry({*url->components().host});
-  Reply served = Reply::with(200, testing::readFile(archive));
-  served.contentType = "application/octet-stream";
-  registry.route("GET", url->components().path, served);
-  settings_ = CodexInstallerSettings{};
-  settings_.session.trustedCAFile = registry.caFile();
-  settings_.session.connectTo = {registry.connectTo(*url->components().host)};
-
-  const Outcome outcome = install();
-  ASSERT_TRUE(outcome.path) << outcome.failure;
-  DefaultsStore defaults(dir_ / "defaults.json");
-  paths_.inheritedPath = "/usr/bin:/bin";
-  LocalAgentManager manager(defaults, paths_);
-  std::optional<Json> reply;
-  manager.inventory([&](Json value) { reply = std::move(value); });
-  ASSERT_TRUE(testing::spinMainUntil([&] { return reply.has_value(); }, std::chrono::seconds(60)));
-  const auto& agents = (*reply)["agents"];
-  const auto codex = std::find_if(agents.begin(), agents.end(),
-                                  [](const Json& entry) { return entry["id"] == "codex"; });
-  ASSERT_NE(codex, agents.end());
-  EXPECT_EQ((*codex)["path"], (managed() / "codex").string());
-  EXPECT_EQ((*codex)["version"], "codex-cli 0.160.0");
 }
 
 }  // namespace

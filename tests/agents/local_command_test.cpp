@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <future>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -150,50 +151,51 @@ TEST_F(LocalCommandTest, TimeOutIsClampedAndEscalatesToKill) {
     EXPECT_GE(run.elapsed.count(), row.minimum) << row.body;
     EXPECT_LE(run.elapsed.count(), row.maximum) << row.body;
   }
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double infinity = std::numeric_limits<double>::infinity();
+  for (const auto& [seconds, used] : std::vector<std::pair<double, double>>{
+           {nan, 1}, {0.99, 1}, {300, 300}, {300.01, 300}, {infinity, 300}}) {
+    EXPECT_EQ(LocalCommand::clampedTimeout(seconds), used) << seconds;
+  }
 }
 
-TEST_F(LocalCommandTest, CancelBeforeSpawnStopsTheChildOnceItExists) {
-  auto command = LocalCommand::create();
-  command->cancel();
-  const auto run = finish(command, script("sleep 10"));
-  EXPECT_TRUE(run.result.cancelled);
-  EXPECT_EQ(run.result.status, 143);
-  EXPECT_LT(run.elapsed.count(), 3);
+TEST_F(LocalCommandTest, StopsBeforeTheSpawnAndDuringTheRun) {
+  auto early = LocalCommand::create();
+  early->cancel();
+  const auto cancelled = finish(early, script("sleep 10"));
+  EXPECT_TRUE(cancelled.result.cancelled);
+  EXPECT_EQ(cancelled.result.status, 143);
+  EXPECT_LT(cancelled.elapsed.count(), 3);
+
+  // A hard stop does not wait for a child that ignores SIGTERM, and stopping
+  // after the end changes nothing.
+  auto hard = LocalCommand::create();
+  const auto stopped = finish(hard, script("trap '' TERM; echo started; sleep 10"), {}, {}, 30,
+                              [&hard](std::string_view) { hard->terminateNow(); });
+  EXPECT_TRUE(stopped.result.cancelled);
+  EXPECT_EQ(stopped.result.status, 137);
+  EXPECT_LT(stopped.elapsed.count(), 3);
+  hard->stop(true);
+  hard->cancel();
+  EXPECT_TRUE(hard->ended());
 }
 
-TEST_F(LocalCommandTest, HardStopDuringRunAndStopAfterTheEndChangeNothingLater) {
-  auto command = LocalCommand::create();
-  std::promise<LocalCommandResult> done;
-  command->run(
-      script("trap '' TERM; echo started; sleep 10"), {}, {}, 30,
-      [&command](std::string_view) { command->terminateNow(); },
-      [&done](LocalCommandResult result) { done.set_value(std::move(result)); });
-  const auto result = done.get_future().get();
-  EXPECT_TRUE(result.cancelled);
-  EXPECT_EQ(result.status, 137);
-  command->stop(true);
-  command->cancel();
-  EXPECT_TRUE(command->ended());
-  EXPECT_TRUE(groupVanishes(command->pid()));
-}
-
-TEST_F(LocalCommandTest, GrandchildHoldingThePipeDoesNotKeepTheRunAlive) {
-  const auto run = finish("trap '' TERM; sleep 30 & echo parent-done");
+// Descendants that outlive the child are asked to end with it: one that ends on
+// SIGTERM says so on the shared pipe; one that ignores SIGTERM and keeps the
+// pipe open is killed a second later.
+TEST_F(LocalCommandTest, DescendantsEndWithTheChild) {
+  const auto run = finish(
+      "(trap 'echo descendant-term; exit' TERM; touch \"$0.ready\"; sleep 30 & wait) &\n"
+      "while [ ! -e \"$0.ready\" ]; do sleep 0.01; done\n"
+      "trap '' TERM; sleep 30 & echo parent-done");
   EXPECT_EQ(run.result.status, 0);
-  EXPECT_EQ(run.result.output, "parent-done\n");
+  EXPECT_EQ(run.result.output, "parent-done\ndescendant-term\n");
   EXPECT_GE(run.elapsed.count(), 0.9);
   EXPECT_LT(run.elapsed.count(), 4);
 }
 
-TEST_F(LocalCommandTest, MissingExecutableFailsSynchronously) {
-  bool called = false;
-  LocalCommandResult result;
-  LocalCommand::create()->run((dir_ / "missing").string(), {}, {}, 5, nullptr,
-                              [&](LocalCommandResult r) {
-                                called = true;
-                                result = std::move(r);
-                              });
-  ASSERT_TRUE(called);
+TEST_F(LocalCommandTest, MissingExecutableFailsAtOnce) {
+  const auto result = runAndWait((dir_ / "missing").string(), {}, 5, {});
   EXPECT_EQ(result.status, ENOENT);
   EXPECT_EQ(result.output, "无法启动本机 CLI");
 }

@@ -1,0 +1,561 @@
+// The local agents as the manager sees them, with fake CLIs written as shell
+// scripts: the inventory and its verified runtimes, a local generation run
+// from request to image, and the rules for picking up the image a run made.
+
+#include "agents/local_agent_manager.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "agents/local_command.h"
+#include "core/base64.h"
+#include "core/defaults_store.h"
+#include "core/failure.h"
+#include "core/json.h"
+#include "support/test_support.h"
+
+namespace glimmet {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::failureOf;
+using testing::TempDir;
+
+constexpr char kThread[] = "019b776b-15ea-722b-a96b-123456789abc";
+constexpr char kOtherThread[] = "019b776b-15ea-722b-a96b-123456789abd";
+constexpr char kPng[] =  // 2 x 2
+    "iVBORw0KGgoAAAANSUhEUgAAAAIAAAACCAIAAAD91JpzAAAAFElEQVR4nGP4z8DAAMIM////"
+    "ZwAAHu8E/KPItPcAAAAASUVORK5CYII=";
+constexpr char kOtherPng[] =  // 1 x 1
+    "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAIAAACQd1PeAAAADElEQVR4nGP4z8AAAAMBAQDJ/pLvAAAAAElFTkSuQmCC";
+constexpr char kRunFailed[] =
+    "本机 Agent 生成失败。请检查 Codex 登录、额度和网络；不会扣 Glimmet 积分。";
+constexpr char kNoThreadFolder[] =
+    "本次任务未返回真实图片。Agent 的文字答复不代表已经生图，请检查本机 Agent 账号和模型能力。";
+
+std::string decoded(const char* base64) {
+  const auto bytes = base64Decode(base64);
+  return {bytes->begin(), bytes->end()};
+}
+
+std::string startedEvent(const std::string& id) {
+  return R"({"type":"thread.started","thread_id":")" + id + "\"}";
+}
+
+void writeExecutable(const fs::path& path, const std::string& body) {
+  fs::create_directories(path.parent_path());
+  testing::writeFile(path, "#!/bin/sh\n" + body + "\n");
+  chmod(path.c_str(), 0755);
+}
+
+// A Codex CLI answering the inventory's probes. `exec` records its arguments
+// and standard input in `log`, then runs `run` with $DIR the directory after -C.
+struct FakeCodex {
+  std::string version = "codex-cli 0.150.0";
+  std::string login = "Logged in using ChatGPT";
+  int loginStatus = 0;
+  std::string features = "image_generation stable false";
+  std::string help = "  -i, --image <FILE>...";
+  std::string run = "exit 9";
+
+  void install(const fs::path& path, const fs::path& log) const {
+    writeExecutable(path, "case \"$1\" in\n  --version) echo '" + version +
+                              "' ;;\n  login) echo '" + login + "'; exit " +
+                              std::to_string(loginStatus) + " ;;\n  features) echo '" + features +
+                              "' ;;\n  exec) [ \"$2\" = --help ] && { echo '" + help +
+                              "'; exit 0; }\n    printf '%s\\n' \"$@\" > '" + log.string() +
+                              "/args'; cat > '" + log.string() +
+                              "/stdin'\n    while [ \"$1\" != -C ]; do shift; done; DIR=\"$2\"\n" +
+                              run + "\n    ;;\nesac");
+  }
+};
+
+class LocalAgentTest : public ::testing::Test {
+ protected:
+  LocalAgentTest() : defaults_(dir_ / "defaults.json") {
+    paths_.dataHome = dir_ / "data";
+    paths_.home = dir_ / "home";
+    paths_.sharedToolDirectory = dir_ / "usr-local-bin";
+    paths_.inheritedPath = (dir_ / "bin").string() + ":relative/bin:" + (dir_ / "bin").string();
+    paths_.codexHome = dir_ / "codex-home";
+    fs::create_directories(dir_ / "log");
+    fs::create_directories(task_);
+    testing::writeFile(dir_ / "fixture.b64", kPng);
+    createdAt_ = fs::file_time_type::clock::now();
+  }
+
+  void install(const FakeCodex& codex, const fs::path& path) { codex.install(path, dir_ / "log"); }
+
+  Json inventory(LocalAgentManager& manager) {
+    std::optional<Json> reply;
+    manager.inventory([&reply](Json value) { reply = std::move(value); });
+    EXPECT_TRUE(testing::spinMainUntil([&] { return reply.has_value(); }));
+    return reply.value_or(Json());
+  }
+
+  Json agent(const std::string& id) {
+    LocalAgentManager manager(defaults_, paths_);
+    const Json reply = inventory(manager);
+    for (const auto& entry : reply["agents"]) {
+      if (entry["id"] == id) return entry;
+    }
+    return {};
+  }
+
+  // A manager whose inventory has seen a ready Codex that runs `run`.
+  std::unique_ptr<LocalAgentManager> readyManager(const std::string& run) {
+    install(FakeCodex{.run = run}, dir_ / "bin" / "codex");
+    auto manager = std::make_unique<LocalAgentManager>(defaults_, paths_);
+    inventory(*manager);
+    return manager;
+  }
+
+  struct Outcome {
+    std::string taskID;
+    std::optional<Result<Json>> result;
+    int progress = 0;
+  };
+
+  std::shared_ptr<Outcome> start(LocalAgentManager& manager, const Json& request) {
+    auto outcome = std::make_shared<Outcome>();
+    outcome->taskID = manager.generate(
+        request, [outcome](const Json&) { ++outcome->progress; },
+        [outcome](Result<Json> result) { outcome->result = std::move(result); });
+    return outcome;
+  }
+
+  static std::string wait(Outcome& outcome) {
+    EXPECT_TRUE(testing::spinMainUntil([&] { return outcome.result.has_value(); }));
+    if (!outcome.result) return "no result";
+    return outcome.result->ok() ? "" : outcome.result->failure().message();
+  }
+
+  std::string messageFor(LocalAgentManager& manager, const Json& request) {
+    return wait(*start(manager, request));
+  }
+
+  static Json request() { return {{"text", "一只猫"}, {"mode", "direct"}, {"ratio", "16:9"}}; }
+
+  // The CLI's line announcing its thread.
+  static std::string started() { return "echo '" + startedEvent(kThread) + "'\n"; }
+
+  // A fresh 2 x 2 image at `path`, last written `age` before the task began.
+  fs::path image(const fs::path& path, std::chrono::seconds age = std::chrono::seconds(0)) {
+    fs::create_directories(path.parent_path());
+    testing::writeFile(path, decoded(kPng));
+    fs::last_write_time(path, createdAt_ - age);
+    return path;
+  }
+
+  fs::path threadFolder() const { return paths_.codexHome / "generated_images" / kThread; }
+
+  TempDir dir_;
+  DefaultsStore defaults_;
+  LocalAgentPaths paths_;
+  fs::path task_ = dir_ / "task";
+  fs::file_time_type createdAt_;
+};
+
+// --- inventory -----------------------------------------------------------------------
+
+TEST_F(LocalAgentTest, NothingInstalled) {
+  LocalAgentManager manager(defaults_, paths_);
+  const Json reply = inventory(manager);
+  EXPECT_EQ(reply["billing"], "local-agent");
+  EXPECT_EQ(reply["plumoraCredits"], 0);
+  EXPECT_EQ(reply["selected"], "");
+  EXPECT_EQ(reply["notice"],
+            "本机生成使用你自己的 Agent 账号及其额度，不扣 Glimmet 积分。Gemini / ZCode "
+            "的登录状态尚未验证。");
+  const std::vector<std::string> names = {"Codex", "Claude Code", "Gemini CLI", "ZCode"};
+  ASSERT_EQ(reply["agents"].size(), names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const auto& entry = reply["agents"][i];
+    EXPECT_EQ(entry["name"], names[i]);
+    EXPECT_EQ(entry["installed"], false);
+    EXPECT_EQ(entry["authState"], "unknown");
+    EXPECT_EQ(entry["reason"], "未安装，可在原生设置中安装或查看指引");
+  }
+}
+
+TEST_F(LocalAgentTest, CodexLoginAndFeatures) {
+  struct Row {
+    FakeCodex codex;
+    std::string authState;
+    bool imageGeneration;
+    bool reference;
+  };
+  const std::vector<Row> rows = {
+      {FakeCodex{}, "ready", true, true},
+      {FakeCodex{.help = "Usage: codex exec [PROMPT]"}, "ready", true, false},
+      {FakeCodex{.login = "Not LOGGED in"}, "required", false, false},
+      {FakeCodex{.loginStatus = 1}, "required", false, false},
+      {FakeCodex{.features = "image_generation   experimental true"}, "ready", false, false},
+  };
+  for (const auto& row : rows) {
+    install(row.codex, dir_ / "bin" / "codex");
+    const Json codex = agent("codex");
+    EXPECT_EQ(codex["path"], (dir_ / "bin" / "codex").string());
+    EXPECT_EQ(codex["version"], "codex-cli 0.150.0");
+    EXPECT_EQ(codex["authState"], row.authState) << row.codex.login;
+    EXPECT_EQ(codex["imageGeneration"], row.imageGeneration) << row.codex.features;
+    EXPECT_EQ(codex["operations"]["reference"], row.reference) << row.codex.help;
+    EXPECT_EQ(codex["reason"], row.imageGeneration
+                                   ? "支持本机生图，等待首次结果验证"
+                                   : "需要已登录且支持稳定 image_generation 的 Codex");
+  }
+}
+
+TEST_F(LocalAgentTest, ClaudeLoginFromJson) {
+  struct Row {
+    std::string output;
+    int status;
+    std::string authState;
+  };
+  const std::vector<Row> rows = {
+      {R"({"loggedIn": true})", 0, "ready"},    {R"({"loggedIn": false})", 0, "required"},
+      {R"({"loggedIn": "yes"})", 0, "unknown"}, {"Logged in", 0, "unknown"},
+      {R"({"loggedIn": true})", 2, "unknown"},
+  };
+  for (const auto& row : rows) {
+    writeExecutable(dir_ / "bin" / "claude",
+                    "[ \"$1\" = --version ] && { echo '2.0.1 (Claude Code)'; exit 0; }\necho '" +
+                        row.output + "'; exit " + std::to_string(row.status));
+    const Json claude = agent("claude");
+    EXPECT_EQ(claude["authState"], row.authState) << row.output;
+    EXPECT_EQ(claude["version"], "2.0.1 (Claude Code)");
+    EXPECT_EQ(claude["imageGeneration"], false);
+    EXPECT_EQ(claude["reason"], "已检测到 CLI，原生生图能力尚未验证");
+  }
+  writeExecutable(dir_ / "bin" / "gemini", "exit 1");
+  EXPECT_EQ(agent("gemini")["version"], "版本未知");
+}
+
+TEST_F(LocalAgentTest, CandidateOrderAndDuplicates) {
+  writeExecutable(paths_.sharedToolDirectory / "tool", "true");
+  writeExecutable(dir_ / "bin" / "tool", "true");
+  writeExecutable(paths_.managedDirectory() / "tool", "true");
+  const fs::path nvm = paths_.home / ".nvm/versions/node";
+  for (const char* node : {"v18.19.1", "v22.3.0", "v9.0.0", "v20.0.0"}) {
+    writeExecutable(nvm / node / "bin/tool", "true");
+  }
+  fs::create_directories(paths_.home / ".local/bin");
+  testing::writeFile(paths_.home / ".local/bin/tool", "not executable");
+  const std::vector<std::string> expected = {
+      (paths_.managedDirectory() / "tool").string(),
+      (paths_.sharedToolDirectory / "tool").string(),
+      (dir_ / "bin" / "tool").string(),
+      (nvm / "v9.0.0/bin/tool").string(),
+      (nvm / "v22.3.0/bin/tool").string(),
+      (nvm / "v20.0.0/bin/tool").string(),
+      (nvm / "v18.19.1/bin/tool").string(),
+  };
+  EXPECT_EQ(LocalAgentManager(defaults_, paths_).candidates("tool"), expected);
+}
+
+TEST_F(LocalAgentTest, VerifiedRuntimeIsPreferredWhileItsVersionHolds) {
+  install(FakeCodex{.version = "codex-cli 0.151.0"}, paths_.sharedToolDirectory / "codex");
+  install(FakeCodex{}, dir_ / "bin" / "codex");
+  const std::string secondPath = (dir_ / "bin" / "codex").string();
+  LocalAgentManager(defaults_, paths_).recordProof(secondPath, "codex-cli 0.150.0");
+  Json codex = agent("codex");
+  EXPECT_EQ(codex["path"], secondPath);
+  EXPECT_EQ(codex["verified"], true);
+  EXPECT_EQ(codex["reason"], "已验证本机生成图片");
+
+  install(FakeCodex{.version = "codex-cli 0.152.0"}, dir_ / "bin" / "codex");
+  codex = agent("codex");
+  EXPECT_EQ(codex["path"], (paths_.sharedToolDirectory / "codex").string());
+  EXPECT_EQ(codex["verified"], false);
+}
+
+TEST_F(LocalAgentTest, ManagedCodexNeedsItsRuntimeComponent) {
+  install(FakeCodex{.version = "codex-cli 0.160.0"}, paths_.managedCodex());
+  install(FakeCodex{}, dir_ / "bin" / "codex");
+  LocalAgentManager manager(defaults_, paths_);
+  EXPECT_FALSE(manager.selectManagedForVerification());
+
+  Json codex = agent("codex");
+  EXPECT_EQ(codex["path"], paths_.managedCodex().string());
+  EXPECT_EQ(codex["runtimeReady"], false);
+  EXPECT_EQ(codex["imageGeneration"], false);
+  EXPECT_EQ(codex["reason"],
+            "本机 Codex 缺少 codex-code-mode-host 运行组件，请在原生设置中修复安装。");
+
+  writeExecutable(paths_.managedCodeModeHost(), "true");
+  EXPECT_TRUE(manager.selectManagedForVerification());
+  const Json reply = inventory(manager);
+  EXPECT_EQ(reply["agents"][0]["runtimeReady"], true);
+  EXPECT_EQ(reply["selected"], "codex");
+}
+
+TEST_F(LocalAgentTest, ProofsKeepTheNewestFifty) {
+  LocalAgentManager manager(defaults_, paths_);
+  defaults_.set("local.codex.imageVerified", true);
+  defaults_.set("local.codex.verifiedPath", "/old/codex");
+  defaults_.set("local.codex.verifiedVersion", "0.1.0");
+  EXPECT_TRUE(manager.isVerified("/old/codex", "0.1.0"));
+  for (int i = 0; i < 51; ++i) manager.recordProof("/p" + std::to_string(i), "v");
+  manager.recordProof("/p5", "v");
+  const auto records = manager.verifiedRecords();
+  ASSERT_EQ(records.size(), 50U);
+  EXPECT_EQ(records.front().at("path"), "/p1");  // the legacy record and /p0 fell out
+  EXPECT_EQ(records.back().at("path"), "/p5");
+  EXPECT_EQ(records.back().at("verifiedAt").size(), 20U);
+  EXPECT_FALSE(manager.isVerified("/old/codex", "0.1.0"));
+  EXPECT_FALSE(manager.isVerified("", "v"));
+  EXPECT_EQ(defaults_.string("local.codex.verifiedPath"), "/p5");
+
+  defaults_.set("local.codex.verifiedRuntimes", Json::array({Json{{"path", 1}}}));
+  EXPECT_EQ(manager.verifiedRecords().size(), 1U);  // only the single-record keys remain
+}
+
+TEST(AgentParsersTest, FeatureListAndCodeModeHostVersion) {
+  EXPECT_TRUE(LocalAgentManager::imageFeatureSupported(
+      "shell stable true\nimage_generation stable false\n"));
+  EXPECT_TRUE(LocalAgentManager::imageFeatureSupported("  image_generation\tstable  x \r\n"));
+  EXPECT_FALSE(LocalAgentManager::imageFeatureSupported("image_generation stable"));
+  struct Row {
+    const char* version;
+    bool needed;
+  };
+  const std::vector<Row> rows = {
+      {"codex-cli 0.160.0", true}, {"codex-cli 0.159.2", false},
+      {"codex 1.0.0", true},       {"build 7 v0.161.3-alpha", true},
+      {"1.2 then 0.20.1", false},  {"0.160", false},
+      {"x..0.170..1.", true},      {"99999999999999999999.1.1 0.1.1", false},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(LocalAgentManager::needsCodeModeHost(row.version), row.needed) << row.version;
+  }
+}
+
+// --- generation ----------------------------------------------------------------------
+
+TEST_F(LocalAgentTest, GenerationRefusesBadRequestsBeforeStarting) {
+  LocalAgentManager unready(defaults_, paths_);
+  EXPECT_EQ(messageFor(unready, request()),
+            "请先刷新本机 Agent，并完成 Codex 登录。需要支持 image_generation 的稳定版本。");
+
+  auto manager = readyManager("exit 9");
+  const std::string invalid = "本机生成参数无效，请检查文字、模式和比例。";
+  struct Row {
+    Json change;
+    std::string message;
+  };
+  const std::vector<Row> rows = {
+      {{{"extra", 1}}, invalid},
+      {{{"text", std::string(10001, 'a')}}, invalid},
+      {{{"text", "  \n"}}, invalid},
+      {{{"ratio", "2:1"}}, invalid},
+      {{{"agent", "claude"}}, invalid},
+      {{{"prompt", ""}}, "模板提示词格式无效或超过 12000 字。"},
+      {{{"stylePrompt", "warm"}}, "风格描述词格式无效或超过 3000 字。"},
+      {{{"style", "s"}, {"stylePrompt", "warm"}, {"styleName", " "}}, "风格名称格式无效。"},
+      {{{"mask", "data:image/png;base64,AAAA"}}, "本机 Agent 尚未验证精确遮罩编辑。"},
+      {{{"image", 5}}, "图片参数格式无效。"},
+      {{{"requestId", std::string(201, 'r')}}, "任务标识格式无效。"},
+      {{{"mode", "edit"}}, "本机 CLI 尚未验证精确局部编辑，不会把整体改图当作局部编辑。"},
+  };
+  for (const auto& row : rows) {
+    Json value = request();
+    value.update(row.change);
+    EXPECT_EQ(messageFor(*manager, value), row.message) << row.change.dump();
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "log" / "args"));
+  Json edge = request();
+  edge["text"] = std::string(10000, 'a');
+  edge["mask"] = "";
+  EXPECT_EQ(messageFor(*manager, edge), kRunFailed);
+}
+
+TEST_F(LocalAgentTest, GenerationRunsCodexWithTheFixedCommandLineAndReturnsItsImage) {
+  auto manager =
+      readyManager(started() +
+                   "echo 'working on image_generation'\n"
+                   "mkdir -p \"$DIR/generated_images\"\n"
+                   "base64 -d '" +
+                   (dir_ / "fixture.b64").string() + "' > \"$DIR/generated_images/out.png\"");
+  Json value = request();
+  value["prompt"] = "填好的模板";
+  value["reference"] = std::string("data:image/png;base64,") + kPng;
+  auto outcome = start(*manager, value);
+  EXPECT_EQ(messageFor(*manager, request()), "已有本机任务正在生成，请等待或取消后重试。");
+  ASSERT_EQ(wait(*outcome), "");
+  const Json& result = outcome->result->value();
+  EXPECT_EQ(result["taskId"], outcome->taskID);
+  EXPECT_EQ(result["width"], 2);
+  EXPECT_EQ(result["plumoraCredits"], 0);
+  EXPECT_TRUE(result["image"].get<std::string>().starts_with("data:image/png;base64,iVBOR"));
+  EXPECT_GE(outcome->progress, 2);
+
+  const fs::path task = paths_.tasksDirectory() / outcome->taskID;
+  EXPECT_EQ(testing::readFile(dir_ / "log" / "args"),
+            "exec\n--ignore-user-config\n--enable\nimage_generation\n--disable\nshell_tool\n"
+            "--sandbox\nworkspace-write\n-c\nsandbox_workspace_write.network_access=true\n"
+            "--ephemeral\n--skip-git-repo-check\n--json\n-C\n" +
+                task.string() + "\n-o\n" + (task / "result.txt").string() + "\n--image\n" +
+                (task / "reference.png").string() + "\n-\n");
+  // The filled template replaces the text and stays fenced off from the instructions.
+  const std::string prompt = testing::readFile(dir_ / "log" / "stdin");
+  EXPECT_NE(prompt.find(" Requested aspect ratio: 16:9. "), std::string::npos) << prompt;
+  EXPECT_TRUE(prompt.ends_with(".\n<image_request>\n填好的模板\n</image_request>")) << prompt;
+  EXPECT_TRUE(fs::exists(task / "generated.png"));
+  EXPECT_TRUE(fs::exists(task / "diagnostics.json"));
+  EXPECT_TRUE(manager->isVerified((dir_ / "bin" / "codex").string(), "codex-cli 0.150.0"));
+}
+
+TEST_F(LocalAgentTest, GenerationFailuresAfterTheRun) {
+  struct Row {
+    std::string run;
+    std::string message;
+  };
+  const std::vector<Row> rows = {
+      {"echo done", "Agent 未返回唯一任务编号，无法安全读取生成结果。"},
+      {started() + "exit 1", kRunFailed},
+      {started() + "mkdir -p '" + threadFolder().string() + "'; base64 -d '" +
+           (dir_ / "fixture.b64").string() + "' > '" + threadFolder().string() + "/a.png'",
+       ""},
+  };
+  for (const auto& row : rows) {
+    auto manager = readyManager(row.run);
+    EXPECT_EQ(messageFor(*manager, request()), row.message) << row.run;
+  }
+}
+
+TEST_F(LocalAgentTest, CancelStopsTheRun) {
+  auto manager = readyManager("sleep 20");
+  auto outcome = start(*manager, request());
+  ASSERT_TRUE(testing::spinMainUntil([&] { return fs::exists(dir_ / "log" / "stdin"); }));
+  EXPECT_TRUE(manager->cancel(outcome->taskID));
+  EXPECT_EQ(wait(*outcome), "本机生成已取消。");
+  EXPECT_FALSE(manager->cancel(outcome->taskID));
+}
+
+// --- the run's image -----------------------------------------------------------------
+
+TEST(ThreadIdTest, OnlyOneValidIdentifierCounts) {
+  struct Row {
+    std::string output;
+    std::optional<std::string> id;
+  };
+  const std::vector<Row> rows = {
+      {"not json\n" + startedEvent(kThread) + "\n{\"type\":\"turn.started\"}", kThread},
+      {startedEvent(kThread) + "\n" + startedEvent(kThread), kThread},
+      {startedEvent("../fake"), std::nullopt},
+      {startedEvent(kThread) + "\n" + startedEvent(kOtherThread), std::nullopt},
+      {startedEvent("../fake") + "\n" + startedEvent(kOtherThread), kOtherThread},
+      {R"({"type":"thread.started","thread_id":7})", std::nullopt},
+  };
+  for (const auto& row : rows) EXPECT_EQ(LocalAgentManager::threadID(row.output), row.id);
+  EXPECT_FALSE(LocalAgentManager::validThreadID("019b776b15ea722ba96b123456789abc"));
+  EXPECT_TRUE(LocalAgentManager::validThreadID("019B776B-15EA-722B-A96B-123456789ABC"));
+}
+
+TEST_F(LocalAgentTest, TaskFolderTakesTheNewestFreshImage) {
+  EXPECT_FALSE(LocalAgentManager::ownTaskImage(task_, createdAt_));
+  image(task_ / "generated_images/animated.gif");
+  image(task_ / "generated_images/stale.png", std::chrono::seconds(10));
+  EXPECT_FALSE(LocalAgentManager::ownTaskImage(task_, createdAt_));
+  image(task_ / "generated_images/RESULT.PNG");
+  const auto found = LocalAgentManager::ownTaskImage(task_, createdAt_);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->width, 2);
+
+  fs::remove_all(task_ / "generated_images");
+  image(dir_ / "elsewhere/fresh.png");
+  fs::create_directory_symlink(dir_ / "elsewhere", task_ / "generated_images");
+  EXPECT_EQ(failureOf([&] { LocalAgentManager::ownTaskImage(task_, createdAt_); }),
+            "本次生成目录包含异常链接，已拒绝读取。");
+}
+
+// Another process swaps the run's image for a link to someone else's between
+// the listing and the read; the link must never be followed. A deep task
+// folder makes the checks between listing and reading slow, so that the swap
+// often lands in between.
+TEST_F(LocalAgentTest, ImageSwappedForALinkIsNotFollowed) {
+  const fs::path own = image(dir_ / "own.png");
+  const fs::path planted = dir_ / "planted.png";
+  testing::writeFile(planted, decoded(kOtherPng));
+  fs::path task = dir_.path();
+  for (int level = 0; level < 200; ++level) task /= "d";
+  const fs::path target = task / "generated_images" / "out.png";
+  const fs::path next = task / "generated_images" / "next";
+  fs::create_directories(target.parent_path());
+  std::atomic<bool> done{false};
+  std::thread swapper([&] {
+    while (!done) {
+      if (::link(own.c_str(), next.c_str()) == 0) ::rename(next.c_str(), target.c_str());
+      if (::symlink(planted.c_str(), next.c_str()) == 0) ::rename(next.c_str(), target.c_str());
+    }
+  });
+  int refused = 0;
+  int followed = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (refused + followed < 20 && std::chrono::steady_clock::now() < deadline) {
+    try {
+      const auto found = LocalAgentManager::ownTaskImage(task, createdAt_);
+      if (found && found->width != 2) ++followed;
+    } catch (const LocalAgentFailure&) {
+      ++refused;  // the swap was seen and refused
+    }
+  }
+  done = true;
+  swapper.join();
+  EXPECT_EQ(followed, 0) << refused << " swaps refused";
+}
+
+TEST_F(LocalAgentTest, ThreadFolderRules) {
+  const auto own = [&](const std::string& id) {
+    return failureOf([&] { LocalAgentManager::ownThreadImage(id, paths_.codexHome, createdAt_); });
+  };
+  EXPECT_EQ(own("../../other"), "生成任务编号无效。");
+  EXPECT_EQ(own(kThread), kNoThreadFolder);
+
+  image(threadFolder() / "stale.png", std::chrono::seconds(10));
+  fs::create_symlink(image(dir_ / "planted.png"), threadFolder() / "image-gen-non-exec-call.png");
+  EXPECT_EQ(own(kThread), "本次任务未返回真实图片。不会读取其他任务的历史图片。");
+
+  image(threadFolder() / "fresh.webp.png");
+  EXPECT_EQ(own(kThread), testing::kNoFailure);
+  EXPECT_EQ(LocalAgentManager::ownThreadImage(kThread, paths_.codexHome, createdAt_).height, 2);
+
+  fs::create_directory_symlink(threadFolder(),
+                               paths_.codexHome / "generated_images" / kOtherThread);
+  EXPECT_EQ(own(kOtherThread), "生成目录包含异常链接，已拒绝读取。");
+}
+
+TEST_F(LocalAgentTest, DiagnosticsKeepEventsAndTheLastMessage) {
+  std::string output = "plain text line\n" + startedEvent(kThread) + "\n";
+  output +=
+      R"({"type":"item.completed","item":{"type":"agent_message","status":"done","text":"first"}})"
+      "\n"
+      R"({"type":"item.completed","item":{"type":"agent_message","text":"最后的答复"}})"
+      "\n";
+  for (int i = 0; i < 500; ++i) output += "{\"type\":\"turn.progress\"}\n";
+  LocalAgentManager::saveDiagnostics(LocalCommandResult{3, output, false, true}, task_);
+
+  const fs::path file = task_ / "diagnostics.json";
+  struct stat info {};
+  ASSERT_EQ(::stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600U);
+  const Json saved = Json::parse(testing::readFile(file));
+  EXPECT_EQ(saved["status"], 3);
+  EXPECT_EQ(saved["cancelled"], false);
+  EXPECT_EQ(saved["timedOut"], true);
+  EXPECT_EQ(saved["finalMessage"], "最后的答复");
+  ASSERT_EQ(saved["events"].size(), 200U);
+  EXPECT_EQ(saved["events"][0], (Json{{"type", "thread.started"}}));
+  EXPECT_EQ(saved["events"][1],
+            (Json{{"type", "item.completed"}, {"itemType", "agent_message"}, {"status", "done"}}));
+}
+
+}  // namespace
+}  // namespace glimmet
