@@ -84,8 +84,8 @@ addEventListener('load', async () => trace('listed ' + (await window.plumora.his
   EXPECT_TRUE(spinMainUntil([&] { return events().back() == "surface quick"; }));
 }
 
-// Each editing shortcut acts once on the page's focused field (a second paste
-// shows that nothing ran twice) and the page hears each key press once; the
+// Each editing shortcut acts once on the page's focused field (a paste adds
+// the text once) and the page hears each key press once; the
 // page's colour scheme follows the appearance the page chooses.
 TEST_F(DesktopTest, EditingShortcutsActOnceAndThePageFollowsTheAppearance) {
   launch(
@@ -113,13 +113,12 @@ TEST_F(DesktopTest, EditingShortcutsActOnceAndThePageFollowsTheAppearance) {
       {{XK_Control_L, XK_a}, "abc|0-3"},
       {{XK_Control_L, XK_x}, "|0-0"},
       {{XK_Control_L, XK_v}, "abc|3-3"},
+      {{XK_Control_L, XK_z}, "|0-0"},
+      {{XK_Control_L, XK_Shift_L, XK_z}, "abc|3-3"},
+      {{XK_Control_L, XK_a}, "abc|0-3"},
+      {{XK_Control_L, XK_c}, "abc|0-3"},
+      {{XK_End}, "abc|3-3"},
       {{XK_Control_L, XK_v}, "abcabc|6-6"},
-      {{XK_Control_L, XK_z}, "abc|3-3"},
-      {{XK_Control_L, XK_Shift_L, XK_z}, "abcabc|6-6"},
-      {{XK_Control_L, XK_a}, "abcabc|0-6"},
-      {{XK_Control_L, XK_c}, "abcabc|0-6"},
-      {{XK_End}, "abcabc|6-6"},
-      {{XK_Control_L, XK_v}, "abcabcabcabc|12-12"},
   };
   const std::string state =
       "field.value + '|' + field.selectionStart + '-' + field.selectionEnd + '|' + keys";
@@ -273,8 +272,7 @@ TEST_F(DesktopTest, TheProgramShowsTheSeededWorksAndStopsCleanly) {
       EXPECT_EQ(count("\"step\":\"preview-loaded\",\"width\":8"), 3);
       EXPECT_EQ(count("PREVIEW_TRACE {\"count\":3,\"step\":\"listed\"}"), 1);
     }
-    ASSERT_TRUE(program.stop(signal));
-    EXPECT_EQ(program.exitStatus(), 0) << signal;
+    EXPECT_EQ(program.stop(signal), 0) << signal;
     EXPECT_FALSE(std::filesystem::exists(root));
     const pid_t self = getpid();
     EXPECT_TRUE(spinMainUntil([&] {

@@ -77,14 +77,14 @@ class ChildProcess {
         &ended_);
   }
   ~ChildProcess() {
-    if (!process_ || stop(SIGTERM, std::chrono::seconds(5))) return;
-    g_subprocess_force_exit(process_.get());
+    if (!process_) return;
+    stop(SIGTERM, std::chrono::seconds(5));
+    if (!ended_) g_subprocess_force_exit(process_.get());
     spinMainUntil([this] { return ended_; }, std::chrono::minutes(1));
   }
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  bool started() const { return static_cast<bool>(process_); }
   pid_t pid() const { return std::stoi(g_subprocess_get_identifier(process_.get())); }
   // Blocks until the child prints a line containing `text`; false when its
   // output ends first. Every line read is kept in `lines`.
@@ -96,13 +96,11 @@ class ChildProcess {
       if (lines.back().find(text) != std::string::npos) return true;
     }
   }
-  // Sends `signal` and waits for the end; false when the child did not end in time.
-  bool stop(int signal, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+  // Sends `signal` and waits for the end: the status the child exited with,
+  // -1 when it did not exit normally or in time.
+  int stop(int signal, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     if (!ended_) g_subprocess_send_signal(process_.get(), signal);
-    return spinMainUntil([this] { return ended_; }, timeout);
-  }
-  // The status the child exited with after `stop`; -1 when it did not exit normally.
-  int exitStatus() const {
+    if (!spinMainUntil([this] { return ended_; }, timeout)) return -1;
     return g_subprocess_get_if_exited(process_.get()) ? g_subprocess_get_exit_status(process_.get())
                                                       : -1;
   }
@@ -150,19 +148,13 @@ class DesktopTest : public ::testing::Test {
                          std::chrono::seconds(20));
   }
 
-  // Everything the page traced, in order.
-  std::vector<Json> traces() const {
-    constexpr std::string_view kPrefix = "PREVIEW_TRACE ";
-    std::vector<Json> traced;
-    for (const std::string& line : lines) {
-      if (line.starts_with(kPrefix)) traced.push_back(Json::parse(line.substr(kPrefix.size())));
-    }
-    return traced;
-  }
-  // The "event" of every trace that has one.
+  // The "event" of everything the page traced, in order.
   std::vector<std::string> events() const {
+    constexpr std::string_view kPrefix = "PREVIEW_TRACE ";
     std::vector<std::string> found;
-    for (const Json& trace : traces()) {
+    for (const std::string& line : lines) {
+      if (!line.starts_with(kPrefix)) continue;
+      const Json trace = Json::parse(line.substr(kPrefix.size()));
       if (trace.contains("event")) found.push_back(trace["event"].get<std::string>());
     }
     return found;
