@@ -85,8 +85,8 @@ addEventListener('load', async () => trace('listed ' + (await window.plumora.his
 }
 
 // Each editing shortcut acts once on the page's focused field (a paste adds
-// the text once) and the page hears each key press once; the
-// page's colour scheme follows the appearance the page chooses.
+// the text once) and the page hears each key press once; the page's colour
+// scheme follows the appearance the page chooses.
 TEST_F(DesktopTest, EditingShortcutsActOnceAndThePageFollowsTheAppearance) {
   launch(
       "<!doctype html><input id=field><script>let keys = 0;"
