@@ -1,44 +1,175 @@
 #pragma once
 
-// The desktop as the display tests build it.
+// The desktop as the display tests build it, and key presses as a user makes
+// them (XTest).
+
+#include <gio/gio.h>
+#include <gtk/gtk.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "core/json.h"
 #include "desktop/gtk_desktop.h"
-#include "support/test_support.h"
+#include "platform/gtk/display_support.h"
+#include "platform/gtk/webkit_test_support.h"
+
+// Last: Xlib defines macros (None, Bool) that clash with GoogleTest's names.
+// clang-format off
+#include <gdk/gdkx.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+// clang-format on
 
 namespace glimmet::testing {
 
-// The desktop on a packaged page of the test's own, in library smoke-test
-// mode, printing into `lines`.
-inline DesktopOptions desktopOptions(const TempDir& dir, std::vector<std::string>& lines) {
-  DesktopOptions options;
-  options.controller.switches.librarySmokeTest = true;
-  options.controller.switches.previewSmokeTest = true;
-  options.controller.resourceDirectory = dir.path();
-  options.controller.temporaryDirectory = dir.path();
-  options.controller.printLine = [&lines](const std::string& line) { lines.push_back(line); };
-  options.extensionDirectory = GLIMMET_TEST_EXTENSION_DIR;
-  options.defaultsFile = dir / "defaults.json";
-  return options;
+inline Display* xDisplay() { return GDK_DISPLAY_XDISPLAY(gdk_display_get_default()); }
+
+// Presses the keys in order and releases them in reverse, as a user would.
+inline void pressKeys(const std::vector<KeySym>& keys) {
+  for (const KeySym key : keys) {
+    XTestFakeKeyEvent(xDisplay(), XKeysymToKeycode(xDisplay(), key), True, CurrentTime);
+  }
+  for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
+    XTestFakeKeyEvent(xDisplay(), XKeysymToKeycode(xDisplay(), *key), False, CurrentTime);
+  }
+  XFlush(xDisplay());
 }
 
-// The desktop as above on a blank page, launched, once the page has loaded;
-// null when it did not load in time.
-inline std::unique_ptr<GtkDesktop> launchedOnBlankPage(const TempDir& dir,
-                                                       std::vector<std::string>& lines) {
-  std::filesystem::create_directories(dir / "web");
-  writeFile(dir / "web" / "index.html", "<!doctype html>");
-  auto desktop = std::make_unique<GtkDesktop>(desktopOptions(dir, lines));
-  desktop->launch();
-  if (!spinMainUntil([&] { return desktop->controller().loaded(); },
-                     std::chrono::seconds(20))) {
-    return nullptr;
+// A process started with its standard input and output on pipes. Asked to
+// stop (SIGTERM) with the object, so that a launcher stops what it started;
+// killed if it does not.
+class ChildProcess {
+ public:
+  using Environment = std::vector<std::pair<std::string, std::string>>;
+
+  // `environment` is added to this process's; with `ownGroup` the child leads
+  // a process group of its own.
+  explicit ChildProcess(const std::vector<std::string>& argv, const Environment& environment = {},
+                        bool ownGroup = false) {
+    std::vector<const char*> args;
+    for (const std::string& arg : argv) args.push_back(arg.c_str());
+    args.push_back(nullptr);
+    GObjectPtr<GSubprocessLauncher> launcher(
+        g_subprocess_launcher_new(static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_PIPE |
+                                                                G_SUBPROCESS_FLAGS_STDOUT_PIPE)));
+    for (const auto& [name, value] : environment) {
+      g_subprocess_launcher_setenv(launcher.get(), name.c_str(), value.c_str(), TRUE);
+    }
+    if (ownGroup) {
+      g_subprocess_launcher_set_child_setup(
+          launcher.get(), [](gpointer) { setpgid(0, 0); }, nullptr, nullptr);
+    }
+    process_.reset(g_subprocess_launcher_spawnv(launcher.get(), args.data(), nullptr));
+    if (!process_) return;
+    output_.reset(g_data_input_stream_new(g_subprocess_get_stdout_pipe(process_.get())));
+    g_subprocess_wait_async(
+        process_.get(), nullptr,
+        [](GObject*, GAsyncResult*, gpointer ended) { *static_cast<bool*>(ended) = true; },
+        &ended_);
   }
-  return desktop;
-}
+  ~ChildProcess() {
+    if (!process_) return;
+    stop(SIGTERM, std::chrono::seconds(5));
+    if (!ended_) g_subprocess_force_exit(process_.get());
+    spinMainUntil([this] { return ended_; }, std::chrono::minutes(1));
+  }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  pid_t pid() const { return std::stoi(g_subprocess_get_identifier(process_.get())); }
+  // Blocks until the child prints a line containing `text`; false when its
+  // output ends first. Every line read is kept in `lines`.
+  bool waitForLine(const std::string& text) {
+    while (true) {
+      GTextPtr read(g_data_input_stream_read_line(output_.get(), nullptr, nullptr, nullptr));
+      if (!read) return false;
+      lines.emplace_back(read.get());
+      if (lines.back().find(text) != std::string::npos) return true;
+    }
+  }
+  // Sends `signal` and waits for the end: the status the child exited with,
+  // -1 when it did not exit normally or in time.
+  int stop(int signal, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    if (!ended_) g_subprocess_send_signal(process_.get(), signal);
+    if (!spinMainUntil([this] { return ended_; }, timeout)) return -1;
+    return g_subprocess_get_if_exited(process_.get()) ? g_subprocess_get_exit_status(process_.get())
+                                                      : -1;
+  }
+
+  std::vector<std::string> lines;
+
+ private:
+  GObjectPtr<GSubprocess> process_;
+  GObjectPtr<GDataInputStream> output_;
+  bool ended_ = false;
+};
+
+// The program's desktop on a page of the test's own, in library and preview
+// smoke-test mode: what the page traces (window.plumora.previewTrace) is
+// printed into `lines`.
+class DesktopTest : public ::testing::Test {
+ protected:
+  void SetUp() override { GLIMMET_REQUIRE_DISPLAY(); }
+  // WebKit's processes end with the desktop.
+  void TearDown() override {
+    if (!desktop) return;
+    desktop.reset();
+    EXPECT_TRUE(awaitChildProcessesExited());
+  }
+
+  // Starts the desktop on `page`; without one the page's files are missing.
+  void launch(const std::optional<std::string>& page) {
+    if (page) {
+      std::filesystem::create_directories(dir / "web");
+      writeFile(dir / "web" / "index.html", *page);
+    }
+    DesktopOptions options;
+    options.controller.switches.librarySmokeTest = true;
+    options.controller.switches.previewSmokeTest = true;
+    options.controller.resourceDirectory = dir.path();
+    options.controller.temporaryDirectory = dir.path();
+    options.controller.printLine = [this](const std::string& line) { lines.push_back(line); };
+    options.extensionDirectory = GLIMMET_TEST_EXTENSION_DIR;
+    options.defaultsFile = dir / "defaults.json";
+    desktop = std::make_unique<GtkDesktop>(std::move(options));
+    desktop->launch();
+  }
+  bool loaded() {
+    return spinMainUntil([this] { return desktop->controller().loaded(); },
+                         std::chrono::seconds(20));
+  }
+
+  // The "event" of everything the page traced, in order.
+  std::vector<std::string> events() const {
+    constexpr std::string_view kPrefix = "PREVIEW_TRACE ";
+    std::vector<std::string> found;
+    for (const std::string& line : lines) {
+      if (!line.starts_with(kPrefix)) continue;
+      const Json trace = Json::parse(line.substr(kPrefix.size()));
+      if (trace.contains("event")) found.push_back(trace["event"].get<std::string>());
+    }
+    return found;
+  }
+  // What `expression` comes to in the page, as a string; "" when it did not answer.
+  std::string evaluated(const std::string& expression) {
+    const std::size_t before = events().size();
+    desktop->page().evaluate("window.plumora.previewTrace({event: String(" + expression + ")})");
+    if (!spinMainUntil([&] { return events().size() > before; })) return "";
+    return events().back();
+  }
+
+  TempDir dir;
+  std::vector<std::string> lines;
+  std::unique_ptr<GtkDesktop> desktop;
+};
 
 }  // namespace glimmet::testing
