@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vips/vips.h>
 
 #include <filesystem>
 #include <functional>
@@ -27,11 +28,11 @@ namespace {
 namespace fs = std::filesystem;
 using testing::failureOf;
 using testing::pngDataUrl;
-using testing::pngFileBytes;
 using testing::readFile;
 using testing::seedWork;
 using testing::spinMainUntil;
 using testing::TempDir;
+using testing::testPNG;
 using testing::writeFile;
 
 constexpr const char* kA = "0A1B2C3D-0000-4000-8000-00000000000A";
@@ -54,7 +55,7 @@ class HistoryStoreTest : public ::testing::Test {
 };
 
 TEST_F(HistoryStoreTest, HostileTreesAreRefusedWithoutLeavingTheRoot) {
-  const std::string image = pngFileBytes(4, 4);
+  const std::string image = testPNG(4, 4);
   fs::create_directories(temp / "outside");
   seedWork(temp / "outside", kA, image);
   fs::create_directories(root);
@@ -198,7 +199,7 @@ TEST_F(HistoryStoreTest, FailedWritesLeaveNoWork) {
 // record) is never listed, and broken works never hide the good ones. Ids
 // compare as UUIDs, whichever case the id or the directory is written in.
 TEST_F(HistoryStoreTest, ListingSkipsBrokenWorksSortsNewestFirstAndComparesIdsAsUuids) {
-  const std::string image = pngFileBytes(4, 4);
+  const std::string image = testPNG(4, 4);
   std::string lowerA = kA;
   std::transform(lowerA.begin(), lowerA.end(), lowerA.begin(), ::tolower);
   seedWork(root, kA, image, "2026-01-01T00:00:00Z");
@@ -222,7 +223,7 @@ TEST_F(HistoryStoreTest, ListingSkipsBrokenWorksSortsNewestFirstAndComparesIdsAs
 }
 
 TEST_F(HistoryStoreTest, RenameRows) {
-  seedWork(root, kA, pngFileBytes(4, 4));
+  seedWork(root, kA, testPNG(4, 4));
   const std::string refused = "名称需为 1–200 个字符，且不能包含控制字符";
   const std::pair<std::string, std::string> rows[] = {
       {"  资源重命名  ", "资源重命名"},
@@ -242,7 +243,7 @@ TEST_F(HistoryStoreTest, RenameRows) {
 class HistoryActionsTest : public HistoryStoreTest {
  protected:
   HistoryActionsTest() {
-    seedWork(root, kA, pngFileBytes(6, 4), "2026-02-01T00:00:00Z");
+    seedWork(root, kA, testPNG(6, 4), "2026-02-01T00:00:00Z");
     seedWork(root, kB, "mp4", "2026-01-01T00:00:00Z", "video");
   }
 
