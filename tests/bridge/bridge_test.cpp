@@ -1,0 +1,560 @@
+// The bridge's own parts: which pages may use it and which posted bodies
+// become requests, the packaged files and previews it serves, the media
+// actions (video player, file panel, clipboard) behind the page's requests,
+// and the injected script, run in node against a minimal fake page.
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "bridge/bridge_actions.h"
+#include "bridge/bridge_message.h"
+#include "bridge/bridge_script.h"
+#include "bridge/bundled_web_handler.h"
+#include "bridge/media_actions.h"
+#include "core/bridge_reply.h"
+#include "core/files.h"
+#include "core/glib_ptr.h"
+#include "core/json.h"
+#include "history/history_fixtures.h"
+#include "history/plumora_history.h"
+#include "imaging/image_gate.h"
+#include "platform/headless/headless_clipboard.h"
+#include "platform/headless/headless_file_panels.h"
+#include "platform/headless/headless_video_player.h"
+
+namespace glimmet {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::failureOf;
+using testing::pngDataUrl;
+using testing::readFile;
+using testing::seedWork;
+using testing::spinMainUntil;
+using testing::TempDir;
+using testing::writeFile;
+
+constexpr const char* kImageWork = "0A1B2C3D-0000-4000-8000-00000000000A";
+constexpr const char* kVideoWork = "0A1B2C3D-0000-4000-8000-00000000000B";
+
+TEST(BridgeTrust, OnlyThePackagedOriginAsWritten) {
+  const struct {
+    const char* url;
+    bool trusted;
+  } rows[] = {
+      {"plumora://local/index.html", true},
+      {"plumora://local", true},
+      {"plumora://local/index.html?x#y", true},
+      {"plumora://local?x", true},
+      {"plumora://local#y", true},
+      {"plumora://local:8080/index.html", false},
+      {"plumora://user@local/", false},
+      {"plumora://localhost/", false},
+      {"plumora://LOCAL/", false},
+      {" plumora://local/", false},
+      {"plumora://local/\nx", false},
+      {"plumora://local/\xe9", false},
+      {"", false},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(trusted(std::string_view(row.url)), row.trusted) << row.url;
+  EXPECT_FALSE(trusted(std::nullopt));
+}
+
+TEST(BridgeEnvelope, AcceptsWellFormedRequestsOnly) {
+  constexpr const char* kPage = "plumora://local/index.html";
+  const struct {
+    const char* frame;
+    bool main;
+    const char* body;
+    bool accepted;
+  } rows[] = {
+      {kPage, true, R"({"id":3,"action":"pin","value":{"enabled":false}})", true},
+      {kPage, true, R"({"id":-4,"action":"hide","extra":1})", true},
+      {kPage, true, R"({"id":9223372036854775807,"action":"hide"})", true},
+      {kPage, false, R"({"id":1,"action":"hide"})", false},
+      {kPage, true, R"([1,"hide"])", false},
+      {kPage, true, R"({"id":"1","action":"hide"})", false},
+      {kPage, true, R"({"id":1.0,"action":"hide"})", false},
+      {kPage, true, R"({"id":9223372036854775808,"action":"hide"})", false},
+      {kPage, true, R"({"action":"hide"})", false},
+      {kPage, true, R"({"id":1})", false},
+      {kPage, true, R"({"id":1,"action":["hide"]})", false},
+      {kPage, true, R"({"id":1,"action":"readClipboard"})", false},
+  };
+  for (const auto& row : rows) {
+    const auto message =
+        acceptedMessage(std::string_view(row.frame), row.main, Json::parse(row.body));
+    EXPECT_EQ(message.has_value(), row.accepted) << row.frame << " " << row.main << " " << row.body;
+  }
+  EXPECT_FALSE(acceptedMessage(std::nullopt, true, Json::parse(R"({"id":1,"action":"hide"})")));
+  const auto pin = acceptedMessage(kPage, true, Json::parse(rows[0].body));
+  ASSERT_TRUE(pin);
+  EXPECT_EQ(pin->id, 3);
+  EXPECT_EQ(pin->action, "pin");
+  EXPECT_EQ(pin->value, Json({{"enabled", false}}));
+}
+
+const std::string kPreview = "plumora://local/history-preview/";
+
+// Holds file work until the test runs it, so a task can be stopped in between.
+struct HeldWork : Executor {
+  void post(Work work) override { held.push_back(std::move(work)); }
+  std::vector<Work> held;
+};
+
+struct RecordingTask : SchemeTask {
+  explicit RecordingTask(std::string url) : target(std::move(url)) {}
+  std::string url() const override { return target; }
+  void respond(SchemeResponse response) override { events.push_back("200 " + response.body); }
+  void fail(const LocalAgentFailure& failure) override { events.push_back(failure.message()); }
+  std::string target;
+  std::vector<std::string> events;
+};
+
+void sparseFile(const fs::path& path, std::uintmax_t size) {
+  writeFile(path, "");
+  fs::resize_file(path, size);
+}
+
+class BundledWebHandlerTest : public ::testing::Test {
+ protected:
+  BundledWebHandlerTest() {
+    fs::create_directories(web / "assets");
+    fs::create_directories(temp / "outside");
+    writeFile(web / "index.html", "<html>");
+    writeFile(web / "app.js", "js");
+    writeFile(web / "font.WOFF2", "font");
+    writeFile(web / "data.bin", "bin");
+    writeFile(web / "assets" / "logo mark.svg", "svg");
+    writeFile(temp / "outside" / "secret.txt", "secret");
+    fs::create_directory_symlink(temp / "outside", web / "escape");
+    fs::create_symlink("assets/logo mark.svg", web / "alias");
+    sparseFile(web / "ceiling.bin", BundledWebHandler::kMaxResourceBytes);
+    sparseFile(web / "big.js", BundledWebHandler::kMaxResourceBytes + 1);
+    seedWork(temp / "history", kImageWork, "image bytes");
+    seedWork(temp / "history", kVideoWork, "video", "2026-01-01T00:00:00Z", "video");
+  }
+
+  TempDir temp;
+  fs::path web = temp / "resources" / "web";
+  PlumoraHistory store{temp / "history"};
+  HeldWork held;
+  BundledWebHandler handler{store, temp / "resources" / "web", held};
+};
+
+TEST_F(BundledWebHandlerTest, RefusesEveryAddressOutsideItsFiles) {
+  // An over-large file is refused on its size alone, without being opened.
+  const FileDescriptor opens(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  ASSERT_GE(::inotify_add_watch(opens.get(), (web / "big.js").c_str(), IN_OPEN), 0);
+  const std::pair<std::string, std::string> rows[] = {
+      {"plumora://foreign/index.html", "本地资源地址无效"},
+      {"plumora://local/app%2", "本地资源地址无效"},
+      {"plumora://local/../outside/secret.txt", "本地资源越界"},
+      {"plumora://local/assets/%2E%2E/%2e%2e/outside/secret.txt", "本地资源越界"},
+      {"plumora://local/index.html%00.png", "本地资源越界"},
+      {"plumora://local/escape/secret.txt", "本地资源越界"},
+      {"plumora://local/assets", "资源不存在或过大"},
+      {"plumora://local/missing.js", "资源不存在或过大"},
+      {"plumora://local/big.js", "资源不存在或过大"},
+      {"plumora://local/" + std::string(300, 'a'), "资源不存在或过大"},
+      {kPreview + kImageWork + "/thumb.png", "图片预览地址无效"},
+      {kPreview + "not-a-uuid/image.png", "作品编号无效"},
+      {kPreview + kVideoWork + "/image.png", "不是图片资源"},
+  };
+  for (const auto& [url, message] : rows) {
+    EXPECT_EQ(failureOf([&] { handler.resource(url); }), message) << url;
+  }
+  char events[4096];
+  EXPECT_LT(::read(opens.get(), events, sizeof events), 0) << "big.js was opened";
+
+  const BundledWebHandler unpackaged(store, {}, held);
+  EXPECT_EQ(failureOf([&] { unpackaged.resource("plumora://local/"); }), "本地资源缺失");
+}
+
+TEST_F(BundledWebHandlerTest, ServesFilesWithTheirContentTypes) {
+  const std::tuple<std::string, std::string, std::string> rows[] = {
+      {"plumora://local", "text/html", "<html>"},
+      {"plumora://local//index.html/?v=2#top", "text/html", "<html>"},
+      {"plumora://local/app.js", "text/javascript", "js"},
+      {"plumora://local/font.WOFF2", "font/woff2", "font"},
+      {"plumora://local/data.bin", "application/octet-stream", "bin"},
+      {"plumora://local/assets/logo%20mark.svg", "image/svg+xml", "svg"},
+      {"plumora://local/alias", "image/svg+xml", "svg"},
+      {kPreview + kImageWork + "/image.png", "image/png", "image bytes"},
+  };
+  for (const auto& [url, type, body] : rows) {
+    const SchemeResponse response = handler.resource(url);
+    EXPECT_EQ(response.contentType, type) << url;
+    EXPECT_EQ(response.body, body) << url;
+    const decltype(response.headers) headers = {{"Content-Type", type},
+                                                {"Content-Length", std::to_string(body.size())},
+                                                {"Access-Control-Allow-Origin", "*"},
+                                                {"X-Content-Type-Options", "nosniff"}};
+    EXPECT_EQ(response.headers, headers) << url;
+  }
+  EXPECT_EQ(handler.resource("plumora://local/ceiling.bin").body.size(),
+            BundledWebHandler::kMaxResourceBytes);
+}
+
+TEST_F(BundledWebHandlerTest, AnswersOnlyTasksStillWanted) {
+  auto stoppedEarly = std::make_shared<RecordingTask>("plumora://local/app.js");
+  auto stoppedInFlight = std::make_shared<RecordingTask>("plumora://local/app.js");
+  auto refused = std::make_shared<RecordingTask>("plumora://local/missing.js");
+  handler.start(stoppedEarly);
+  handler.stop(*stoppedEarly);
+  handler.start(stoppedInFlight);
+  handler.start(refused);
+  for (auto& work : std::exchange(held.held, {})) work();
+  handler.stop(*stoppedInFlight);
+
+  // The real pool, answering on the main thread after the earlier answers.
+  BundledWebHandler pooled(store, temp / "resources" / "web");
+  auto served = std::make_shared<RecordingTask>("plumora://local/app.js");
+  pooled.start(served);
+  ASSERT_TRUE(spinMainUntil([&] { return !served->events.empty(); }));
+
+  EXPECT_EQ(served->events, std::vector<std::string>{"200 js"});
+  EXPECT_EQ(refused->events, std::vector<std::string>{"资源不存在或过大"});
+  EXPECT_TRUE(stoppedEarly->events.empty());
+  EXPECT_TRUE(stoppedInFlight->events.empty());
+}
+
+constexpr const char* kOtherVideo = "0A1B2C3D-0000-4000-8000-00000000000C";
+
+std::string repeated(const std::string& piece, int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) text += piece;
+  return text;
+}
+
+class MediaActionsTest : public ::testing::Test {
+ protected:
+  MediaActionsTest() {
+    seedWork(root, kVideoWork, "mp4", "2026-01-01T00:00:00Z", "video");
+    seedWork(root, kOtherVideo, "mp4", "2026-01-02T00:00:00Z", "video");
+    imageWork = store.save({{"image", pngDataUrl(4, 4)}, {"prompt", "p"}})["id"];
+  }
+
+  // Sends one request and answers the script that settled it, written for
+  // message 0; "" when nothing settled it yet.
+  std::string call(void (MediaActions::*action)(std::int64_t, const Json&), const Json& value) {
+    (actions.*action)(++nextId, value);
+    return settled(nextId);
+  }
+  std::string settled(std::int64_t id) const {
+    const auto found = replies.find(id);
+    return found == replies.end() ? "" : found->second.script(0);
+  }
+  static std::string resolved(const std::string& text) {
+    return "window.__plumoraResolve(0," + text + ");";
+  }
+  static std::string rejected(const std::string& message) {
+    return "window.__plumoraReject(0,\"" + message + "\");";
+  }
+  Json video(const std::string& id, double x, double y, double width, double height) const {
+    return {{"id", id}, {"x", x}, {"y", y}, {"width", width}, {"height", height}};
+  }
+
+  MediaActions::Host host() {
+    MediaActions::Host host;
+    host.webViewSize = [] { return MediaActions::WebViewSize{748, 740}; };
+    host.beginFilePanel = [this] { return !std::exchange(panelOpen, true); };
+    host.endFilePanel = [this] { panelOpen = false; };
+    host.librarySmokeTest = true;
+    host.printLine = [this](const std::string& line) { lines.push_back(line); };
+    return host;
+  }
+
+  TempDir temp;
+  fs::path root = temp / "history";
+  PlumoraHistory store{root};
+  std::string imageWork;
+  HeadlessClipboard clipboard;
+  HeadlessFilePanels panels;
+  HeadlessVideoPlayer player;
+  bool panelOpen = false;
+  std::vector<std::string> lines;
+  std::map<std::int64_t, BridgeReply> replies;
+  std::int64_t nextId = 0;
+  MediaActions actions{store,
+                       clipboard,
+                       panels,
+                       player,
+                       host(),
+                       [this](std::int64_t id, const BridgeReply& reply) {
+                         replies.insert_or_assign(id, reply); }};
+};
+
+TEST_F(MediaActionsTest, LibraryVideoRefusesBadFramesAndWorks) {
+  const struct {
+    Json value;
+    std::string message;
+  } rows[] = {
+      {video(kVideoWork, 0, 0, 1, 100), "视频预览位置无效"},
+      {video(kVideoWork, 700, 0, 49.5, 100), "视频预览位置无效"},
+      {video(kVideoWork, 0, 641, 100, 100.5), "视频预览位置无效"},
+      {{{"id", 7}, {"x", 0}, {"y", 0}, {"width", 10}, {"height", 10}}, "视频预览位置无效"},
+      {video(imageWork, 0, 0, 100, 100), "不是视频资源"},
+      {video("../x", 0, 0, 100, 100), "作品编号无效"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(call(&MediaActions::libraryVideo, row.value), rejected(row.message)) << row.value;
+  }
+  EXPECT_EQ(player.showCount(), 0);
+
+  // The far edges have one point of slack.
+  EXPECT_EQ(call(&MediaActions::libraryVideo, video(kVideoWork, 700, 640, 49, 101)),
+            resolved("true"));
+  ASSERT_TRUE(player.current());
+  EXPECT_EQ(player.current()->file, root / kVideoWork / "video.mp4");
+  EXPECT_EQ(player.current()->accessibleName, "资源视频播放器");
+  EXPECT_FALSE(player.isPlaying());
+
+  // A refused request leaves the player as it was.
+  EXPECT_EQ(call(&MediaActions::libraryVideo, video(imageWork, 0, 0, 100, 100)),
+            rejected("不是视频资源"));
+  EXPECT_EQ(actions.libraryVideoId(), kVideoWork);
+}
+
+TEST_F(MediaActionsTest, OnePlayerMovedReplacedPausedAndCleared) {
+  call(&MediaActions::libraryVideo, video(kVideoWork, 10, 20, 300, 200));
+  EXPECT_EQ(call(&MediaActions::libraryVideo, video(kVideoWork, 40, 50, 320, 180)),
+            resolved("true"));
+  EXPECT_EQ(player.showCount(), 1);
+  EXPECT_EQ(player.moveCount(), 1);
+  EXPECT_EQ(player.current()->frame, (PageRect{40, 50, 320, 180}));
+
+  // The smoke test hears each rate change, pausing included.
+  player.setRate(1, 0.5);
+  actions.pauseLibraryVideo();
+  EXPECT_EQ(lines, (std::vector<std::string>{"LIBRARY_VIDEO rate=1.0 time=0.5",
+                                             "LIBRARY_VIDEO rate=0.0 time=0.5"}));
+  EXPECT_TRUE(player.current());
+
+  call(&MediaActions::libraryVideo, video(kOtherVideo, 0, 0, 100, 100));
+  EXPECT_EQ(player.showCount(), 2);
+  EXPECT_EQ(player.current()->file, root / kOtherVideo / "video.mp4");
+
+  for (const Json& stop : {Json(nullptr), Json("x")}) {
+    call(&MediaActions::libraryVideo, video(kVideoWork, 0, 0, 100, 100));
+    EXPECT_EQ(call(&MediaActions::libraryVideo, stop), resolved("true"));
+    EXPECT_FALSE(player.current());
+    EXPECT_FALSE(actions.libraryVideoId());
+  }
+}
+
+TEST_F(MediaActionsTest, SaveImageHoldsTheFilePanelSlot) {
+  const std::string image = pngDataUrl(5, 3);
+
+  EXPECT_EQ(call(&MediaActions::saveImage, 42), rejected("图片格式无效或超过 10 MB。"));
+  panelOpen = true;
+  EXPECT_EQ(call(&MediaActions::saveImage, image), rejected("请先完成当前文件选择"));
+  EXPECT_EQ(panels.pendingCount(), 0u);
+  panelOpen = false;
+
+  EXPECT_EQ(call(&MediaActions::saveImage, image), "");
+  ASSERT_TRUE(panels.pendingSave());
+  EXPECT_EQ(panels.pendingSave()->suggestedFileName, "Glimmet.png");
+  EXPECT_TRUE(panelOpen);
+  panels.cancel();
+  EXPECT_EQ(settled(nextId), resolved("false"));
+  EXPECT_FALSE(panelOpen);
+
+  const fs::path target = temp / "out" / "saved.png";
+  fs::create_directories(target.parent_path());
+  testing::writeFile(target, "old");
+  call(&MediaActions::saveImage, image);
+  panels.answerSave(target);
+  EXPECT_EQ(settled(nextId), resolved("true"));
+  const Bytes png = image_gate::decodeImage(image).data;
+  EXPECT_EQ(readFile(target), std::string(png.begin(), png.end()));
+  EXPECT_EQ(std::distance(fs::directory_iterator(target.parent_path()), {}), 1);
+
+  call(&MediaActions::saveImage, image);
+  panels.answerSave(temp / "missing" / "saved.png");
+  EXPECT_EQ(settled(nextId).rfind("window.__plumoraReject(0,", 0), 0u) << settled(nextId);
+  EXPECT_FALSE(panelOpen);
+}
+
+TEST_F(MediaActionsTest, CopyAnswersWhetherTheClipboardTookIt) {
+  const std::string image = pngDataUrl(2, 2);
+  const std::string base64 = image.substr(image.find(',') + 1);
+  for (const Json& value : {Json("data:text/plain;base64," + base64),
+                            Json("data:image/png;base64,bm90IGFuIGltYWdl"), Json(7)}) {
+    EXPECT_EQ(call(&MediaActions::copyImage, value), resolved("false")) << value;
+  }
+  EXPECT_EQ(call(&MediaActions::copyText, repeated("字", 50'001)), resolved("false"));
+  EXPECT_EQ(call(&MediaActions::copyText, nullptr), resolved("false"));
+  EXPECT_EQ(clipboard.writeCount(), 0);
+
+  EXPECT_EQ(call(&MediaActions::copyImage, image), resolved("true"));
+  EXPECT_TRUE(clipboard.image());
+  EXPECT_EQ(call(&MediaActions::copyText, repeated("字", 50'000)), resolved("true"));
+  clipboard.setAccepting(false);
+  EXPECT_EQ(call(&MediaActions::copyText, "x"), resolved("false"));
+  EXPECT_EQ(call(&MediaActions::copyImage, image), resolved("false"));
+}
+
+TEST_F(MediaActionsTest, ClipboardAnswersAtMostItsFirstCharacters) {
+  EXPECT_EQ(call(&MediaActions::clipboard, nullptr), resolved("\"\""));
+  // "é" written as e and a combining accent is one character of three bytes.
+  clipboard.writeText(repeated("e\xCC\x81", 5'000));
+  EXPECT_EQ(call(&MediaActions::clipboard, nullptr),
+            resolved("\"" + repeated("e\xCC\x81", 3'000) + "\""));
+}
+
+// Runs the bridge script built from `values` in the fake page, then `driver`
+// (an async function body); answers the driver's JSON result.
+Json runPage(const BridgeScriptValues& values, const std::string& driver) {
+  const GTextPtr node(g_find_program_in_path("node"));
+  if (!node) throw std::runtime_error("node is not on PATH");
+  TempDir dir;
+  testing::writeFile(dir / "bridge.js", bridgeScript(values));
+  testing::writeFile(dir / "driver.js", driver);
+  const std::string bridge = dir / "bridge.js", script = dir / "driver.js";
+  const char* argv[] = {node.get(), GLIMMET_BRIDGE_TEST_DIR "/bridge_page_harness.js",
+                        bridge.c_str(), script.c_str(), nullptr};
+  gchar* out = nullptr;
+  gint status = 0;
+  const bool ran = g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_DEFAULT,
+                                nullptr, nullptr, &out, nullptr, &status, nullptr);
+  const GTextPtr output(out);
+  if (!ran || !g_spawn_check_wait_status(status, nullptr))
+    throw std::runtime_error("page script failed: " + std::string(out ? out : ""));
+  return Json::parse(out);
+}
+
+class BridgeScriptPage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!GTextPtr(g_find_program_in_path("node"))) GLIMMET_PEER_MISSING("node is not on PATH");
+  }
+  BridgeScriptValues values{false, "system", "1.2.0", false, false, false};
+};
+
+TEST_F(BridgeScriptPage, MembersPostExactlyTheTableActions) {
+  values.previewTrace = true;
+  const Json page = runPage(values, R"(
+    for (const name of Object.keys(plumora)) {
+      if (typeof plumora[name] === 'function' && !name.startsWith('on')) plumora[name]('v');
+    }
+    return {posts};
+  )");
+  std::set<std::string> actions;
+  std::int64_t expectedID = 0;
+  for (const Json& post : page["posts"]) {
+    EXPECT_EQ(post["id"], ++expectedID);
+    actions.insert(post["action"].get<std::string>());
+  }
+  std::set<std::string> table;
+  for (const BridgeAction& action : bridgeActions()) table.insert(std::string(action.name));
+  EXPECT_EQ(table.size(), bridgeActions().size()) << "a name is in the table twice";
+  EXPECT_EQ(actions, table);
+}
+
+TEST_F(BridgeScriptPage, ValuesArriveAsPosted) {
+  const Json posts = runPage(values, R"(
+    plumora.pin(false); plumora.libraryMedia(''); plumora.fit(300, 200); plumora.readClipboard();
+    plumora.present(0); plumora.prepareHistory(0); plumora.libraryTrash(['A']);
+    return posts;
+  )");
+  EXPECT_EQ(posts, Json::parse(R"([
+    {"action":"pin","id":1,"value":{"enabled":false}},
+    {"action":"libraryMedia","id":2,"value":null},
+    {"action":"fit","id":3,"value":{"height":300,"width":200}},
+    {"action":"clipboard","id":4,"value":null},
+    {"action":"present","id":5,"value":null},
+    {"action":"prepareHistory","id":6,"value":{"width":0}},
+    {"action":"libraryTrash","id":7,"value":{"ids":["A"]}}])"));
+}
+
+TEST_F(BridgeScriptPage, RepliesSettleOnlyPendingRequests) {
+  const Json page =
+      runPage(values, R"(
+    const settled = [];
+    const track = (name, promise) => promise.then(
+        value => settled.push([name, value]),
+        error => settled.push([name + '!', error instanceof Error, error.message]));
+    const all = Promise.all([track('a', plumora.apiStatus()), track('b', plumora.hide()),
+                             track('c', plumora.agents())]);
+    __plumoraResolve(99, 'stray'); __plumoraReject(98, 'stray');
+    )" + BridgeReply::resolve(Json{{"ok", true}}).script(1) +
+                          BridgeReply::literal("false").script(1) +
+                          BridgeReply::rejection("带\"引号'和\\的\u2028消息").script(2) +
+                          BridgeReply::fixedRejection("已有任务").script(3) + R"(
+    await all;
+    return {settled, microphone: await plumora.microphone(), posts: posts.length};
+  )");
+  EXPECT_EQ(page["settled"], Json::parse(R"([["a",{"ok":true}],
+    ["b!",true,"带\"引号'和\\的\u2028消息"],["c!",true,"已有任务"]])"));
+  EXPECT_EQ(page["microphone"], true);
+  EXPECT_EQ(page["posts"], 3);
+}
+
+TEST_F(BridgeScriptPage, SplicedValues) {
+  const std::string driver = R"(
+    return {trace: typeof plumora.previewTrace, appearance: plumora.appearancePreference,
+            version: plumora.appVersion, test: plumora.notificationTest,
+            failure: plumora.notificationTestFailure, storage, posts};
+  )";
+  EXPECT_EQ(runPage(values, driver), Json::parse(R"({"trace":"undefined","appearance":"system",
+    "version":"1.2.0","test":false,"failure":false,"storage":{},"posts":[]})"));
+
+  const std::string hostile = "\"};posts.push('x');//\n\u2028\\";
+  const BridgeScriptValues smoke{true, hostile, kDevelopmentPreviewVersion, true, true, true};
+  const Json page = runPage(smoke, driver);
+  EXPECT_EQ(page["trace"], "function");
+  EXPECT_EQ(page["appearance"], hostile);
+  EXPECT_EQ(page["version"], "开发预览");
+  EXPECT_EQ(page["test"], true);
+  EXPECT_EQ(page["failure"], true);
+  EXPECT_EQ(page["storage"], Json::parse(R"({"plumora-onboarding-v2":"skipped",
+    "plumora-island-pinned":"on"})"));
+  EXPECT_EQ(page["posts"], Json::array());
+
+  const BridgeScriptValues broken{false, "dark\xff", "1.0", false, false, true};
+  const Json traced = runPage(broken, "plumora.previewTrace({step: 1});\n" + driver);
+  EXPECT_EQ(traced["appearance"], "dark\uFFFD");
+  EXPECT_EQ(traced["posts"],
+            Json::parse(R"([{"action":"previewTrace","id":1,"value":{"step":1}}])"));
+}
+
+TEST_F(BridgeScriptPage, EventListenersReceiveDetailUntilRemoved) {
+  const Json capture = {{"text", "雨天"}, {"voice", false}};
+  const Json progress = {{"stage", "running"}};
+  const Json received =
+      runPage(values, R"(
+    const got = [];
+    const offCapture = plumora.onCapture(detail => got.push(['capture', detail]));
+    const offProgress = plumora.onLocalProgress(detail => got.push(['progress', detail]));
+    window.addEventListener('plumora:hide', event => got.push([event.type]));
+    )" + eventScript(PageDetailEvent::kCapture, json(capture)) +
+                          eventScript(PageDetailEvent::kLocalProgress, json(progress)) +
+                          eventScript(PageEvent::kHide) + R"(
+    offCapture();
+    )" + eventScript(PageDetailEvent::kCapture, json(capture)) +
+                          eventScript(PageDetailEvent::kLocalProgress, "null") + R"(
+    offProgress();
+    )" + eventScript(PageDetailEvent::kLocalProgress, "null") +
+                          R"(
+    return got;
+  )");
+  EXPECT_EQ(
+      received,
+      Json::array(
+          {{"capture", capture}, {"progress", progress}, {"plumora:hide"}, {"progress", nullptr}}));
+}
+
+}  // namespace
+}  // namespace glimmet

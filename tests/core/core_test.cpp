@@ -1,0 +1,350 @@
+// The core building blocks: clocks and queues, user-perceived text, the
+// encodings that cross trust boundaries, files and the user-defaults file.
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+#include <latch>
+#include <limits>
+#include <numeric>
+#include <thread>
+#include <vector>
+
+#include "core/base64.h"
+#include "core/clock.h"
+#include "core/defaults_store.h"
+#include "core/digest.h"
+#include "core/executors.h"
+#include "core/files.h"
+#include "core/json.h"
+#include "core/text.h"
+#include "core/uuid.h"
+#include "support/test_support.h"
+
+namespace glimmet {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::TempDir;
+
+TEST(MainLoopClock, FiresOnTheMainLoopUnlessCancelled) {
+  MainLoopClock clock;
+  const TimePoint start = clock.now();
+  bool fired = false;
+  bool cancelledFired = false;
+  bool crossThreadFired = false;
+  auto cancelled = clock.after(10ms, [&] { cancelledFired = true; });
+  auto crossThread = clock.after(30ms, [&] { crossThreadFired = true; });
+  clock.after(60ms, [&] { fired = true; });  // handle dropped: still runs
+  cancelled->cancel();
+  std::thread([&] { crossThread->cancel(); }).join();
+
+  ASSERT_TRUE(testing::spinMainUntil([&] { return fired; }));
+  EXPECT_GE(clock.now() - start, 50ms);
+  EXPECT_FALSE(cancelledFired);
+  EXPECT_FALSE(crossThreadFired);
+  cancelled->cancel();  // cancelling again, after the fact, is harmless
+}
+
+TEST(MainQueue, RunsPostsFromAnyThreadInOrderOnTheLoopThreadNeverInsidePost) {
+  std::vector<int> order;
+  const auto loopThread = std::this_thread::get_id();
+  std::atomic<bool> offThread{false};
+  std::thread([&] {
+    for (int i = 0; i < 100; ++i) {
+      MainQueue::shared().post([&, i] {
+        if (std::this_thread::get_id() != loopThread) offThread = true;
+        order.push_back(i);
+      });
+    }
+  }).join();
+  bool ran = false;
+  MainQueue::shared().post([&] { ran = true; });
+  EXPECT_FALSE(ran);
+  ASSERT_TRUE(testing::spinMainUntil([&] { return ran; }));
+  EXPECT_FALSE(offThread);
+  std::vector<int> expected(100);
+  std::iota(expected.begin(), expected.end(), 0);
+  EXPECT_EQ(order, expected);
+}
+
+TEST(SerialQueue, RunsOneAtATimeInOrderOnItsNamedThread) {
+  std::vector<int> order;
+  std::atomic<int> running{0};
+  std::atomic<bool> overlapped{false};
+  std::string name(16, '\0');
+  {
+    SerialQueue queue("app.plumora.history");
+    queue.post([&] { pthread_getname_np(pthread_self(), name.data(), name.size()); });
+    for (int i = 0; i < 50; ++i) {
+      queue.post([&, i] {
+        if (running.fetch_add(1) != 0) overlapped = true;
+        order.push_back(i);
+        running.fetch_sub(1);
+      });
+    }
+  }  // the destructor runs everything already queued
+  EXPECT_STREQ(name.c_str(), "app.plumora.his");
+  EXPECT_FALSE(overlapped);
+  std::vector<int> expected(50);
+  std::iota(expected.begin(), expected.end(), 0);
+  EXPECT_EQ(order, expected);
+}
+
+TEST(GlobalPool, BlockingWorkDoesNotStarveLaterWork) {
+  // Every item waits for all the others: this finishes only if they all run at once.
+  constexpr int kItems = 24;
+  std::latch allStarted(kItems);
+  std::atomic<int> finished{0};
+  for (int i = 0; i < kItems; ++i) {
+    GlobalPool::shared().post([&] {
+      allStarted.arrive_and_wait();
+      finished.fetch_add(1);
+    });
+  }
+  ASSERT_TRUE(testing::spinMainUntil([&] { return finished.load() == kItems; }));
+}
+
+TEST(Text, CountsAndCutsUserPerceivedCharacters) {
+  const std::string family = "\U0001F468\u200D\U0001F469\u200D\U0001F467";  // ZWJ sequence
+  const std::pair<std::string, std::size_t> rows[] = {
+      {"", 0},
+      {"e\u0301", 1},                                   // combining accent
+      {family, 1},                                      //
+      {"\U0001F1E8\U0001F1F3\U0001F1EF\U0001F1F5", 2},  // two flags
+      {"\U0001F44D\U0001F3FD", 1},                      // skin tone modifier
+      {"a\r\nb", 3},                                    // CR LF is one character
+      {"\xff\xfe", 2},                                  // invalid bytes count one each
+  };
+  for (const auto& [text, graphemes] : rows) EXPECT_EQ(text::graphemeCount(text), graphemes);
+  EXPECT_EQ(text::graphemePrefix("ab" + family + "cd", 3), "ab" + family);
+  EXPECT_EQ(text::graphemePrefix("e\u0301x", 1), "e\u0301");
+  EXPECT_EQ(text::graphemePrefix("短", 10), "短");
+}
+
+TEST(Text, TrimsAndFindsWhitespaceAndControlCharacters) {
+  EXPECT_EQ(text::trimmed(" \t\r\n雨天 城市\u3000\u00A0\u2028\u0085"), "雨天 城市");
+  EXPECT_EQ(text::trimmed("\u200Bx\u200B"), "\u200Bx\u200B");  // zero-width space is not white
+  for (const char* text : {"a b", "a\r\nb", "a\u3000", "x\u2029"}) {
+    EXPECT_TRUE(text::containsWhitespaceOrLineBreak(text)) << text;
+  }
+  for (const char* text : {"", "gpt-image-1", "模型\u200B", "e\u0301"}) {
+    EXPECT_FALSE(text::containsWhitespaceOrLineBreak(text)) << text;
+  }
+  for (const char* text : {"a\x01", "\x7f", "a\u200Bb", "x\u202Ey"}) {
+    EXPECT_TRUE(text::containsControlCharacter(text)) << text;
+  }
+  for (const char* text : {"", "我的作品 2", "e\u0301", "\U0001F600"}) {
+    EXPECT_FALSE(text::containsControlCharacter(text)) << text;
+  }
+}
+
+TEST(Json, FailuresYieldNullAndHostileStringsStayInsideTheirLiteral) {
+  EXPECT_EQ(json(Json{{"nested", {"ok", "\xc3"}}}), "null");
+  EXPECT_EQ(json(Json{{"x", std::numeric_limits<double>::infinity()}}), "null");
+
+  const std::string hostile = "'); alert(1); (\"\\</script>\u2028\u2029\n";
+  const std::string text = json(hostile);
+  for (const char* raw : {"\n", "\u2028", "\u2029", "</"}) {
+    EXPECT_EQ(text.find(raw), std::string::npos) << raw;
+  }
+  EXPECT_NE(text.find("\\u2028"), std::string::npos);
+  EXPECT_EQ(Json::parse(text), hostile);
+}
+
+TEST(Json, OutsideTextNestsNoDeeperThanTheLimit) {
+  const auto arrays = [](std::size_t depth) {
+    return std::string(depth, '[') + std::string(depth, ']');
+  };
+  std::string objects;
+  for (int i = 0; i < 100'000; ++i) objects += R"({"a":)";
+  objects += "1" + std::string(100'000, '}');
+  const std::pair<std::string, bool> rows[] = {
+      {arrays(kMaxJsonDepth), true},
+      {arrays(kMaxJsonDepth + 1), false},
+      {objects, false},
+      // Brackets inside a string, after an escaped quote, do not nest.
+      {R"(["\")" + std::string(100'000, '[') + R"("])", true},
+  };
+  for (const auto& [text, accepted] : rows) {
+    EXPECT_EQ(!parseJson(text).is_discarded(), accepted) << text.substr(0, 40);
+  }
+}
+
+TEST(Base64, RoundTripsEveryTailAndRefusesNonCanonicalTextOverTheCeiling) {
+  for (std::size_t size = 0; size < 4; ++size) {
+    const Bytes bytes(size, 0xF7);
+    EXPECT_EQ(base64Decode(base64Encode(bytes)), bytes) << size;
+  }
+  EXPECT_EQ(base64Encode(Bytes{'M', 'a'}), "TWE=");
+  for (const char* text :
+       {"TWF", "TW E=", "TWE=\n", "TW=u", "T===", "TWF-", "TWE=TWFu", "TWF=", "TR=="}) {
+    EXPECT_FALSE(base64Decode(text)) << text;
+  }
+  // The decoded size, one or two padding characters, against the ceiling.
+  EXPECT_TRUE(base64Decode("TWFu", 3));
+  EXPECT_FALSE(base64Decode("TWFu", 2));
+  EXPECT_TRUE(base64Decode("TWE=", 2));
+  EXPECT_TRUE(base64Decode("TQ==", 1));
+}
+
+TEST(Uuid, ParsesEitherCaseWritesUpperCaseAndRefusesOtherShapes) {
+  const auto lower = Uuid::parse("0f8fad5b-d9cb-469f-a165-70867728950e");
+  ASSERT_TRUE(lower);
+  EXPECT_EQ(lower->string(), "0F8FAD5B-D9CB-469F-A165-70867728950E");
+  for (const char* text :
+       {"", "0f8fad5bd9cb469fa16570867728950e", "0f8fad5b-d9cb-469f-a165-70867728950e0",
+        "0f8fad5b-d9cb-469f-a16570867728950e-", "0f8fad5b-d9cb-469f-a165-7086772895g0"}) {
+    EXPECT_FALSE(Uuid::parse(text)) << text;
+  }
+  const Uuid random = Uuid::random();
+  EXPECT_NE(random, Uuid::random());
+  EXPECT_EQ(random.bytes()[6] >> 4, 4);
+  EXPECT_EQ(random.bytes()[8] & 0xC0, 0x80);
+}
+
+TEST(Digest, MatchesAKnownVectorAndReadsFilesInBlocks) {
+  EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  TempDir dir;
+  // Larger than one block and not a multiple of it.
+  std::string content(3 * (1 << 20) + 17, '\0');
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 31);
+  testing::writeFile(dir / "big", content);
+  EXPECT_EQ(sha256HexOfFile(dir / "big"), sha256Hex(content));
+  EXPECT_FALSE(sha256HexOfFile(dir / "missing"));
+}
+
+mode_t modeOf(const fs::path& path) {
+  struct stat info {};
+  EXPECT_EQ(::stat(path.c_str(), &info), 0);
+  return info.st_mode & 07777;
+}
+
+std::size_t entryCount(const fs::path& dir) {
+  return static_cast<std::size_t>(
+      std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+}
+
+TEST(AtomicWrite, ReplacesContentPrivatelyAndOnFailureKeepsTheTarget) {
+  TempDir dir;
+  testing::writeFile(dir / "record.json", "old");
+  writeFileAtomically(dir / "record.json", "new content");
+  EXPECT_EQ(testing::readFile(dir / "record.json"), "new content");
+  EXPECT_EQ(modeOf(dir / "record.json"), 0600u);
+
+  fs::create_directory(dir / "taken");  // a directory cannot be replaced by a file
+  testing::writeFile(dir / "taken" / "inside", "keep");
+  EXPECT_THROW(writeFileAtomically(dir / "taken", "x"), LocalAgentFailure);
+  EXPECT_EQ(testing::readFile(dir / "taken" / "inside"), "keep");
+  EXPECT_EQ(entryCount(dir.path()), 2u);  // no temporary file is left
+}
+
+TEST(PrivateDirectories, CreatesMissingLevelsPrivatelyAndKeepsExistingOnes) {
+  TempDir dir;
+  fs::create_directory(dir / "shared");
+  fs::permissions(dir / "shared", fs::perms(0755));
+  const mode_t previous = ::umask(0);
+  createPrivateDirectories(dir / "shared" / "a" / "b");
+  ::umask(previous);
+  EXPECT_EQ(modeOf(dir / "shared"), 0755u);
+  EXPECT_EQ(modeOf(dir / "shared" / "a"), 0700u);
+  EXPECT_EQ(modeOf(dir / "shared" / "a" / "b"), 0700u);
+  testing::writeFile(dir / "file", "x");
+  EXPECT_THROW(createPrivateDirectories(dir / "file" / "sub"), LocalAgentFailure);
+}
+
+TEST(BoundedRead, RefusesFilesOverTheCeilingAndNonFiles) {
+  TempDir dir;
+  testing::writeFile(dir / "ten", std::string(10, 'x'));
+  EXPECT_EQ(readFileBounded(dir / "ten", 10, "too big"), std::string(10, 'x'));
+  EXPECT_EQ(testing::failureOf([&] { readFileBounded(dir / "ten", 9, "too big"); }), "too big");
+  EXPECT_THROW(readFileBounded(dir.path(), 100, "too big"), LocalAgentFailure);
+}
+
+TEST(ConfinedPath, KeepsPathsInsideTheirRootAfterResolvingLinks) {
+  TempDir dir;
+  const fs::path root = dir / "root";
+  fs::create_directories(root / "work");
+  fs::create_directory(dir / "root2");
+  fs::create_directory(dir / "outside");
+  fs::create_directory_symlink(dir / "outside", root / "escape");
+  fs::create_directory_symlink(root / "work", root / "alias");
+  const fs::path canonicalRoot = fs::canonical(root);
+
+  EXPECT_EQ(confinedPath(root, root / "alias" / "x"), canonicalRoot / "work" / "x");
+  EXPECT_EQ(confinedPath(root, root), canonicalRoot);
+  EXPECT_FALSE(confinedPath(root, root / "escape" / "x"));
+  EXPECT_FALSE(confinedPath(root, root / "work" / ".." / ".." / "root2"));
+  EXPECT_FALSE(confinedPath(root, dir / "root2" / "x"));  // a sibling sharing the name prefix
+
+  // A root reached through a link is judged by where it really is.
+  fs::create_directory_symlink(root, dir / "link-to-root");
+  EXPECT_EQ(confinedPath(dir / "link-to-root", root / "work"), canonicalRoot / "work");
+}
+
+TEST(DefaultsStore, TypedReadsTreatOtherTypesAsAbsentAndChangesPersistPrivately) {
+  TempDir dir;
+  const fs::path file = dir / "config" / "Glimmet" / "defaults.json";
+  {
+    DefaultsStore store(file);
+    ASSERT_TRUE(store.set("api.base", "https://example.com/v1"));
+    ASSERT_TRUE(store.set("code", 35));
+    ASSERT_TRUE(store.set("float", 1.5));
+    ASSERT_TRUE(store.set("shortcut", Json{{"code", 35}}));
+    ASSERT_TRUE(store.set("gone", 1));
+    ASSERT_TRUE(store.remove("gone"));
+    EXPECT_FALSE(store.set("bad", "\xff"));  // JSON cannot carry it
+  }
+  DefaultsStore reopened(file);
+  EXPECT_EQ(reopened.integer("code"), 35);
+  EXPECT_TRUE(reopened.dictionary("shortcut"));
+  EXPECT_FALSE(reopened.boolean("api.base"));
+  EXPECT_FALSE(reopened.integer("float"));
+  EXPECT_FALSE(reopened.array("shortcut"));
+  EXPECT_FALSE(reopened.value("gone"));
+  EXPECT_FALSE(reopened.value("bad"));
+  EXPECT_EQ(modeOf(file), 0600u);
+  EXPECT_EQ(modeOf(file.parent_path()), 0700u);
+}
+
+TEST(DefaultsStore, DamagedFileIsSetAsideNotOverwritten) {
+  for (const char* damaged : {"{\"api.base\": ", "\xff\xfe"}) {
+    TempDir dir;
+    testing::writeFile(dir / "defaults.json", damaged);
+    DefaultsStore store(dir / "defaults.json");
+    EXPECT_FALSE(store.value("api.base"));
+    ASSERT_TRUE(store.set("api.model", "m"));
+
+    std::vector<fs::path> aside;
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+      if (entry.path().filename().string().starts_with("defaults.json.corrupt-"))
+        aside.push_back(entry.path());
+    }
+    ASSERT_EQ(aside.size(), 1u) << damaged;
+    EXPECT_EQ(testing::readFile(aside.front()), damaged);
+    EXPECT_EQ(DefaultsStore(dir / "defaults.json").string("api.model"), "m");
+  }
+}
+
+TEST(DefaultsStore, ConcurrentWritersLoseNothing) {
+  TempDir dir;
+  DefaultsStore store(dir / "defaults.json");
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 8; ++t) {
+    writers.emplace_back([&store, t] {
+      for (int i = 0; i < 25; ++i) store.set("k" + std::to_string(t * 100 + i), i);
+    });
+  }
+  for (auto& writer : writers) writer.join();
+  DefaultsStore reopened(dir / "defaults.json");
+  for (int t = 0; t < 8; ++t) {
+    for (int i = 0; i < 25; ++i) EXPECT_EQ(reopened.integer("k" + std::to_string(t * 100 + i)), i);
+  }
+}
+
+}  // namespace
+}  // namespace glimmet

@@ -1,0 +1,408 @@
+// The history store and its bridge operations on real temporary trees, and the
+// freedesktop.org Trash that works are moved into.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vips/vips.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <regex>
+#include <string>
+
+#include "core/executors.h"
+#include "core/files.h"
+#include "core/text.h"
+#include "core/uuid.h"
+#include "history/history_actions.h"
+#include "history/history_fixtures.h"
+#include "history/plumora_history.h"
+#include "platform/headless/headless_clipboard.h"
+#include "platform/headless/headless_workspace.h"
+#include "platform/linux/freedesktop_trash.h"
+
+namespace glimmet {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::failureOf;
+using testing::pngDataUrl;
+using testing::readFile;
+using testing::seedWork;
+using testing::spinMainUntil;
+using testing::TempDir;
+using testing::testPNG;
+using testing::writeFile;
+
+constexpr const char* kA = "0A1B2C3D-0000-4000-8000-00000000000A";
+constexpr const char* kB = "0A1B2C3D-0000-4000-8000-00000000000B";
+
+std::vector<std::string> namesIn(const fs::path& directory) {
+  std::vector<std::string> names;
+  if (!fs::exists(directory)) return names;
+  for (const auto& item : fs::directory_iterator(directory))
+    names.push_back(item.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class HistoryStoreTest : public ::testing::Test {
+ protected:
+  TempDir temp;
+  fs::path root = temp / "history";
+  PlumoraHistory store{root};
+};
+
+TEST_F(HistoryStoreTest, HostileTreesAreRefusedWithoutLeavingTheRoot) {
+  const std::string image = testPNG(4, 4);
+  fs::create_directories(temp / "outside");
+  seedWork(temp / "outside", kA, image);
+  fs::create_directories(root);
+  fs::create_directory_symlink(temp / "outside" / kA, root / kA);
+
+  seedWork(root, kB, image);
+  fs::rename(root / kB / "record.json", temp / "outside" / "record.json");
+  fs::create_symlink(temp / "outside" / "record.json", root / kB / "record.json");
+
+  const std::string linkedImage = "0A1B2C3D-0000-4000-8000-00000000000C";
+  seedWork(root, linkedImage, "");
+  fs::create_symlink(temp / "outside" / kA / "image.png", root / linkedImage / "image.png");
+
+  const std::string impostor = "0A1B2C3D-0000-4000-8000-00000000000D";
+  seedWork(root, impostor, image);
+  writeFile(root / impostor / "record.json", Json({{"id", kB}}).dump());
+
+  struct Row {
+    std::string id;
+    std::function<void(const std::string&)> call;
+    std::string message;
+  };
+  const Row rows[] = {
+      {"../outside", [&](auto& id) { store.directory(id); }, "作品编号无效"},
+      {kA, [&](auto& id) { store.entry(id); }, "历史目录越界"},
+      {kB, [&](auto& id) { store.readRecord(id); }, "资源记录无效"},
+      {linkedImage, [&](auto& id) { store.image(id); }, "资源文件不存在或无法读取"},
+      {impostor, [&](auto& id) { store.entry(id); }, "资源记录无效"},
+  };
+  for (const Row& row : rows)
+    EXPECT_EQ(failureOf([&] { row.call(row.id); }), row.message) << row.id;
+
+  EXPECT_FALSE(store.entry(linkedImage)["available"]);
+  EXPECT_EQ(store.list().size(), 1u);  // only linkedImage, listed as unavailable
+  HeadlessWorkspace workspace(temp / "trash");
+  EXPECT_EQ(failureOf([&] { store.trash(kA, workspace); }), "历史目录越界");
+  EXPECT_TRUE(fs::exists(temp / "outside" / kA / "record.json"));
+}
+
+TEST_F(HistoryStoreTest, SizeCeilingsAreExact) {
+  struct Row {
+    std::uintmax_t recordBytes, imageBytes;
+    bool recordRead, imageAvailable;
+  };
+  for (const Row& row : {Row{1'048'575, 10'485'760, true, true}, Row{1'048'576, 10, false, false},
+                         Row{100, 10'485'761, true, false}}) {
+    fs::remove_all(root);
+    std::string record = Json({{"id", kA}, {"createdAt", "x"}}).dump();
+    record.resize(row.recordBytes, ' ');
+    fs::create_directories(root / kA);
+    writeFile(root / kA / "record.json", record);
+    writeFile(root / kA / "image.png", std::string(row.imageBytes, 'x'));
+    if (!row.recordRead) {
+      EXPECT_EQ(failureOf([&] { store.readRecord(kA); }), "资源记录无效");
+      continue;
+    }
+    const Json entry = store.entry(kA);
+    EXPECT_EQ(entry["available"], row.imageAvailable) << row.imageBytes;
+    EXPECT_EQ(entry["fileBytes"], row.imageAvailable ? row.imageBytes : 0) << row.imageBytes;
+  }
+}
+
+TEST_F(HistoryStoreTest, SaveStoresTheRecordAndEntry) {
+  const Json entry = store.save({{"image", pngDataUrl(1024, 1536)},
+                                 {"prompt", "一只在月光下奔跑的猫，背景是安静的森林和远处的雪山"},
+                                 {"ratio", "16:9 and more"},
+                                 {"version", 20000},
+                                 {"parentId", kB},
+                                 {"extra", true}});
+  const std::string id = entry["id"];
+  EXPECT_EQ(id, Uuid::parse(id)->string());
+  EXPECT_EQ(namesIn(root / id), (std::vector<std::string>{"image.png", "record.json"}));
+  EXPECT_EQ(entry["storedBytes"],
+            fs::file_size(root / id / "image.png") + fs::file_size(root / id / "record.json"));
+  EXPECT_EQ(fs::status(root / id).permissions() & fs::perms::all, fs::perms::owner_all);
+  EXPECT_EQ(entry["requestedRatio"], "16:9 and m");
+  EXPECT_EQ(entry["ratio"], "2:3");
+  EXPECT_EQ(entry["version"], 9999);
+  EXPECT_EQ(entry["parentId"], kB);
+  EXPECT_EQ(entry["title"], "一只在月光下奔跑的猫，背景是安静的森林和远处的雪");
+  EXPECT_FALSE(entry.contains("extra"));
+
+  const std::string thumbnail = entry["thumbnail"];
+  const Bytes png = *base64Decode(thumbnail.substr(thumbnail.find(',') + 1));
+  VipsImage* small = vips_image_new_from_buffer(png.data(), png.size(), "", nullptr);
+  ASSERT_NE(small, nullptr);
+  EXPECT_EQ(vips_image_get_height(small), 320);
+  EXPECT_EQ(vips_image_get_width(small), 213);
+  g_object_unref(small);
+}
+
+TEST_F(HistoryStoreTest, SaveRequestRows) {
+  const std::string image = pngDataUrl(10, 10);
+  struct Row {
+    Json request;
+    std::string failure;  // empty: saved
+    Json version;
+  };
+  const Row rows[] = {
+      {{{"image", image}, {"prompt", std::string(10'000, 'a')}, {"version", 0u}}, "", 1},
+      {{{"image", image}, {"prompt", ""}, {"version", "3"}}, "", 1},
+      {{{"image", image}, {"prompt", "p"}, {"version", 7}}, "", 7},
+      {{{"image", image}, {"prompt", std::string(10'001, 'a')}}, "历史记录无效", nullptr},
+      {{{"image", image}, {"prompt", "p"}, {"parentId", "abc"}}, "原作品编号无效", nullptr},
+      {{{"image", "data:image/png;base64,A"}, {"prompt", "p"}},
+       "图片格式无效或超过 10 MB。",
+       nullptr},
+  };
+  for (const Row& row : rows) {
+    fs::remove_all(root);
+    if (!row.failure.empty()) {
+      EXPECT_EQ(failureOf([&] { store.save(row.request); }), row.failure)
+          << row.request.dump(0).substr(0, 80);
+      EXPECT_TRUE(namesIn(root).empty());
+      continue;
+    }
+    const Json entry = store.save(row.request);
+    EXPECT_EQ(entry["version"], row.version);
+    EXPECT_EQ(entry["title"], text::graphemePrefix(row.request["prompt"].get<std::string>(), 24));
+  }
+}
+
+// Each write of a save fails in turn: the error comes back and no work
+// directory, half-written record or temporary file is left.
+TEST_F(HistoryStoreTest, FailedWritesLeaveNoWork) {
+  for (int failing = 1; failing <= 2; ++failing) {
+    int writes = 0;
+    const PlumoraHistory flaky(root, [&](const fs::path& target, std::string_view bytes) {
+      if (++writes == failing) throw LocalAgentFailure("磁盘空间不足。");
+      writeFileAtomically(target, bytes);
+    });
+    EXPECT_EQ(failureOf([&] {
+                flaky.save({{"image", pngDataUrl(8, 8)}, {"prompt", "p"}});
+              }),
+              "磁盘空间不足。");
+    EXPECT_TRUE(namesIn(root).empty()) << failing;
+  }
+}
+
+// What a crash mid-save leaves (media without record, or a stray temporary
+// record) is never listed, and broken works never hide the good ones. Ids
+// compare as UUIDs, whichever case the id or the directory is written in.
+TEST_F(HistoryStoreTest, ListingSkipsBrokenWorksSortsNewestFirstAndComparesIdsAsUuids) {
+  const std::string image = testPNG(4, 4);
+  std::string lowerA = kA;
+  std::transform(lowerA.begin(), lowerA.end(), lowerA.begin(), ::tolower);
+  seedWork(root, kA, image, "2026-01-01T00:00:00Z");
+  seedWork(root, kB, image, "2026-03-01T00:00:00Z");
+  for (const auto& [file, content] :
+       {std::pair{".record.json.Ab12Cd", "{\"id\":\"0A1B"}, std::pair{"record.json", "[1]"}}) {
+    const std::string id = Uuid::random().string();
+    seedWork(root, id, image);
+    fs::remove(root / id / "record.json");
+    writeFile(root / id / file, content);
+  }
+  writeFile(root / "notes.txt", "x");
+
+  const Json entries = store.list();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0]["id"], kB);
+  EXPECT_EQ(entries[1]["id"], kA);
+  EXPECT_EQ(store.mediaFile(lowerA), root / kA / "image.png");
+  fs::rename(root / kA, root / lowerA);
+  EXPECT_EQ(store.entry(lowerA)["id"], kA);
+}
+
+TEST_F(HistoryStoreTest, RenameRows) {
+  seedWork(root, kA, testPNG(4, 4));
+  const std::string refused = "名称需为 1–200 个字符，且不能包含控制字符";
+  const std::pair<std::string, std::string> rows[] = {
+      {"  资源重命名  ", "资源重命名"},
+      {std::string(200, 'n'), std::string(200, 'n')},
+      {"   ", refused},
+      {std::string(201, 'n'), refused},
+      {"a\tb", refused}};
+  for (const auto& [name, outcome] : rows) {
+    const std::string failure = failureOf([&, &name = name] { store.rename(kA, name); });
+    EXPECT_EQ(failure == refused ? failure : store.readRecord(kA)["title"].get<std::string>(),
+              outcome)
+        << name;
+  }
+  EXPECT_EQ(store.readRecord(kA)["prompt"], "p");
+}
+
+class HistoryActionsTest : public HistoryStoreTest {
+ protected:
+  HistoryActionsTest() {
+    seedWork(root, kA, testPNG(6, 4), "2026-02-01T00:00:00Z");
+    seedWork(root, kB, "mp4", "2026-01-01T00:00:00Z", "video");
+  }
+
+  // Sends one request and answers the script that settles it, written for message 0.
+  std::string call(void (HistoryActions::*action)(std::int64_t, const Json&), const Json& value) {
+    const std::int64_t id = ++nextId;
+    (actions.*action)(id, value);
+    EXPECT_TRUE(spinMainUntil([&] { return replies.count(id) != 0; }));
+    return replies[id];
+  }
+
+  HeadlessClipboard clipboard;
+  HeadlessWorkspace workspace{temp / "trash"};
+  std::map<std::int64_t, std::string> replies;
+  std::int64_t nextId = 0;
+  SerialQueue queue{HistoryActions::kQueueLabel};
+  HistoryActions actions{
+      store, queue, clipboard, workspace,
+      [this](std::int64_t id, const BridgeReply& reply) { replies[id] = reply.script(0); }};
+};
+
+TEST_F(HistoryActionsTest, ArgumentErrorsHaveTheirFixedReplies) {
+  const auto action = [&](const Json& value) {
+    return call(&HistoryActions::libraryAction, value);
+  };
+  EXPECT_EQ(call(&HistoryActions::historyImage, 42), "window.__plumoraReject(0,\"历史参数无效\");");
+  EXPECT_EQ(call(&HistoryActions::historySave, "x"), "window.__plumoraReject(0,\"历史参数无效\");");
+  EXPECT_EQ(action({{"id", kA}, {"action", "delete"}}),
+            "window.__plumoraReject(0,'资源操作无效');");
+  EXPECT_EQ(action({{"id", kA}, {"action", "rename"}, {"name", 5}}),
+            "window.__plumoraReject(0,'资源操作无效');");
+  EXPECT_EQ(action({{"id", kA}, {"action", "rename"}}),
+            "window.__plumoraReject(0,\"请输入作品名称\");");
+
+  Json tooMany = Json::array();
+  for (int i = 0; i < 501; ++i) tooMany.push_back(std::to_string(i));
+  for (const Json& ids : {tooMany, Json::array(), Json{kA, kA}, Json{1}}) {
+    EXPECT_EQ(call(&HistoryActions::libraryTrash, {{"ids", ids}}),
+              "window.__plumoraReject(0,'清理列表无效');");
+  }
+  EXPECT_TRUE(fs::exists(root / kA));
+}
+
+TEST_F(HistoryActionsTest, ListRenameAndMedia) {
+  EXPECT_EQ(
+      call(&HistoryActions::libraryAction, {{"id", kA}, {"action", "rename"}, {"name", "新"}}),
+      "window.__plumoraResolve(0,{ok:true});");
+  const std::string listing = call(&HistoryActions::historyList, nullptr);
+  EXPECT_NE(listing.find("\"title\":\"新\""), std::string::npos);
+  EXPECT_LT(listing.find(kA), listing.find(kB));
+  EXPECT_NE(listing.find("\"kind\":\"video\""), std::string::npos);
+
+  EXPECT_EQ(call(&HistoryActions::libraryPreview, kA),
+            "window.__plumoraResolve(0,\"plumora:\\/\\/local\\/history-preview\\/" +
+                std::string(kA) + "\\/image.png\");");
+  EXPECT_EQ(call(&HistoryActions::libraryMedia, kB),
+            "window.__plumoraResolve(0,\"plumora-video:" + std::string(kB) + "\");");
+  EXPECT_TRUE(call(&HistoryActions::libraryMedia, kA)
+                  .starts_with("window.__plumoraResolve(0,\"data:image\\/png;base64,"));
+  EXPECT_EQ(call(&HistoryActions::historyImage, kB),
+            "window.__plumoraReject(0,\"视频不能作为图片读取\");");
+}
+
+TEST_F(HistoryActionsTest, MediaActionsUseClipboardAndFileManager) {
+  const auto media = [&](const std::string& id, const char* action) {
+    return call(&HistoryActions::libraryAction, {{"id", id}, {"action", action}});
+  };
+  const std::string ok = "window.__plumoraResolve(0,{ok:true});";
+  EXPECT_EQ(media(kB, "copy"), ok);
+  EXPECT_EQ(clipboard.fileUrls(), std::vector<fs::path>{root / kB / "video.mp4"});
+  EXPECT_EQ(media(kA, "copy"), ok);
+  EXPECT_TRUE(clipboard.image());
+  EXPECT_EQ(media(kA, "copyPath"), ok);
+  EXPECT_EQ(clipboard.text(), (root / kA / "image.png").string());
+  EXPECT_EQ(media(kA, "reveal"), ok);
+  EXPECT_EQ(workspace.revealedFiles(), std::vector<fs::path>{root / kA / "image.png"});
+  clipboard.setAccepting(false);
+  EXPECT_EQ(media(kA, "copyPath"), "window.__plumoraResolve(0,{ok:false});");
+  EXPECT_EQ(media("../x", "copy"), "window.__plumoraReject(0,\"作品编号无效\");");
+}
+
+TEST_F(HistoryActionsTest, TrashReportsEachWork) {
+  const std::string missing = "0A1B2C3D-0000-4000-8000-0000000000FF";
+  // Too long to be an id, though it starts with one: refused, and named by no
+  // more than an id's length.
+  const std::string overlong = kB + std::string(100'000, 'x');
+  const auto allocated = store.storage(kA).allocated;
+  const std::string reply = call(&HistoryActions::libraryTrash, {{"ids", {kA, missing, overlong}}});
+  const std::string prefix = "window.__plumoraResolve(0,";
+  ASSERT_TRUE(reply.starts_with(prefix)) << reply.substr(0, 200);
+  const Json result = Json::parse(reply.substr(prefix.size(), reply.size() - prefix.size() - 2));
+  EXPECT_EQ(result["removed"], Json{kA});
+  EXPECT_EQ(result["failed"], Json::array({{{"id", missing}, {"message", "文件或文件夹不存在。"}},
+                                           {{"id", kB}, {"message", "作品编号无效"}}}));
+  EXPECT_TRUE(fs::exists(root / kB));
+  EXPECT_EQ(result["removedBytes"], allocated);
+  EXPECT_FALSE(fs::exists(root / kA));
+  EXPECT_EQ(workspace.trashedItems().size(), 1u);
+}
+
+TEST(FreedesktopTrashTest, HomeTrashRecordsOriginKeepsNamesUniqueAndRefusesItself) {
+  TempDir temp;
+  const FreedesktopTrash trash(temp / "data" / "Trash");
+  const fs::path work = temp / "history" / "作品 1";
+  fs::create_directories(work);
+  writeFile(work / "record.json", "{}");
+
+  const Result<fs::path> first = trash.moveToTrash(work);
+  ASSERT_TRUE(first) << first.failure().message();
+  EXPECT_EQ(first.value(), temp / "data" / "Trash" / "files" / "作品 1");
+  EXPECT_EQ(readFile(first.value() / "record.json"), "{}");
+  EXPECT_FALSE(fs::exists(work));
+  const std::string info = readFile(temp / "data" / "Trash" / "info" / "作品 1.trashinfo");
+  const std::regex expected("\\[Trash Info\\]\nPath=" + (temp / "history").string() +
+                            "/%E4%BD%9C%E5%93%81%201\n"
+                            "DeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n");
+  EXPECT_TRUE(std::regex_match(info, expected)) << info;
+
+  fs::create_directories(work);
+  const Result<fs::path> second = trash.moveToTrash(work);
+  ASSERT_TRUE(second);
+  EXPECT_NE(second.value(), first.value());
+  EXPECT_TRUE(fs::exists(temp / "data" / "Trash" / "info" /
+                         (second.value().filename().string() + ".trashinfo")));
+
+  EXPECT_EQ(trash.moveToTrash(temp / "missing").failure().message(), "文件或文件夹不存在。");
+  // Trashing the folder that holds the Trash would move the Trash into itself.
+  EXPECT_EQ(trash.moveToTrash(temp / "data").failure().message(), "不能将废纸篓本身移到废纸篓。");
+  EXPECT_TRUE(fs::is_directory(temp / "data" / "Trash"));
+}
+
+// An item on another file system goes to that volume's .Trash-$uid with a
+// path relative to the volume. /dev/shm is a separate tmpfs in most setups.
+TEST(FreedesktopTrashTest, OtherFileSystemUsesTheVolumeTrash) {
+  TempDir temp;
+  struct stat home {
+  }, shm{};
+  if (::stat(temp.path().c_str(), &home) != 0 || ::stat("/dev/shm", &shm) != 0 ||
+      home.st_dev == shm.st_dev || ::access("/dev/shm", W_OK) != 0) {
+    GLIMMET_PEER_MISSING("no writable second file system at /dev/shm");
+  }
+  const fs::path volumeTrash = "/dev/shm/.Trash-" + std::to_string(::getuid());
+  const bool hadVolumeTrash = fs::exists(volumeTrash);
+  const fs::path item = "/dev/shm/glimmet-trash-test-" + std::to_string(::getpid());
+  writeFile(item, "x");
+
+  const FreedesktopTrash trash(temp / "data" / "Trash");
+  const Result<fs::path> landed = trash.moveToTrash(item);
+  ASSERT_TRUE(landed) << landed.failure().message();
+  EXPECT_EQ(landed.value().parent_path(), volumeTrash / "files");
+  EXPECT_EQ(fs::status(volumeTrash).permissions() & fs::perms::all, fs::perms::owner_all);
+  const fs::path info = volumeTrash / "info" / (landed.value().filename().string() + ".trashinfo");
+  EXPECT_NE(readFile(info).find("\nPath=" + item.filename().string() + "\n"), std::string::npos);
+
+  std::error_code ignored;
+  fs::remove(landed.value(), ignored);
+  fs::remove(info, ignored);
+  if (!hadVolumeTrash) fs::remove_all(volumeTrash, ignored);
+}
+
+}  // namespace
+}  // namespace glimmet
