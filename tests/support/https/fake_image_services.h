@@ -1,9 +1,9 @@
 #pragma once
 
 // Image services played on a loopback TestHttpsService: an OpenAI-compatible
-// one (generations and edits) and an API-Mart-like task service
-// whose task polls walk a scripted sequence. Results given by URL are served
-// from the same service under another host name.
+// one (generations and edits) and an API-Mart-like task service whose task
+// polls walk a scripted sequence. Results given by URL are served from the
+// same service under another host name.
 
 #include <mutex>
 #include <string>
