@@ -25,18 +25,11 @@ std::string testPNG(int width, int height) {
   return png;
 }
 
-namespace {
-
-std::string base64Of(const std::string& bytes) {
-  return base64Encode(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-}
-
-}  // namespace
-
 OpenAICompatibleService::OpenAICompatibleService(TestHttpsService& service) : service_(service) {}
 
 void OpenAICompatibleService::answerWithBase64(const std::string& png) {
-  answerWith(Reply::with(200, json(Json{{"data", {{{"b64_json", base64Of(png)}}}}})));
+  answerWith(Reply::with(
+      200, json(Json{{"data", {{{"b64_json", base64Encode(Bytes(png.begin(), png.end()))}}}}})));
 }
 
 void OpenAICompatibleService::answerWithURL(const std::string& url) {
@@ -46,12 +39,6 @@ void OpenAICompatibleService::answerWithURL(const std::string& url) {
 void OpenAICompatibleService::answerWith(Reply reply) {
   service_.route("POST", "/v1/images/generations", reply);
   service_.route("POST", "/v1/images/edits", std::move(reply));
-}
-
-void OpenAICompatibleService::listModels(const std::vector<std::string>& ids) {
-  Json data = Json::array();
-  for (const auto& id : ids) data.push_back({{"id", id}, {"object", "model"}});
-  service_.route("GET", "/v1/models", Reply::with(200, json(Json{{"data", data}})));
 }
 
 APIMartLikeService::APIMartLikeService(TestHttpsService& service) : service_(service) {
@@ -69,11 +56,6 @@ void APIMartLikeService::resultURL(std::string url) {
   resultURL_ = std::move(url);
 }
 
-void APIMartLikeService::answerSubmissionWith(Reply reply) {
-  std::lock_guard lock(mutex_);
-  submissionReply_ = std::move(reply);
-}
-
 int APIMartLikeService::submissions() const {
   std::lock_guard lock(mutex_);
   return submissions_;
@@ -88,9 +70,7 @@ Reply APIMartLikeService::submit() {
   std::string id;
   {
     std::lock_guard lock(mutex_);
-    ++submissions_;
-    if (submissionReply_) return *submissionReply_;
-    id = "task-" + std::to_string(submissions_);
+    id = "task-" + std::to_string(++submissions_);
   }
   service_.route("GET", "/v1/tasks/" + id,
                  [this, id](const RecordedRequest&) { return answerPoll(id); });

@@ -1,9 +1,9 @@
 #pragma once
 
 // Image services played on a loopback TestHttpsService: an OpenAI-compatible
-// one (generations, edits, the model list) and an API-Mart-like task service
-// whose task polls walk a scripted sequence. Results given by URL are served
-// from the same service under another host name.
+// one (generations and edits) and an API-Mart-like task service whose task
+// polls walk a scripted sequence. Results given by URL are served from the
+// same service under another host name.
 
 #include <mutex>
 #include <string>
@@ -28,7 +28,6 @@ class OpenAICompatibleService {
   void answerWithURL(const std::string& url);
   // ... or exactly this reply.
   void answerWith(Reply reply);
-  void listModels(const std::vector<std::string>& ids);
 
  private:
   TestHttpsService& service_;
@@ -49,8 +48,6 @@ class APIMartLikeService {
   void script(std::vector<Poll> polls);
   // The result image URL a completed task names.
   void resultURL(std::string url);
-  // The submission answer instead of a fresh task.
-  void answerSubmissionWith(Reply reply);
 
   int submissions() const;
   int polls() const;
@@ -63,7 +60,6 @@ class APIMartLikeService {
   mutable std::mutex mutex_;
   std::vector<Poll> script_{std::string("processing")};
   std::string resultURL_;
-  std::optional<Reply> submissionReply_;
   int submissions_ = 0;
   int polls_ = 0;
 };

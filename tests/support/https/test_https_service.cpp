@@ -1,5 +1,6 @@
 #include "support/https/test_https_service.h"
 
+#include <glib.h>
 #include <httplib.h>
 #include <openssl/bio.h>
 #include <openssl/evp.h>
@@ -8,7 +9,6 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
-#include <cctype>
 #include <stdexcept>
 
 namespace glimmet::testing {
@@ -27,55 +27,37 @@ void require(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(std::string("test certificate: ") + what);
 }
 
-void addExtension(X509* certificate, X509* issuer, int nid, const std::string& value) {
-  X509V3_CTX context;
-  X509V3_set_ctx_nodb(&context);
-  X509V3_set_ctx(&context, issuer, certificate, nullptr, nullptr, 0);
-  X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value.c_str());
-  require(extension != nullptr, "extension");
-  X509_add_ext(certificate, extension, -1);
-  X509_EXTENSION_free(extension);
-}
-
-// A certificate for `subjectKey`, signed by `issuerKey` (self-signed when
-// `issuer` is null), valid from a day ago for a day.
-Certificate makeCertificate(const std::string& commonName, EVP_PKEY* subjectKey, X509* issuer,
-                            EVP_PKEY* issuerKey, const std::vector<std::string>& hosts,
-                            long serial) {
+// A self-signed server certificate for `key` and `hosts`, valid from a day ago
+// for a day; clients trust it as its own issuer.
+Certificate makeCertificate(EVP_PKEY* key, const std::vector<std::string>& hosts) {
   Certificate certificate(X509_new());
   require(certificate != nullptr, "allocation");
   X509* cert = certificate.get();
   X509_set_version(cert, 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(cert), serial);
+  ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
   X509_gmtime_adj(X509_getm_notBefore(cert), -86400);
   X509_gmtime_adj(X509_getm_notAfter(cert), 86400);
-  X509_set_pubkey(cert, subjectKey);
+  X509_set_pubkey(cert, key);
   X509_NAME* name = X509_get_subject_name(cert);
   X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
-  X509_set_issuer_name(cert, issuer != nullptr ? X509_get_subject_name(issuer) : name);
-  X509* signer = issuer != nullptr ? issuer : cert;
-  if (issuer == nullptr) {
-    addExtension(cert, signer, NID_basic_constraints, "critical,CA:TRUE");
-    addExtension(cert, signer, NID_key_usage, "critical,keyCertSign,cRLSign");
-    addExtension(cert, signer, NID_subject_key_identifier, "hash");
-  } else {
-    std::string names = "DNS:localhost,IP:127.0.0.1";
-    for (const auto& host : hosts) names += ",DNS:" + host;
-    addExtension(cert, signer, NID_basic_constraints, "critical,CA:FALSE");
-    addExtension(cert, signer, NID_ext_key_usage, "serverAuth");
-    addExtension(cert, signer, NID_authority_key_identifier, "keyid");
-    addExtension(cert, signer, NID_subject_alt_name, names);
+                             reinterpret_cast<const unsigned char*>("localhost"), -1, -1, 0);
+  X509_set_issuer_name(cert, name);
+  std::string names = "DNS:localhost,IP:127.0.0.1";
+  for (const auto& host : hosts) names += ",DNS:" + host;
+  for (const auto& [nid, value] :
+       std::vector<std::pair<int, std::string>>{{NID_basic_constraints, "critical,CA:FALSE"},
+                                                {NID_ext_key_usage, "serverAuth"},
+                                                {NID_subject_alt_name, names}}) {
+    X509V3_CTX context;
+    X509V3_set_ctx_nodb(&context);
+    X509V3_set_ctx(&context, cert, cert, nullptr, nullptr, 0);
+    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value.c_str());
+    require(extension != nullptr, "extension");
+    X509_add_ext(cert, extension, -1);
+    X509_EXTENSION_free(extension);
   }
-  require(X509_sign(cert, issuerKey, EVP_sha256()) > 0, "signature");
+  require(X509_sign(cert, key, EVP_sha256()) > 0, "signature");
   return certificate;
-}
-
-bool sameName(const std::string& a, const std::string& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) ==
-           std::tolower(static_cast<unsigned char>(y));
-  });
 }
 
 void writeReply(Reply reply, httplib::Response& response) {
@@ -85,72 +67,53 @@ void writeReply(Reply reply, httplib::Response& response) {
   if (reply.chunked) {
     response.set_chunked_content_provider(
         reply.contentType, [body](size_t offset, httplib::DataSink& sink) {
-          constexpr size_t kChunk = 4096;
-          if (offset >= body->size()) {
-            sink.done();
-            return true;
+          if (offset < body->size()) {
+            return sink.write(body->data() + offset, std::min<size_t>(4096, body->size() - offset));
           }
-          return sink.write(body->data() + offset, std::min(kChunk, body->size() - offset));
+          sink.done();
+          return true;
         });
   } else if (reply.declaredLength) {
+    // Past the real body the provider gives up, which drops the connection.
     response.set_content_provider(*reply.declaredLength, reply.contentType,
                                   [body](size_t offset, size_t, httplib::DataSink& sink) {
-                                    // Past the real body the provider gives up, which drops the
-                                    // connection.
-                                    if (offset >= body->size()) return false;
-                                    return sink.write(body->data() + offset, body->size() - offset);
+                                    return offset < body->size() &&
+                                           sink.write(body->data() + offset, body->size() - offset);
                                   });
   } else {
     response.set_content(*body, reply.contentType);
   }
 }
 
-// httplib parses multipart bodies into parts and drops the raw bytes; the
-// pre-routing hook hides the content type under this name so that the body
-// is recorded exactly as sent.
-constexpr const char* kHiddenContentType = "X-Test-Service-Content-Type";
-
 }  // namespace
 
 std::optional<std::string> RecordedRequest::header(const std::string& name) const {
   for (const auto& [field, value] : headers) {
-    if (sameName(field, name)) return value;
+    if (g_ascii_strcasecmp(field.c_str(), name.c_str()) == 0) return value;
   }
   return std::nullopt;
 }
 
 TestHttpsService::TestHttpsService(const std::vector<std::string>& hosts) {
-  Key caKey(EVP_EC_gen("P-256"));
-  Key leafKey(EVP_EC_gen("P-256"));
-  require(caKey && leafKey, "key generation");
-  Certificate ca = makeCertificate("Glimmet Test CA", caKey.get(), nullptr, caKey.get(), {}, 1);
-  Certificate leaf = makeCertificate("localhost", leafKey.get(), ca.get(), caKey.get(), hosts, 2);
+  Key key(EVP_EC_gen("P-256"));
+  require(key != nullptr, "key generation");
+  Certificate certificate = makeCertificate(key.get(), hosts);
 
   caFile_ = dir_ / "ca.pem";
   std::unique_ptr<BIO, decltype(&BIO_free)> pem(BIO_new(BIO_s_mem()), &BIO_free);
-  require(pem && PEM_write_bio_X509(pem.get(), ca.get()) == 1, "CA file");
+  require(pem && PEM_write_bio_X509(pem.get(), certificate.get()) == 1, "CA file");
   char* data = nullptr;
   const long size = BIO_get_mem_data(pem.get(), &data);
   writeFile(caFile_, std::string(data, static_cast<std::size_t>(size)));
 
-  server_ = std::make_unique<httplib::SSLServer>(leaf.get(), leafKey.get());
+  server_ = std::make_unique<httplib::SSLServer>(certificate.get(), key.get());
   require(server_->is_valid(), "server context");
-  server_->set_pre_routing_handler([](const httplib::Request& request, httplib::Response&) {
-    // The request object is httplib's own mutable one, handed over as const.
-    auto& mutableRequest = const_cast<httplib::Request&>(request);
-    const auto found = mutableRequest.headers.find("Content-Type");
-    if (found != mutableRequest.headers.end() && found->second.rfind("multipart/", 0) == 0) {
-      const std::string type = found->second;
-      mutableRequest.headers.erase(found);
-      mutableRequest.headers.emplace(kHiddenContentType, type);
-    }
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
   const auto handle = [this](const httplib::Request& request, httplib::Response& response) {
-    RecordedRequest recorded{request.method, request.target, request.path, {}, request.body};
-    for (const auto& [name, value] : request.headers) {
-      recorded.headers.emplace_back(name == kHiddenContentType ? "Content-Type" : name, value);
-    }
+    RecordedRequest recorded{request.method,
+                             request.target,
+                             request.path,
+                             {request.headers.begin(), request.headers.end()},
+                             request.body};
     Handler handler;
     {
       std::lock_guard lock(mutex_);
@@ -158,13 +121,7 @@ TestHttpsService::TestHttpsService(const std::vector<std::string>& hosts) {
       const auto found = routes_.find({request.method, request.path});
       if (found != routes_.end()) handler = found->second;
     }
-    Reply reply;
-    if (handler) {
-      reply = handler(recorded);
-    } else {
-      reply.status = 404;
-      reply.body = "{}";
-    }
+    Reply reply = handler ? handler(recorded) : Reply::with(404, "{}");
     if (reply.delay.count() > 0) pause(reply.delay);
     writeReply(std::move(reply), response);
   };

@@ -1,9 +1,10 @@
 #pragma once
 
-// A loopback HTTPS service for tests: a fresh test CA and a leaf certificate
-// for localhost, 127.0.0.1 and the host names a test plays (through the HTTP
+// A loopback HTTPS service for tests: a fresh self-signed certificate for
+// localhost, 127.0.0.1 and the host names a test plays (through the HTTP
 // layer's connect-to mappings), routes scripted per test, and a record of
-// every request exactly as it arrived.
+// every request as it arrived (a multipart body is recorded as httplib leaves
+// it, not byte for byte).
 
 #include <chrono>
 #include <condition_variable>
@@ -71,7 +72,7 @@ class TestHttpsService {
   TestHttpsService& operator=(const TestHttpsService&) = delete;
 
   int port() const { return port_; }
-  // PEM of the CA that signed this service's certificate.
+  // PEM of this service's certificate, for the client to trust.
   const std::filesystem::path& caFile() const { return caFile_; }
   // A connect-to mapping that sends "host:port" to this service.
   std::string connectTo(const std::string& host, int port = 443) const;
