@@ -75,10 +75,6 @@ Point sectorMiddle(int sector) {
   return {160 + 106 * std::cos(angle), 160 + 106 * std::sin(angle)};
 }
 
-Json textPayload() {
-  return {{"text", "雨天的城市，一杯热咖啡"}, {"voice", false}, {"source", "编辑器"}};
-}
-
 Json imagePayload() {
   const std::string png = seedImagePNG();
   return {{"text", ""},
@@ -149,7 +145,6 @@ TEST_F(RadialViewTest, AppearsAtThePointerAndTurnsClicksAndKeysIntoModes) {
     long value = 0;
   };
   const auto byKey = [](KeySym key) { return Input{Input::key, long(key)}; };
-  // On a sector; -1 is the centre, inside the ring's hole.
   const auto byClick = [](int sector) { return Input{Input::click, sector}; };
   const auto byHover = [](int sector) { return Input{Input::hover, sector}; };
   struct Row {
@@ -196,8 +191,11 @@ TEST_F(RadialViewTest, AppearsAtThePointerAndTurnsClicksAndKeysIntoModes) {
     GdkPointerSource pointer;
     ASSERT_TRUE(spinMainUntil([&] { return pointer.pointer().position == row.pointer; }));
     presenter->present(
-        row.image ? imagePayload() : textPayload(), pointer.pointer().position,
-        [&](Json payload) { chosen = payload.value("mode", ""); }, [&] { closed = true; });
+        row.image
+            ? imagePayload()
+            : Json{{"text", "雨天的城市，一杯热咖啡"}, {"voice", false}, {"source", "编辑器"}},
+        pointer.pointer().position, [&](Json payload) { chosen = payload.value("mode", ""); },
+        [&] { closed = true; });
     ASSERT_TRUE(spinMainUntil([&] { return ready(); }));
     EXPECT_EQ(shownFrame(), (Rect{row.origin.x, row.origin.y, 320, 320}));
     for (const Input& input : row.input) {
@@ -301,13 +299,6 @@ TEST(StatusIconTest, EmbedsInTheTrayAndAnswersLeftAndRightClicks) {
     return same;
   }));
   const Rect frame = *settled;
-  EXPECT_GT(frame.width, 0);
-  EXPECT_GT(frame.height, 0);
-  button.showTurnedIcon(90, "Glimmet 正在生成");
-  EXPECT_EQ(button.turn(), 90);
-  button.showRestingIcon();
-  EXPECT_FALSE(button.turn());
-
   click({frame.midX(), frame.y + frame.height / 2}, 3);
   ASSERT_TRUE(spinMainUntil([&] { return menus == 1; }));
   ASSERT_TRUE(spinMainUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(menu.menu())); }));

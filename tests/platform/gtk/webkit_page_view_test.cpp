@@ -1,8 +1,8 @@
 // Real WebKitGTK views: the creation panel's page served through the
 // resource handler with its frames, navigations, downloads and file inputs;
-// and the library video player over a web view, on red clips GStreamer
-// encodes: shown at the page's rectangle, playing, following a move, going on
-// removal, and in its error state on a damaged file.
+// and the library video player over a web view, on a red clip GStreamer
+// encodes: its error state on a damaged file, then playing at the page's
+// rectangle, following a move, going on removal.
 
 #include "platform/gtk/webkit_page_view.h"
 
@@ -287,10 +287,24 @@ class GStreamerVideoPlayerTest : public ::testing::Test {
   std::vector<double> seconds_;
 };
 
-TEST_F(GStreamerVideoPlayerTest, PlaysOverThePageWhereAskedMovesAndGoes) {
-  const std::filesystem::path clip = dir_ / "video.mp4";
+// A damaged file shows the error state; the next video replaces it, plays
+// where asked, follows a move and goes.
+TEST_F(GStreamerVideoPlayerTest, ShowsDamagedMediaAsAnErrorThenPlaysMovesAndGoes) {
+  const std::filesystem::path clip = dir_ / "good.mp4";
   ASSERT_TRUE(testing::encodeRedClip(clip)) << "openh264enc, h264parse (gstreamer1.0-plugins-bad)";
+  // The real clip's header followed by noise.
+  std::string bytes = testing::readFile(clip);
+  for (std::size_t i = 48; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7919 % 251);
+  writeFile(dir_ / "video.mp4", bytes);
   const PageRect first{40, 30, 320, 240};
+  show(dir_ / "video.mp4", first);
+  GtkWidget* sign = named(GStreamerVideoPlayer::kErrorSign);
+  ASSERT_NE(sign, nullptr);
+  ASSERT_TRUE(spinMainUntil([&] { return gtk_widget_get_mapped(sign); }));
+  EXPECT_FALSE(gtk_widget_is_sensitive(named(GStreamerVideoPlayer::kPlayButton)));
+  gtk_button_clicked(GTK_BUTTON(named(GStreamerVideoPlayer::kPlayButton)));
+  EXPECT_TRUE(rates_.empty());
+
   show(clip, first);
   ASSERT_NO_FATAL_FAILURE(playAt(first));
   // The clip lasts a second: the end of the stream pauses it there.
@@ -304,31 +318,6 @@ TEST_F(GStreamerVideoPlayerTest, PlaysOverThePageWhereAskedMovesAndGoes) {
   player_->remove();
   EXPECT_EQ(player_->playerWidget(), nullptr);
   EXPECT_TRUE(spinMainUntil([&] { return showsPageAt(second); }));
-}
-
-TEST_F(GStreamerVideoPlayerTest, DamagedMediaShowsTheErrorStateAndThePanelGoesOn) {
-  // A real clip's header followed by noise.
-  const std::filesystem::path damaged = dir_ / "video.mp4";
-  ASSERT_TRUE(testing::encodeRedClip(damaged));
-  std::string bytes = testing::readFile(damaged);
-  for (std::size_t i = 48; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7919 % 251);
-  writeFile(damaged, bytes);
-  const PageRect frame{40, 30, 320, 240};
-  show(damaged, frame);
-  GtkWidget* sign = named(GStreamerVideoPlayer::kErrorSign);
-  ASSERT_NE(sign, nullptr);
-  ASSERT_TRUE(spinMainUntil([&] { return gtk_widget_get_mapped(sign); }));
-  EXPECT_FALSE(gtk_widget_is_sensitive(named(GStreamerVideoPlayer::kPlayButton)));
-  gtk_button_clicked(GTK_BUTTON(named(GStreamerVideoPlayer::kPlayButton)));
-  EXPECT_TRUE(rates_.empty());
-
-  // The next video replaces the broken one, and goes while it plays.
-  const std::filesystem::path clip = dir_ / "good.mp4";
-  ASSERT_TRUE(testing::encodeRedClip(clip));
-  show(clip, frame);
-  ASSERT_NO_FATAL_FAILURE(playAt(frame));
-  player_->remove();
-  EXPECT_TRUE(spinMainUntil([&] { return showsPageAt(frame); }));
 }
 
 }  // namespace

@@ -21,8 +21,7 @@ constexpr const char* kSecretsPath = "/org/freedesktop/secrets";
 
 // One method call to the Secret Service on the session bus; none on failure.
 GVariantPtr callSecrets(const char* path, const char* interface, const char* method,
-                        GVariant* parameters, const char* replyType,
-                        std::string* failure = nullptr) {
+                        GVariant* parameters, const char* replyType) {
   GError* raw = nullptr;
   GObjectPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &raw));
   GVariantPtr reply;
@@ -33,31 +32,17 @@ GVariantPtr callSecrets(const char* path, const char* interface, const char* met
   } else if (parameters != nullptr) {
     g_variant_unref(g_variant_ref_sink(parameters));
   }
-  GErrorPtr error(raw);
-  if (error && failure != nullptr) *failure = error->message;
+  const GErrorPtr failure(raw);  // a failed call answers no reply
   return reply;
 }
 
-std::string defaultCollectionPath(std::string* failure = nullptr) {
+std::string defaultCollectionPath() {
   const GVariantPtr reply = callSecrets(kSecretsPath, "org.freedesktop.Secret.Service", "ReadAlias",
-                                        g_variant_new("(s)", "default"), "(o)", failure);
+                                        g_variant_new("(s)", "default"), "(o)");
   if (!reply) return "";
   const gchar* path = nullptr;
   g_variant_get(reply.get(), "(&o)", &path);
   return path;
-}
-
-std::optional<std::string> findPrivateKeyring() {
-  if (std::getenv("GLIMMET_TEST_KEYRING_PASSWORD") == nullptr) {
-    return "needs the private keyring of tests/platform/linux/with-keyring.sh (the user's own "
-           "keyring "
-           "is never used)";
-  }
-  std::string failure;
-  const std::string path = defaultCollectionPath(&failure);
-  if (path.empty()) return "no Secret Service answers: " + failure;
-  if (path == "/") return "the Secret Service has no default collection";
-  return std::nullopt;
 }
 
 // Locks the default collection while it lives. Nothing on the private bus can
@@ -97,17 +82,16 @@ class LockedDefaultCollection {
   bool locked_ = false;
 };
 
-const std::optional<std::string>& privateKeyringMissing() {
-  static const std::optional<std::string> missing = findPrivateKeyring();
-  return missing;
-}
-
 class LibsecretStoreTest : public ::testing::Test {
  protected:
   using Status = SecretStore::UpdateStatus;
 
+  // with-keyring.sh starts the keyring with an unlocked default collection;
+  // the user's own keyring is never used.
   void SetUp() override {
-    if (const auto& missing = privateKeyringMissing()) GLIMMET_PEER_MISSING(*missing);
+    if (std::getenv("GLIMMET_TEST_KEYRING_PASSWORD") == nullptr) {
+      GLIMMET_PEER_MISSING("needs the private keyring of tests/platform/linux/with-keyring.sh");
+    }
   }
 
   // A service name no other test (nor an earlier run on the same keyring) uses.

@@ -4,14 +4,7 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
-import { configuredStatus, inventory, openPage, readyCodex, work } from '../support/page.mjs';
-
-// The page once its scripts have run (the island exists).
-async function open(replies) {
-  const page = await openPage({ localStorage: { 'plumora-onboarding-v2': 'skipped' }, replies });
-  await page.waitFor('[data-test="island"]');
-  return page;
-}
+import { configuredStatus, inventory, openIsland, readyCodex, work } from '../support/page.mjs';
 
 // Waits until the provider button names the provider and the island has
 // finished growing, so clicks land.
@@ -22,115 +15,105 @@ async function ready(page, provider) {
 
 const checked = (page, selector) => page.eval(`document.querySelector('${selector}').getAttribute('aria-checked')`);
 
-test('capture, generate through the image service, save, adjust, open the new work in the library', async () => {
+test('capture, generate through the image service, save, adjust, open the new work in the library', async (t) => {
   const saved = work('EEEEEEEE-0000-4000-8000-000000000004', 9);
-  const page = await open({ apiStatus: { resolve: configuredStatus() }, historySave: { resolve: saved } });
-  try {
-    await page.emit('plumora:capture', { text: '雨天的城市，一杯热咖啡', voice: false, source: '备忘录' });
-    await ready(page, '图片服务');
-    assert.equal(await page.eval(`document.querySelector('[data-test="prompt"]').value`), '雨天的城市，一杯热咖啡');
-    await page.click('[data-test="ratio-16-9"]');
-    await page.screenshot('creation-light');
+  const page = await openIsland(t, { replies: { apiStatus: { resolve: configuredStatus() }, historySave: { resolve: saved } } });
+  await page.emit('plumora:capture', { text: '雨天的城市，一杯热咖啡', voice: false, source: '备忘录' });
+  await ready(page, '图片服务');
+  assert.equal(await page.eval(`document.querySelector('[data-test="prompt"]').value`), '雨天的城市，一杯热咖啡');
+  await page.click('[data-test="ratio-16-9"]');
+  await page.screenshot('creation-light');
 
-    await page.click('[data-test="generate"]');
-    await page.waitFor('[data-test="result-image"]');
-    assert.deepEqual(await page.calls('apiGenerate'), [
-      { kind: 'image', mode: 'direct', prompt: '雨天的城市，一杯热咖啡', ratio: '16:9' },
-    ]);
-    await page.waitFor('[data-test="result-save"]');
-    assert.equal(await page.text('[data-test="result-save"]'), '已保存到作品库');
-    assert.equal((await page.calls('historySave'))[0].provider, 'custom-api');
-    await page.eval(`document.querySelector('[data-test="result-image"]').decode().then(() => true)`);
-    await page.screenshot('result-light');
+  await page.click('[data-test="generate"]');
+  await page.waitFor('[data-test="result-image"]');
+  assert.deepEqual(await page.calls('apiGenerate'), [
+    { kind: 'image', mode: 'direct', prompt: '雨天的城市，一杯热咖啡', ratio: '16:9' },
+  ]);
+  await page.waitFor('[data-test="result-save"]');
+  assert.equal(await page.text('[data-test="result-save"]'), '已保存到作品库');
+  assert.equal((await page.calls('historySave'))[0].provider, 'custom-api');
+  await page.eval(`document.querySelector('[data-test="result-image"]').decode().then(() => true)`);
+  await page.screenshot('result-light');
 
-    // 调整 makes a derived work: the result is the source, the saved work its parent.
-    const result = await page.eval(`document.querySelector('[data-test="result-image"]').src`);
-    await page.click('[data-test="result-adjust"]');
-    await page.waitFor('[data-test="working-image"]');
-    assert.equal(await checked(page, '[data-test="mode-whole"]'), 'true');
-    await page.fill('[data-test="prompt"]', '换成夜景');
-    await ready(page, '图片服务');
-    await page.click('[data-test="generate"]');
-    await page.waitFor(async () => (await page.calls('historySave')).length === 2);
-    assert.deepEqual((await page.calls('apiGenerate'))[1], {
-      kind: 'image', mode: 'edit', prompt: '换成夜景', ratio: '16:9', sourceImage: result,
-    });
-    assert.equal((await page.calls('historySave'))[1].parentId, saved.id);
-
-    // The library, built ahead while it was empty, opens up to date on the new work.
-    await page.reply('historyList', { resolve: [saved] });
-    await page.click('[data-test="result-open-library"]');
-    await page.waitFor(() => page.eval(`document.activeElement?.closest('.tile')?.dataset.id === '${saved.id}'`));
-    assert.equal(await page.eval(`document.querySelector('.tile.is-highlighted')?.dataset.id`), saved.id);
-    assert.deepEqual(await page.errors(), []);
-  } finally {
-    await page.close();
-  }
-});
-
-test('a template run on the local agent reports progress and can be cancelled', async () => {
-  const page = await open({ agents: { resolve: inventory([readyCodex()]) }, localGenerate: { hold: true } });
-  try {
-    await page.emit('plumora:capture', { text: '山间小屋', voice: false, source: '', mode: 'template' });
-    await page.waitFor('[data-test="template-gallery"]');
-    await page.click('[data-test="template-ink-wash"]');
-    // The bridge posts `value||null`: closing arrives as null.
-    await page.waitFor(async () => (await page.calls('templateModal')).length === 2);
-    assert.deepEqual(await page.calls('templateModal'), [true, null]);
-    await ready(page, '本机 Codex');
-    await page.click('[data-test="generate"]');
-    await page.waitFor('[data-test="progress"]');
-    const [request] = await page.calls('localGenerate');
-    assert.deepEqual([request.agent, request.mode, request.style, request.text], ['codex', 'template', 'ink-wash', '山间小屋']);
-
-    await page.emit('plumora:local-progress', { taskId: 'run', state: 'generating', agent: 'codex' });
-    await page.waitFor(async () => (await page.text('[data-test="progress-text"]')).startsWith('本机 Codex正在生成图片'));
-    await page.click('[data-test="cancel"]');
-    await page.waitFor(async () => (await page.calls('cancelLocal')).length === 1);
-    await page.answer('localGenerate', { reject: '本机生成已取消。' });
-    await page.waitFor('[data-test="generation-error"]');
-    assert.equal(await page.text('[data-test="generation-error"]'), '本机生成已取消。');
-    assert.equal(await page.eval(`document.querySelector('[data-test="progress"]').hidden`), true);
-    // A cancelled run ends quietly, not as a failure.
-    assert.deepEqual((await page.calls('taskState')).map((value) => value.state), ['working', 'idle']);
-  } finally {
-    await page.close();
-  }
-});
-
-test('a capture refusal, the provider menu, pasting and dropped image files', async () => {
-  const page = await open({
-    apiStatus: { resolve: configuredStatus() },
-    agents: { resolve: inventory([readyCodex()]) },
-    selectMenu: { resolve: 1 },
-    clipboard: { resolve: '黄昏的海边' },
-    capture: { resolve: { text: '', voice: false, source: '访达', error: '没有读到选中的内容，请粘贴或拖入图片' } },
+  // 调整 makes a derived work: the result is the source, the saved work its parent.
+  const result = await page.eval(`document.querySelector('[data-test="result-image"]').src`);
+  await page.click('[data-test="result-adjust"]');
+  await page.waitFor('[data-test="working-image"]');
+  assert.equal(await checked(page, '[data-test="mode-whole"]'), 'true');
+  await page.fill('[data-test="prompt"]', '换成夜景');
+  await ready(page, '图片服务');
+  await page.click('[data-test="generate"]');
+  await page.waitFor(async () => (await page.calls('historySave')).length === 2);
+  assert.deepEqual((await page.calls('apiGenerate'))[1], {
+    kind: 'image', mode: 'edit', prompt: '换成夜景', ratio: '16:9', sourceImage: result,
   });
-  try {
-    await page.waitFor('[data-test="capture-error"]');
-    assert.equal(await page.text('[data-test="capture-error"]'), '没有读到选中的内容，请粘贴或拖入图片');
-    await ready(page, '图片服务');
-    await page.click('[data-test="provider"]');
-    await page.waitFor(async () => (await page.text('[data-test="provider"]')).includes('本机 Codex'));
-    assert.equal((await page.calls('selectMenu'))[0].selected, 0);
-    assert.equal(await page.eval(`localStorage.getItem('plumora-provider')`), 'codex');
+  assert.equal((await page.calls('historySave'))[1].parentId, saved.id);
 
-    await page.click('[data-test="paste"]');
-    await page.waitFor(async () => (await page.eval(`document.querySelector('[data-test="prompt"]').value`)) === '黄昏的海边');
+  // The library, built ahead while it was empty, opens up to date on the new work.
+  await page.reply('historyList', { resolve: [saved] });
+  await page.click('[data-test="result-open-library"]');
+  await page.waitFor(() => page.eval(`document.activeElement?.closest('.tile')?.dataset.id === '${saved.id}'`));
+  assert.equal(await page.eval(`document.querySelector('.tile.is-highlighted')?.dataset.id`), saved.id);
+  assert.deepEqual(await page.errors(), []);
+});
 
-    const drop = (bytes) => page.eval(`(() => {
-      const transfer = new DataTransfer();
-      transfer.items.add(new File([new Uint8Array(${bytes})], 'picked.png', { type: 'image/png' }));
-      window.dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, cancelable: true }));
-      return true;
-    })()`);
-    await drop(10 * 1024 * 1024 + 1);
-    await page.waitFor('[data-test="generation-error"]');
-    assert.equal(await page.text('[data-test="generation-error"]'), '图片格式无效或超过 10 MB。');
-    await drop(16);
-    await page.waitFor(async () => page.eval(`document.querySelector('[data-test="working-image"] img')?.src.startsWith('data:image/png;base64,')`));
-    assert.equal(await checked(page, '[data-test="mode-whole"]'), 'true');
-  } finally {
-    await page.close();
-  }
+test('a template run on the local agent reports progress and can be cancelled', async (t) => {
+  const page = await openIsland(t, { replies: { agents: { resolve: inventory([readyCodex()]) }, localGenerate: { hold: true } } });
+  await page.emit('plumora:capture', { text: '山间小屋', voice: false, source: '', mode: 'template' });
+  await page.waitFor('[data-test="template-gallery"]');
+  await page.click('[data-test="template-ink-wash"]');
+  // The bridge posts `value||null`: closing arrives as null.
+  await page.waitFor(async () => (await page.calls('templateModal')).length === 2);
+  assert.deepEqual(await page.calls('templateModal'), [true, null]);
+  await ready(page, '本机 Codex');
+  await page.click('[data-test="generate"]');
+  await page.waitFor('[data-test="progress"]');
+  const [request] = await page.calls('localGenerate');
+  assert.deepEqual([request.agent, request.mode, request.style, request.text], ['codex', 'template', 'ink-wash', '山间小屋']);
+
+  await page.emit('plumora:local-progress', { taskId: 'run', state: 'generating', agent: 'codex' });
+  await page.waitFor(async () => (await page.text('[data-test="progress-text"]')).startsWith('本机 Codex正在生成图片'));
+  await page.click('[data-test="cancel"]');
+  await page.waitFor(async () => (await page.calls('cancelLocal')).length === 1);
+  await page.answer('localGenerate', { reject: '本机生成已取消。' });
+  await page.waitFor('[data-test="generation-error"]');
+  assert.equal(await page.text('[data-test="generation-error"]'), '本机生成已取消。');
+  assert.equal(await page.eval(`document.querySelector('[data-test="progress"]').hidden`), true);
+  // A cancelled run ends quietly, not as a failure.
+  assert.deepEqual((await page.calls('taskState')).map((value) => value.state), ['working', 'idle']);
+});
+
+test('a capture refusal, the provider menu, pasting and dropped image files', async (t) => {
+  const page = await openIsland(t, {
+    replies: {
+      apiStatus: { resolve: configuredStatus() },
+      agents: { resolve: inventory([readyCodex()]) },
+      selectMenu: { resolve: 1 },
+      clipboard: { resolve: '黄昏的海边' },
+      capture: { resolve: { text: '', voice: false, source: '访达', error: '没有读到选中的内容，请粘贴或拖入图片' } },
+    },
+  });
+  await page.waitFor('[data-test="capture-error"]');
+  assert.equal(await page.text('[data-test="capture-error"]'), '没有读到选中的内容，请粘贴或拖入图片');
+  await ready(page, '图片服务');
+  await page.click('[data-test="provider"]');
+  await page.waitFor(async () => (await page.text('[data-test="provider"]')).includes('本机 Codex'));
+  assert.equal((await page.calls('selectMenu'))[0].selected, 0);
+  assert.equal(await page.eval(`localStorage.getItem('plumora-provider')`), 'codex');
+
+  await page.click('[data-test="paste"]');
+  await page.waitFor(async () => (await page.eval(`document.querySelector('[data-test="prompt"]').value`)) === '黄昏的海边');
+
+  const drop = (bytes) => page.eval(`(() => {
+    const transfer = new DataTransfer();
+    transfer.items.add(new File([new Uint8Array(${bytes})], 'picked.png', { type: 'image/png' }));
+    window.dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, cancelable: true }));
+    return true;
+  })()`);
+  await drop(10 * 1024 * 1024 + 1);
+  await page.waitFor('[data-test="generation-error"]');
+  assert.equal(await page.text('[data-test="generation-error"]'), '图片格式无效或超过 10 MB。');
+  await drop(16);
+  await page.waitFor(async () => page.eval(`document.querySelector('[data-test="working-image"] img')?.src.startsWith('data:image/png;base64,')`));
+  assert.equal(await checked(page, '[data-test="mode-whole"]'), 'true');
 });

@@ -1,18 +1,6 @@
 // A small PNG encoder for the test images the loopback server hands out
 // (library thumbnails, previews): opaque RGB, no filtering, one IDAT chunk.
-import { deflateSync } from 'node:zlib';
-
-const crcTable = Array.from({ length: 256 }, (_, n) => {
-  let c = n;
-  for (let k = 0; k < 8; k++) c = c & 1 ? 0xedb88320 ^ (c >>> 1) : c >>> 1;
-  return c >>> 0;
-});
-
-function crc32(bytes) {
-  let c = 0xffffffff;
-  for (const byte of bytes) c = crcTable[(c ^ byte) & 0xff] ^ (c >>> 8);
-  return (c ^ 0xffffffff) >>> 0;
-}
+import { crc32, deflateSync } from 'node:zlib';
 
 function chunk(type, data) {
   const head = Buffer.alloc(8);

@@ -104,20 +104,6 @@ export const defaultReplies = {
   setupAgent: { resolve: { opened: true } },
 };
 
-// Checks a test's reply so a typo fails loudly instead of answering null.
-export function checkedReply(action, reply) {
-  const keys = Object.keys(reply ?? {});
-  const kinds = keys.filter((key) => ['resolve', 'reject', 'hold'].includes(key));
-  if (kinds.length !== 1 || keys.some((key) => !['resolve', 'reject', 'hold', 'delay'].includes(key)) ||
-      ('reject' in reply && typeof reply.reject !== 'string')) {
-    throw new TypeError(`reply for ${action} must be {resolve: value} | {reject: 'message'} | {hold: true}` +
-      ` (optionally with delay): ${JSON.stringify(reply)}`);
-  }
-  return reply;
-}
-
 export function replyTable(overrides = {}) {
-  const table = { ...defaultReplies };
-  for (const [action, reply] of Object.entries(overrides)) table[action] = checkedReply(action, reply);
-  return table;
+  return { ...defaultReplies, ...overrides };
 }
