@@ -100,9 +100,8 @@ TEST(BridgeEnvelope, AcceptsWellFormedRequestsOnly) {
   EXPECT_FALSE(acceptedMessage(std::nullopt, true, Json::parse(R"({"id":1,"action":"hide"})")));
   const auto pin = acceptedMessage(kPage, true, Json::parse(rows[0].body));
   ASSERT_TRUE(pin);
-  EXPECT_EQ(pin->id, 3);
-  EXPECT_EQ(pin->action, "pin");
-  EXPECT_EQ(pin->value, Json({{"enabled", false}}));
+  EXPECT_EQ(std::tie(pin->id, pin->action, pin->value),
+            std::make_tuple(3, "pin", Json({{"enabled", false}})));
 }
 
 const std::string kPreview = "plumora://local/history-preview/";
@@ -513,15 +512,14 @@ TEST_F(BridgeScriptPage, SplicedValues) {
 
   const std::string hostile = "\"};posts.push('x');//\n\u2028\\";
   const BridgeScriptValues smoke{true, hostile, kDevelopmentPreviewVersion, true, true, true};
-  const Json page = runPage(smoke, driver);
-  EXPECT_EQ(page["trace"], "function");
-  EXPECT_EQ(page["appearance"], hostile);
-  EXPECT_EQ(page["version"], "开发预览");
-  EXPECT_EQ(page["test"], true);
-  EXPECT_EQ(page["failure"], true);
-  EXPECT_EQ(page["storage"], Json::parse(R"({"plumora-onboarding-v2":"skipped",
-    "plumora-island-pinned":"on"})"));
-  EXPECT_EQ(page["posts"], Json::array());
+  const Json storage = {{"plumora-onboarding-v2", "skipped"}, {"plumora-island-pinned", "on"}};
+  EXPECT_EQ(runPage(smoke, driver), Json({{"trace", "function"},
+                                          {"appearance", hostile},
+                                          {"version", "开发预览"},
+                                          {"test", true},
+                                          {"failure", true},
+                                          {"storage", storage},
+                                          {"posts", Json::array()}}));
 
   const BridgeScriptValues broken{false, "dark\xff", "1.0", false, false, true};
   const Json traced = runPage(broken, "plumora.previewTrace({step: 1});\n" + driver);
