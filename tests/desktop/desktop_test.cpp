@@ -150,14 +150,6 @@ void settle(std::chrono::milliseconds time = std::chrono::milliseconds(250)) {
   spinMainUntil([] { return false; }, time);
 }
 
-void click(const Point& at) {
-  movePointer(at);
-  // At least one tracking step sees the pointer where it now is.
-  settle(std::chrono::milliseconds(100));
-  pressButton(true);
-  pressButton(false);
-}
-
 // Where the panel takes pointer input, in panel coordinates, as the X server has it.
 std::vector<Rect> inputShape(FloatingPanel& panel) {
   const Window window = gdk_x11_window_get_xid(gtk_widget_get_window(GTK_WIDGET(panel.window())));
@@ -227,7 +219,10 @@ addEventListener('load', async () => trace('geometry ' + await window.plumora.is
   ASSERT_TRUE(spinMainUntil([&] { return desktop->controller().islandHost().menuOpen(); }));
   EXPECT_EQ(inputShape(panel), wholePanel);
   settle();
-  click(beside);
+  movePointer(beside);
+  settle(std::chrono::milliseconds(100));  // a tracking step sees the pointer there
+  pressButton(true);
+  pressButton(false);
   ASSERT_TRUE(spinMainUntil([&] { return !events().empty(); }));
   EXPECT_EQ(events(), std::vector<std::string>{"menu null"});
   EXPECT_EQ(inputShape(panel), island);
