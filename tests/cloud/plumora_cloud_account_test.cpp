@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -215,10 +214,7 @@ TEST_F(PlumoraCloudAccountTest, PollsAtTheWebsitesPaceUntilTheTokenIsStoredOrThe
   EXPECT_EQ(workspace.openedUrls(), std::vector<std::string>{"https://glimmet.app/device"});
   EXPECT_EQ(requestsTo(kTokenPath), 3u);
   EXPECT_EQ(secrets.read(kService, kAccount), "tok");
-  const auto sent = service.requests();
-  EXPECT_EQ(Json::parse(std::find_if(sent.begin(), sent.end(),
-                                     [](const auto& request) { return request.path == kTokenPath; })
-                            ->body),
+  EXPECT_EQ(Json::parse(service.requests().at(1).body),
             (Json{{"client_id", "glimmet-mac"},
                   {"device_code", "DEV"},
                   {"grant_type", "urn:ietf:params:oauth:grant-type:device_code"}}));
