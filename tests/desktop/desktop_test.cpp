@@ -7,7 +7,6 @@
 
 #include <webkit2/webkit2.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -115,10 +114,6 @@ TEST_F(DesktopTest, EditingShortcutsActOnceAndThePageFollowsTheAppearance) {
       {{XK_Control_L, XK_v}, "abc|3-3"},
       {{XK_Control_L, XK_z}, "|0-0"},
       {{XK_Control_L, XK_Shift_L, XK_z}, "abc|3-3"},
-      {{XK_Control_L, XK_a}, "abc|0-3"},
-      {{XK_Control_L, XK_c}, "abc|0-3"},
-      {{XK_End}, "abc|3-3"},
-      {{XK_Control_L, XK_v}, "abcabc|6-6"},
   };
   const std::string state =
       "field.value + '|' + field.selectionStart + '-' + field.selectionEnd + '|' + keys";
@@ -153,14 +148,6 @@ void pressButton(bool down) {
 
 void settle(std::chrono::milliseconds time = std::chrono::milliseconds(250)) {
   spinMainUntil([] { return false; }, time);
-}
-
-void click(const Point& at) {
-  movePointer(at);
-  // At least one tracking step sees the pointer where it now is.
-  settle(std::chrono::milliseconds(100));
-  pressButton(true);
-  pressButton(false);
 }
 
 // Where the panel takes pointer input, in panel coordinates, as the X server has it.
@@ -232,7 +219,10 @@ addEventListener('load', async () => trace('geometry ' + await window.plumora.is
   ASSERT_TRUE(spinMainUntil([&] { return desktop->controller().islandHost().menuOpen(); }));
   EXPECT_EQ(inputShape(panel), wholePanel);
   settle();
-  click(beside);
+  movePointer(beside);
+  settle(std::chrono::milliseconds(100));  // a tracking step sees the pointer there
+  pressButton(true);
+  pressButton(false);
   ASSERT_TRUE(spinMainUntil([&] { return !events().empty(); }));
   EXPECT_EQ(events(), std::vector<std::string>{"menu null"});
   EXPECT_EQ(inputShape(panel), island);
@@ -244,12 +234,12 @@ addEventListener('load', async () => trace('geometry ' + await window.plumora.is
   EXPECT_TRUE(spinMainUntil([&] { return inputShape(panel) == island; }));
 }
 
-// The glimmet program as a user starts it, in library smoke-test mode: three
-// seeded works, listed by the packaged page over the bridge and previewed
-// through the scheme. Asked to stop (a hang-up ends the program like SIGTERM
-// and SIGINT), also while the page is still loading, it shuts down in order
-// (the temporary library goes) and every process it started ends with it.
-TEST_F(DesktopTest, TheProgramShowsTheSeededWorksAndStopsCleanly) {
+// The glimmet program as a user starts it, in library smoke-test mode (the
+// packaged page's library is followed by tests/e2e). Asked to stop while its
+// page still loads (a hang-up ends the program like SIGTERM and SIGINT), it
+// shuts down in order (the temporary library goes) and every process it
+// started ends with it.
+TEST_F(DesktopTest, TheProgramStopsCleanlyOnASignal) {
   // The program's web processes outlive it for a moment; wait for them too.
   testing::adoptOrphans();
   for (const int signal : {SIGTERM, SIGHUP}) {
@@ -262,16 +252,6 @@ TEST_F(DesktopTest, TheProgramShowsTheSeededWorksAndStopsCleanly) {
     const std::filesystem::path root = rootLine.substr(rootLine.find('=') + 1);
     EXPECT_EQ(root.parent_path(), tmp.path());
     EXPECT_TRUE(std::filesystem::is_directory(root));
-    if (signal == SIGTERM) {
-      ASSERT_TRUE(program.waitForLine("\"step\":\"done\""));
-      const auto count = [&](const std::string& text) {
-        return std::count_if(program.lines.begin(), program.lines.end(), [&](const auto& line) {
-          return line.find(text) != std::string::npos;
-        });
-      };
-      EXPECT_EQ(count("\"step\":\"preview-loaded\",\"width\":8"), 3);
-      EXPECT_EQ(count("PREVIEW_TRACE {\"count\":3,\"step\":\"listed\"}"), 1);
-    }
     EXPECT_EQ(program.stop(signal), 0) << signal;
     EXPECT_FALSE(std::filesystem::exists(root));
     const pid_t self = getpid();

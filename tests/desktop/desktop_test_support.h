@@ -86,6 +86,11 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   pid_t pid() const { return std::stoi(g_subprocess_get_identifier(process_.get())); }
+  void writeLine(const std::string& text) {
+    const std::string line = text + "\n";
+    g_output_stream_write_all(g_subprocess_get_stdin_pipe(process_.get()), line.data(), line.size(),
+                              nullptr, nullptr, nullptr);
+  }
   // Blocks until the child prints a line containing `text`; false when its
   // output ends first. Every line read is kept in `lines`.
   bool waitForLine(const std::string& text) {

@@ -181,15 +181,6 @@ TEST(GenerationRequest, OpenAIReferenceRequestIsAnOrderedMultipartForm) {
   }
 }
 
-// The identity of a submission keys its receipt: a digest of the base, the key
-// and the body, so that the same request resumes the same paid task.
-TEST(GenerationRequest, IdentityCoversBaseKeyAndBody) {
-  const std::string body = R"({"n":1})";
-  EXPECT_EQ(
-      CustomImageAPI::requestIdentity(url(kAPIMartBase), "sk-1", Bytes(body.begin(), body.end())),
-      "2e2cdb31f3889ab5f88ea1edce988474ee06e020afad5546b40f49af5918dfa5");
-}
-
 // A submission answer (no expected task) or a task answer (task "t1") as one
 // comparable line: its kind and value, or the failure.
 TEST(ImageResponse, SubmissionAndTaskAnswers) {
@@ -387,7 +378,6 @@ TEST_F(ImageAPITest, TransferBoundsTheBodyAndClassifiesStatusesAndNetworkFailure
       {stalled, "请求超时，请先到服务商确认是否已生成，再决定重试。", true},
       {reply(204, 0), "0 bytes", false},
       {reply(302, 0), "服务要求重定向，请配置最终 HTTPS 地址", false},
-      {reply(401, 0), "API Key 无效或没有模型权限", false},
       {reply(403, 0), "API Key 无效或没有模型权限", false},
       {reply(402, 0), "服务商账户额度不足", false},
       {reply(404, 0), "服务地址或模型不存在，请检查 Base URL 与模型名", false},
@@ -407,6 +397,9 @@ TEST_F(ImageAPITest, TransferBoundsTheBodyAndClassifiesStatusesAndNetworkFailure
 }
 
 TEST_F(ImageAPITest, ConfigurationRefusalsLeaveTheStoredConfigurationUntouched) {
+  // The longest base URL and model (128 bytes in UTF-8) are accepted.
+  const std::string longest = "https://api.example.com/" + std::string(2048 - 24, 'a');
+  EXPECT_EQ(refusal(entry(longest, std::string(125, 'm') + "界", "k")), "accepted");
   api->configure(entry(kOpenAIBase, "gpt-image-1", "sk-old"));
   defaults.set("api.verified", true);
   const std::string before = readFile(defaults.file());
@@ -443,12 +436,6 @@ TEST_F(ImageAPITest, ConfigurationRefusalsLeaveTheStoredConfigurationUntouched) 
   secrets.setRefused(MemorySecretStore::Operation::read, true);
   EXPECT_EQ(refusal(entry(kOpenAIBase, "gpt-image-1", "")), keyMissing);
   EXPECT_EQ(readFile(defaults.file()), before);
-
-  // The longest base URL and model (128 bytes in UTF-8) are accepted.
-  secrets.setRefused(MemorySecretStore::Operation::add, false);
-  secrets.setRefused(MemorySecretStore::Operation::read, false);
-  const std::string longest = "https://api.example.com/" + std::string(2048 - 24, 'a');
-  EXPECT_EQ(refusal(entry(longest, std::string(125, 'm') + "界", "k")), "accepted");
 }
 
 TEST_F(ImageAPITest, KeepsTheKeyOnlyInTheSecretStoreUnderTheNormalisedBase) {
@@ -533,22 +520,11 @@ TEST_F(ImageAPITest, OpenAICompatibleAnswersBecomeTheResultDictionary) {
   OpenAICompatibleService openAI(service);
   service.route("GET", "/results/a.png", Reply::with(200, testPNG(20, 10)));
   api->configure(entry(kOpenAIBase, "gpt-image-1", "sk-test"));
-  // Input refusals answer before generate returns.
-  const std::pair<Json, std::string> refusals[] = {
-      {Json{{"kind", "video"}, {"prompt", "x"}}, "只支持图片生成，参考图片参数无效"},
-      {Json{{"kind", "image"}, {"mask", nullptr}}, "当前图片 API 不支持此模式或局部蒙版"},
-  };
-  for (const auto& [value, message] : refusals) {
-    start(value);
-    ASSERT_TRUE(result.has_value()) << value;
-    EXPECT_EQ(result->failure().message(), message) << value;
-  }
+  // An input refusal answers before generate returns.
+  start({{"kind", "video"}, {"prompt", "x"}});
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(result->failure().message(), "只支持图片生成，参考图片参数无效");
   EXPECT_TRUE(service.requests().empty());
-  openAI.answerWithURL("http://cdn.example.net/results/a.png");
-  start();
-  EXPECT_EQ(failure(), kNoRemote);
-  EXPECT_EQ(service.requests().size(), 1u);
-
   openAI.answerWithBase64(testPNG(48, 32));
   start();
   start();  // a second generation while one runs
@@ -557,18 +533,16 @@ TEST_F(ImageAPITest, OpenAICompatibleAnswersBecomeTheResultDictionary) {
   result.reset();
   Result<Json> outcome = awaitResult();
   ASSERT_TRUE(outcome) << outcome.failure().message();
-  const Json& value = outcome.value();
-  EXPECT_EQ(value["agent"], "custom-api");
-  EXPECT_EQ(value["model"], "gpt-image-1");
-  EXPECT_EQ(value["width"], 48);
-  EXPECT_EQ(value["height"], 32);
-  EXPECT_TRUE(value["image"].get<std::string>().starts_with("data:image/png;base64,iVBORw0KGgo"));
+  Json value = outcome.value();
   EXPECT_TRUE(isCanonicalUuid(value["taskId"].get<std::string>()));
+  value.erase("taskId");
+  value.erase("image");  // its form is followed by bridge_dispatch_test
+  EXPECT_EQ(
+      value,
+      (Json{{"agent", "custom-api"}, {"model", "gpt-image-1"}, {"width", 48}, {"height", 32}}));
   EXPECT_TRUE(api->status()["verified"]);
   EXPECT_FALSE(api->running());
   EXPECT_EQ(clock.pendingCount(), 0u) << "the deadline outlived the generation";
-  EXPECT_EQ(service.requests().back().path, "/v1/images/generations");
-  EXPECT_EQ(service.requests().back().header("Authorization"), "Bearer sk-test");
 
   // A result given by URL is fetched without the key.
   openAI.answerWithURL("https://cdn.example.net/results/a.png?sig=1");

@@ -13,9 +13,6 @@ namespace {
 
 const std::string kEnter =
     "window.dispatchEvent(new CustomEvent('plumora:pointer',{detail:true}));";
-const std::string kLeave =
-    "window.dispatchEvent(new CustomEvent('plumora:pointer',{detail:false}));";
-const std::string kRelease = "window.dispatchEvent(new Event('plumora:pointer-release'));";
 
 std::string anchorScript(const std::string& detail) {
   return "window.dispatchEvent(new CustomEvent('plumora:anchor',{detail:" + detail + "}));";
@@ -86,6 +83,7 @@ TEST(IslandHostPosition, DoesNothingWithoutAPanelOrAScreen) {
   Host noPanel(std::vector<HeadlessScreenLayout::Monitor>{{{0, 0, 1440, 900}, {0, 25, 1440, 875}}});
   noPanel.panel.reset();
   noPanel.host.position(nullptr);
+  EXPECT_FALSE(noPanel.host.geometry({{"x", 0}, {"y", 0}, {"width", 222}, {"height", 38}}));
   EXPECT_TRUE(noScreen.panel->frames().empty());
   EXPECT_TRUE(noScreen.scripts.empty());
   EXPECT_TRUE(noPanel.scripts.empty());
@@ -114,9 +112,6 @@ TEST(IslandHostGeometry, AppliesOnlyRectanglesInsideThePanelWithRoundedLowerCorn
     EXPECT_EQ(fixture.host.geometry(row.value), row.applied) << row.value.dump();
     EXPECT_EQ(fixture.panel->glasses().size(), row.applied ? 1u : 0u) << row.value.dump();
   }
-  Host gone;
-  gone.panel.reset();
-  EXPECT_FALSE(gone.host.geometry({{"x", 0}, {"y", 0}, {"width", 222}, {"height", 38}}));
   // The page's rectangle is kept and its lower corners are rounded.
   Host fixture;
   ASSERT_TRUE(fixture.host.geometry({{"x", 263}, {"y", 0}, {"width", 222}, {"height", 38}}));
@@ -125,46 +120,33 @@ TEST(IslandHostGeometry, AppliesOnlyRectanglesInsideThePanelWithRoundedLowerCorn
   EXPECT_EQ(PlumoraIslandHost::cornerRadius(365, 740), 20);
 }
 
+// The pointer's entry, a drag and the page's menu are followed on the X
+// display (desktop_test); here the edges and the other overlays.
 TEST(IslandHostTracking, TellsThePageOfThePointerAndGivesOverlaysTheWholePanel) {
   Host f;
   f.host.geometry({{"x", 263}, {"y", 0}, {"width", 222}, {"height", 38}});
   EXPECT_TRUE(f.scripts.empty());
   EXPECT_EQ(f.panel->inputRegions().back(), InputRegion::only({263, 0, 222, 38}));
-
-  f.pointAt(300, 10);
+  // The island's right edge belongs to what lies beside it.
+  f.pointAt(485, 10);
   f.tick();
+  EXPECT_TRUE(f.scripts.empty());
+  f.pointAt(484, 10);
   f.tick();
   EXPECT_EQ(f.scripts, std::vector<std::string>{kEnter});
   EXPECT_EQ(f.panel->inputRegions().back(), InputRegion::wholePanel());
-
-  // A drag from the island keeps the whole panel until the button comes up.
-  f.pointer.setButtonDown(true);
-  f.tick();
   f.pointAt(600, 300);
   f.tick();
-  EXPECT_EQ(f.panel->inputRegions().back(), InputRegion::wholePanel());
-  f.pointer.setButtonDown(false);
-  f.tick();
-  f.tick();
-  EXPECT_EQ(f.scripts, (std::vector<std::string>{kEnter, kLeave, kRelease}));
   EXPECT_EQ(f.panel->inputRegions().back(), InputRegion::only({263, 0, 222, 38}));
   // The region is handed over only when it changes.
   EXPECT_EQ(f.panel->inputRegions().size(), 3u);
 
-  // The island's right edge belongs to what lies beside it.
-  f.pointAt(485, 10);
-  f.tick();
-  EXPECT_EQ(f.scripts.size(), 3u);
-
-  // While an overlay is open the whole panel takes the mouse.
-  for (auto open : {&PlumoraIslandHost::setMenuOpen, &PlumoraIslandHost::setFilePanelOpen,
-                    &PlumoraIslandHost::setModalOpen}) {
+  for (auto open : {&PlumoraIslandHost::setFilePanelOpen, &PlumoraIslandHost::setModalOpen}) {
     (f.host.*open)(true);
     EXPECT_EQ(f.panel->inputRegions().back(), InputRegion::wholePanel());
     (f.host.*open)(false);
     EXPECT_EQ(f.panel->inputRegions().back(), InputRegion::only({263, 0, 222, 38}));
   }
-  EXPECT_EQ(f.scripts.size(), 3u);
 }
 
 TEST(IslandHostTracking, RestsWhileThePanelIsHiddenOrGoneAndStopsWithTheHost) {

@@ -8,8 +8,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
-
 #include "diagnostics/seed_image.h"
 #include "platform/headless/headless_input.h"
 #include "platform/headless/headless_shell.h"
@@ -71,15 +69,11 @@ TEST_F(SelectionCaptureTest, TextIsCutToItsLimitAndPasswordFieldsAreNeverRead) {
 
 TEST_F(SelectionCaptureTest, ASelectedFileIsReadAsAnImageWithinTheLimits) {
   const std::filesystem::path png = temp / "照片.png";
-  std::ofstream(png, std::ios::binary) << seedImagePNG();
+  testing::writeFile(png, seedImagePNG());
   const std::filesystem::path text = temp / "notes.txt";
-  std::ofstream(text) << "/not/an/image";
+  testing::writeFile(text, "/not/an/image");
   const std::filesystem::path huge = temp / "huge.png";
-  {
-    std::ofstream out(huge, std::ios::binary);
-    out << seedImagePNG();
-    out << std::string(SelectionCapture::kMaxFileBytes, '\0');
-  }
+  testing::writeFile(huge, seedImagePNG() + std::string(SelectionCapture::kMaxFileBytes, '\0'));
 
   const Json image = selecting(png.string() + "\n");
   EXPECT_EQ(image["image"].get<std::string>().rfind("data:image/png;base64,iVBOR", 0), 0u);

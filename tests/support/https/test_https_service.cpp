@@ -128,8 +128,6 @@ TestHttpsService::TestHttpsService(const std::vector<std::string>& hosts) {
   server_->Get(".*", handle);
   server_->Post(".*", handle);
   server_->Put(".*", handle);
-  server_->Patch(".*", handle);
-  server_->Delete(".*", handle);
 
   port_ = server_->bind_to_any_port("127.0.0.1");
   require(port_ > 0, "bind");
