@@ -44,8 +44,6 @@ class StatusIconButton final : public StatusButton {
 
   bool isEmbedded() const;
   GtkStatusIcon* icon() const { return icon_.get(); }
-  // The icon's current turn in degrees, none while resting.
-  std::optional<double> turn() const { return turn_; }
 
  private:
   static gboolean sizeChanged(GtkStatusIcon* icon, gint size, gpointer self);
