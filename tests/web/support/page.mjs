@@ -18,8 +18,7 @@ const harnessPath = process.env.GLIMMET_HARNESS ?? join(repository, 'build', 'to
 const screenshotDir = process.env.GLIMMET_WEB_SCREENSHOTS ?? '/tmp/web-screenshots';
 
 const defaultTimeout = 10000;
-const transientRefusals = new Set(['element click intercepted', 'element not interactable', 'stale element reference',
-  'no such element']);
+const transientRefusals = new Set(['element click intercepted', 'element not interactable', 'stale element reference', 'no such element']);
 
 // The bridge script exactly as the program injects it with these switches.
 export function bridgeScript(switches = []) {
