@@ -1,10 +1,9 @@
 // The desktop around the program for the end-to-end test and bench_e2e:
-// helper processes stopped when the run ends, XTest through xdotool, a
-// loopback HTTPS image service with a CA of the run's own (the program trusts
-// it through SSL_CERT_FILE), another application that holds a text
+// helper processes, XTest through xdotool, a loopback HTTPS image service the
+// program trusts through SSL_CERT_FILE, another application that holds a text
 // selection, and the program itself started by WebKitWebDriver.
 import { execFileSync, spawn } from 'node:child_process';
-import { mkdtempSync, readFileSync, writeFileSync } from 'node:fs';
+import { mkdtempSync, readFileSync } from 'node:fs';
 import { createServer } from 'node:https';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -51,26 +50,19 @@ export const running = (pid) => {
   }
 };
 
-// A CA of the run's own and a certificate for 127.0.0.1 signed by it.
-function certificates() {
-  const file = (name) => join(workDirectory, name);
-  const openssl = (...args) => execFileSync('openssl', args, { stdio: 'ignore' });
-  openssl('req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', file('ca.key'), '-out', file('ca.pem'),
-    '-days', '2', '-subj', '/CN=Glimmet journey CA', '-addext', 'basicConstraints=critical,CA:TRUE',
-    '-addext', 'keyUsage=critical,keyCertSign');
-  openssl('req', '-newkey', 'rsa:2048', '-nodes', '-keyout', file('leaf.key'), '-out', file('leaf.csr'),
-    '-subj', '/CN=127.0.0.1');
-  writeFileSync(file('leaf.ext'), 'subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n');
-  openssl('x509', '-req', '-in', file('leaf.csr'), '-CA', file('ca.pem'), '-CAkey', file('ca.key'),
-    '-CAcreateserial', '-out', file('leaf.pem'), '-days', '2', '-extfile', file('leaf.ext'));
-  return { ca: file('ca.pem'), key: readFileSync(file('leaf.key')), cert: readFileSync(file('leaf.pem')) };
+// A self-signed certificate for 127.0.0.1: its own CA file.
+function certificate() {
+  const [key, cert] = ['key.pem', 'cert.pem'].map((name) => join(workDirectory, name));
+  execFileSync('openssl', ['req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', key, '-out', cert, '-days', '2',
+    '-subj', '/CN=127.0.0.1', '-addext', 'subjectAltName=IP:127.0.0.1'], { stdio: 'ignore' });
+  return { ca: cert, key: readFileSync(key), cert: readFileSync(cert) };
 }
 
 // An OpenAI-compatible image service that answers every generation at once
 // with a picture of `service.size` pixels square. Programs started afterwards
 // trust it.
 export async function imageService() {
-  const tls = certificates();
+  const tls = certificate();
   process.env.SSL_CERT_FILE = tls.ca;
   const requests = [];
   const service = { requests, size: 64, caFile: tls.ca };
@@ -126,18 +118,11 @@ export async function configureService(page, service) {
   await page.waitFor(async () => (await page.text('[data-test="api-state"]')) === '已保存，尚未验证');
 }
 
-const visible = (page, selector) => page.eval(`(() => {
-  const element = document.querySelector('${selector}');
-  if (!element) return false;
-  const box = element.getBoundingClientRect();
-  return box.width > 0 && box.height > 0 && getComputedStyle(element).visibility !== 'hidden';
-})()`);
-
 // Opens a surface from the island's navigation; a folded island opens on
 // the creation surface first.
 export async function navigate(page, surface) {
   const button = `[data-test="nav-${surface}"]`;
-  if (await visible(page, button)) return page.click(button);
+  if (await page.visible(button)) return page.click(button);
   await page.click('[data-test="island-open"]');
   if (surface !== 'creation') await page.click(button);
 }

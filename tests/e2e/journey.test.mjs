@@ -1,8 +1,7 @@
 // Glimmet as a user meets it: the installed program under a window manager
-// with a tray, its own keyring and a loopback HTTPS image service. The page is
-// driven through WebDriver (the program supports WebKit automation), the
-// desktop through XTest keys; results are checked where they land on disk.
-// Screenshots of the whole screen at each step go to GLIMMET_E2E_SCREENSHOTS.
+// with a tray, its own keyring and a loopback HTTPS image service; the page
+// driven through WebDriver, the desktop through XTest keys, results checked
+// on disk. Screenshots of the whole screen go to GLIMMET_E2E_SCREENSHOTS.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { chmodSync, existsSync, mkdirSync, readdirSync, readFileSync, writeFileSync } from 'node:fs';
@@ -21,9 +20,9 @@ const dataHome = process.env.XDG_DATA_HOME;
 const library = join(dataHome, 'Plumora', 'history');
 after(stopAll);
 
-// Once the island has stopped growing or shrinking and the panel has followed.
+// Once the island has settled and the panel has followed.
 async function screenshot(page, name) {
-  await page.waitFor(() => page.eval(`document.querySelector('[data-test="island"]')?.getAnimations().length === 0`));
+  await page.settled();
   await sleep(300);
   mkdirSync(shots, { recursive: true });
   execFileSync(process.env.GLIMMET_SCREEN_SHOT, [join(shots, `${name}.png`)]);
@@ -50,6 +49,15 @@ mkdir -p "$2/generated_images" && cp '${join(workDirectory, 'codex.png')}' "$2/g
   return bin;
 }
 
+// Picks a generation method in the native pop-up menu; the first Down enters
+// it at its first row, the image service.
+async function chooseProvider(page, keys, name) {
+  await page.click('[data-test="provider"]');
+  await sleep(500);
+  xdotool('key', ...keys, 'Return');
+  await page.waitFor(async () => (await page.text('[data-test="provider"]')).includes(name));
+}
+
 // Each work is a directory with its record; nothing else is left behind.
 function works() {
   if (!existsSync(library)) return [];
@@ -57,16 +65,6 @@ function works() {
     const record = join(library, name, 'record.json');
     return { name, record: existsSync(record) ? JSON.parse(readFileSync(record, 'utf8')) : null };
   });
-}
-
-async function quitFromTray(page) {
-  // The tray sits in the screen's top right corner and holds one icon.
-  const [width] = xdotool('getdisplaygeometry').split(' ').map(Number);
-  xdotool('mousemove', String(width - 10), '11', 'click', '3');
-  await sleep(500);
-  await screenshot(page, '09-tray-menu');
-  // The menu's last item is "退出 Glimmet".
-  xdotool('key', 'Up', 'Return');
 }
 
 process.env.PATH = `${fakeCodex()}:${process.env.PATH}`;
@@ -85,23 +83,21 @@ test('install, configure, capture, generate, keep, rename, trash, quit, start ag
 
   // The image service, its key into the keyring.
   await configureService(page, service);
-  await screenshot(page, '02-configured');
 
   // Text selected in another application, then the global shortcut.
   await selectText('海边的灯塔，黄昏');
   xdotool('key', 'ctrl+p');
   // The ring of actions at the pointer: 1 sends the text as it is.
   await sleep(700);
-  await screenshot(page, '03-radial');
+  await screenshot(page, '02-radial');
   xdotool('key', '1');
   await page.waitFor(async () => (await page.eval(`document.querySelector('[data-test="prompt"]')?.value`)) ===
     '海边的灯塔，黄昏');
-  await screenshot(page, '04-captured');
 
   await page.click('[data-test="generate"]');
   await page.waitFor('[data-test="result-image"]');
   await page.waitFor(async () => (await page.text('[data-test="result-save"]')) === '已保存到作品库');
-  await screenshot(page, '05-result');
+  await screenshot(page, '03-result');
   assert.equal(service.requests.length, 1);
   assert.equal(service.requests[0].authorization, 'Bearer sk-journey');
   assert.match(JSON.parse(service.requests[0].body).prompt, /海边的灯塔，黄昏/);
@@ -118,7 +114,6 @@ test('install, configure, capture, generate, keep, rename, trash, quit, start ag
   await page.press('\uE007');
   await page.waitFor(async () => (await page.text(`${tile} [data-test="library-tile-title"]`)) === '黄昏灯塔');
   assert.equal(works()[0].record.prompt !== undefined, true);
-  await screenshot(page, '06-renamed');
   await page.click('[data-test="library-select"]');
   await page.click(`${tile} [data-test="library-tile-open"]`);
   await page.click('[data-test="library-trash"]');
@@ -131,20 +126,21 @@ test('install, configure, capture, generate, keep, rename, trash, quit, start ag
   // pop-up menu of generation methods.
   await navigate(page, 'creation');
   await page.fill('[data-test="prompt"]', '月光下的灯塔');
-  await page.click('[data-test="provider"]');
-  await sleep(500);
-  await screenshot(page, '07-provider-menu');
-  // The first Down enters the menu at its first row, the image service.
-  xdotool('key', 'Down', 'Down', 'Return');
-  await page.waitFor(async () => (await page.text('[data-test="provider"]')).includes('Codex'));
+  await chooseProvider(page, ['Down', 'Down'], 'Codex');
   await page.click('[data-test="generate"]');
   await page.waitFor(async () => (await page.text('[data-test="result-save"]')) === '已保存到作品库', 30000);
-  await screenshot(page, '08-codex-result');
+  await screenshot(page, '04-codex-result');
   saved = works();
   assert.equal(saved.length, 1);
   assert.equal(saved[0].record.provider, 'codex');
 
-  await quitFromTray(page);
+  // The tray sits in the screen's top right corner and holds one icon; the
+  // last item of its menu is "退出 Glimmet".
+  const [width] = xdotool('getdisplaygeometry').split(' ').map(Number);
+  xdotool('mousemove', String(width - 10), '11', 'click', '3');
+  await sleep(500);
+  await screenshot(page, '05-tray-menu');
+  xdotool('key', 'Up', 'Return');
   await until(() => !running(pid), 'the program to quit');
   await driver.shutdown();
 
@@ -155,7 +151,6 @@ test('install, configure, capture, generate, keep, rename, trash, quit, start ag
   assert.equal(await page.eval(`document.querySelector('[data-test="onboarding"]')?.hidden ?? true`), true);
   await navigate(page, 'library');
   await page.waitFor(`[data-test="library-tile"][data-id="${saved[0].name}"]`);
-  await screenshot(page, '10-restarted-library');
   await navigate(page, 'settings');
   await page.click('[data-test="settings-tab-api"]');
   // A generation that succeeded verified the service.
@@ -165,7 +160,6 @@ test('install, configure, capture, generate, keep, rename, trash, quit, start ag
   await page.click('[data-test="api-check"]');
   await until(() => service.requests.length > asked, 'the connection check');
   assert.equal(service.requests.at(-1).authorization, 'Bearer sk-journey');
-  await screenshot(page, '11-restarted-settings');
   process.kill(pid, 'SIGTERM');
   await until(() => !running(pid), 'the program to stop');
   await driver.shutdown();
@@ -179,11 +173,7 @@ test('a program killed in the middle of a save leaves no half-written work behin
   let { driver, page, pid } = await launch(program);
   await navigate(page, 'creation');
   await page.fill('[data-test="prompt"]', '很大的一张图');
-  // Back to the image service, the first row of the generation methods.
-  await page.click('[data-test="provider"]');
-  await sleep(500);
-  xdotool('key', 'Down', 'Return');
-  await page.waitFor(async () => (await page.text('[data-test="provider"]')).includes('图片服务'));
+  await chooseProvider(page, ['Down'], '图片服务');
   await page.click('[data-test="generate"]');
   // The save starts with the work's directory: kill the program the moment it appears.
   await until(() => works().some((entry) => !before.has(entry.name)), 'the save to start', 60000);
@@ -200,7 +190,7 @@ test('a program killed in the middle of a save leaves no half-written work behin
   }
   await page.waitFor(async () => (await page.eval(
     `document.querySelectorAll('[data-test="library-tile"]').length`)) === complete.length);
-  await screenshot(page, '12-after-kill');
+  await screenshot(page, '06-after-kill');
   process.kill(pid, 'SIGTERM');
   await until(() => !running(pid), 'the program to stop');
   await driver.shutdown();

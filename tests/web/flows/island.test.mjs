@@ -1,32 +1,23 @@
-// The page in real WebKit with the program's bridge and the scripted native
-// side: it loads cleanly and transparent in light and dark, and the island
-// reports rectangles inside the panel, follows the anchor, shrinks to the
-// 222×38 notice, remembers its pin and runs the notification smoke task.
+// The island in real WebKit with the program's bridge: a clean, transparent
+// page in light and dark, the rectangles it reports, its pin and the
+// notification smoke task.
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { test } from 'node:test';
 
 import { openIsland } from '../support/page.mjs';
 
-const island = '[data-test="island"]';
-
-// The last rectangle reported once the island has stopped animating.
 async function lastRect(page) {
-  await page.waitFor(() => page.eval(`document.querySelector('${island}').getAnimations().length === 0`));
+  await page.settled();
   return page.waitFor(async () => (await page.calls('islandGeometry')).at(-1));
 }
 
-// What the screenshot shows where the page paints nothing: the backdrop, or
-// in dark WebKit's own canvas colour for a page with a dark colour scheme.
+// Where the page paints nothing: the backdrop, or in dark WebKit's own canvas colour.
 const empty = { light: [[201, 208, 216]], dark: [[36, 39, 44], [30, 30, 30]] };
 
 for (const colorScheme of ['light', 'dark']) {
   test(`the page loads cleanly in ${colorScheme}`, async (t) => {
     const page = await openIsland(t, { colorScheme });
-    assert.deepEqual(
-      await page.eval(`[innerWidth, innerHeight, matchMedia('(prefers-color-scheme: dark)').matches]`),
-      [748, 780, colorScheme === 'dark'],
-    );
     await page.eval('new Promise((resolve) => setTimeout(resolve, 300))');
     assert.deepEqual(await page.errors(), []);
     // Outside the island the page is transparent, so clicks there can fall
@@ -69,7 +60,7 @@ test('every reported rectangle lies inside the panel, the notice is 222×38 unde
   assert.deepEqual(await page.errors(), []);
 });
 
-test('pin, close, toggle, hide and pointer events', async (t) => {
+test('the pin is reported and outlives a reload', async (t) => {
   const page = await openIsland(t);
   assert.deepEqual(await page.calls('pin'), [{ enabled: false }]);
   await page.emit('plumora:surface', 'quick');
@@ -77,40 +68,20 @@ test('pin, close, toggle, hide and pointer events', async (t) => {
   await page.click('[data-test="island-pin"]');
   assert.deepEqual((await page.calls('pin')).at(-1), { enabled: true });
 
-  await page.emit('plumora:pointer', true);
-  assert.equal(await page.eval(`document.querySelector('${island}').classList.contains('is-hover')`), true);
-  await page.emit('plumora:pointer', false);
-  assert.equal(await page.eval(`document.querySelector('${island}').classList.contains('is-hover')`), false);
-
-  // Close and a toggle of the open surface hide; a toggle after a hide opens it again.
-  await page.click('[data-test="island-close"]');
-  await page.emit('plumora:toggle');
-  assert.equal((await page.calls('hide')).length, 2);
-  await page.emit('plumora:hide');
-  await page.emit('plumora:toggle');
-  assert.equal((await page.calls('hide')).length, 2);
-  assert.equal(await page.eval(`document.querySelector('${island}').dataset.mode`), 'surface');
-
-  // The pin outlives a reload.
   await page.reload();
   await page.waitFor(async () => (await page.calls('pin')).length > 0);
   assert.deepEqual(await page.calls('pin'), [{ enabled: true }]);
 });
 
-for (const [switches, state] of [
-  [['--notification-smoke-test'], 'done'],
-  [['--notification-failure-smoke-test'], 'error'],
-]) {
-  test(`the notification smoke mode runs one task to ${state}`, async (t) => {
-    const page = await openIsland(t, { switches });
-    const states = await page.waitFor(async () => {
-      const calls = await page.calls('taskState');
-      return calls.length === 2 && calls;
-    });
-    assert.deepEqual(states.map(({ state, sound, present }) => ({ state, sound, present })), [
-      { state: 'working', sound: false, present: false },
-      { state, sound: state === 'done', present: true },
-    ]);
-    assert.equal(states[1].taskId, states[0].taskId);
+test('the notification smoke mode runs one task to its end', async (t) => {
+  const page = await openIsland(t, { switches: ['--notification-smoke-test'] });
+  const states = await page.waitFor(async () => {
+    const calls = await page.calls('taskState');
+    return calls.length === 2 && calls;
   });
-}
+  const { taskId } = states[0];
+  assert.deepEqual(states, [
+    { state: 'working', taskId, sound: false, present: false },
+    { state: 'done', taskId, sound: true, present: true },
+  ]);
+});

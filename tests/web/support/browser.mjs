@@ -1,23 +1,18 @@
-// MiniBrowser windows for the page tests. WebKitWebDriver runs one session at
-// a time, so each window has its own driver. Windows are pooled per colour
-// scheme so the tests of one file reuse a browser instead of starting one each
-// (about a second apiece); all of them end when the process has nothing else
-// left to do.
+// MiniBrowser windows for the page tests, one driver each (WebKitWebDriver
+// runs one session at a time), pooled per colour scheme so the tests of one
+// file reuse them; all end when the process has nothing else left to do.
 import { Driver } from './webdriver.mjs';
 
-// The panel's viewport in CSS px.
 const panelWidth = 748;
 const panelHeight = 780;
 
-// What lies behind the transparent page: a plain desktop-like backdrop, so
-// screenshots show the island as it would look over other windows.
+// Behind the transparent page, so screenshots show the island as over other windows.
 const backdrop = { light: '#c9d0d8', dark: '#24272c' };
 
 const idle = { light: [], dark: [] };
 const drivers = new Set();
 
-// The window manager applies a new size a little later: wait until the
-// view's size holds still.
+// The window manager applies a new size a little later: until it holds still.
 async function viewSize(session) {
   let last = null;
   for (let tries = 0; tries < 20; tries++) {
@@ -34,7 +29,7 @@ async function viewSize(session) {
 async function fitViewport(session) {
   let rect = { width: panelWidth, height: panelHeight };
   for (let attempt = 0; attempt < 5; attempt++) {
-    await session.setWindowRect(rect);
+    await session.command('POST', '/window/rect', rect);
     const [width, height] = await viewSize(session);
     if (width === panelWidth && height === panelHeight) return;
     rect = { width: rect.width + panelWidth - width, height: rect.height + panelHeight - height };
@@ -47,8 +42,7 @@ async function stop(driver) {
   await driver.shutdown();
 }
 
-// A browser window in the given colour scheme ('light' or 'dark'), its view
-// sized to the panel. Hand it back with releaseSession().
+// A window in the colour scheme, its view sized to the panel; hand it back with releaseSession().
 export async function acquireSession(colorScheme) {
   const reused = idle[colorScheme].pop();
   if (reused) return reused;
@@ -77,8 +71,7 @@ export async function releaseSession(session) {
   }
 }
 
-// 'beforeExit' comes once the test runner is done with this process; the
-// async clean-up then runs and the event fires again with nothing to do.
+// Once the test runner is done ('beforeExit' fires again after the async clean-up).
 process.on('beforeExit', async () => {
   if (drivers.size === 0) return;
   const sessions = [...idle.light.splice(0), ...idle.dark.splice(0)];

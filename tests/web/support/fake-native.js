@@ -1,12 +1,8 @@
-// The scripted native side of the page tests, loaded as a classic script
-// right after the bridge script and before the page's own scripts. The test
-// server prepends `const fakeConfig = {replies};`.
-//
-// It stands in for the program's script-message handler "plumora": it records
-// every posted envelope and answers from the reply table through
-// window.__plumoraResolve / window.__plumoraReject, always asynchronously.
-// A reply is {resolve: value} | {reject: 'message'} | {hold: true}, with an
-// optional {delay: ms}. Held calls wait for window.__plumoraFake.answer().
+// The scripted native side of the page tests (after the bridge script, before
+// the page's; the server prepends `const fakeConfig = {replies};`). It stands
+// in for the message handler "plumora": records every envelope and answers
+// from the reply table, always asynchronously. A reply is {resolve: value} |
+// {reject: 'message'} | {hold: true} (until answer()), with optional {delay: ms}.
 (() => {
   const replies = { ...fakeConfig.replies };
   const calls = [];
@@ -15,10 +11,7 @@
   const clone = (v) => (v === undefined ? undefined : JSON.parse(JSON.stringify(v)));
 
   function settle(call, reply) {
-    if (reply.hold) {
-      held.push(call);
-      return;
-    }
+    if (reply.hold) return void held.push(call);
     setTimeout(() => {
       if ('resolve' in reply) window.__plumoraResolve(call.id, clone(reply.resolve) ?? null);
       else window.__plumoraReject(call.id, String(reply.reject));
@@ -29,9 +22,7 @@
     const body = clone(envelope);
     const call = { action: body?.action ?? null, id: body?.id, value: body?.value ?? null };
     calls.push(call);
-    if (Number.isInteger(call.id) && typeof call.action === 'string') {
-      settle(call, replies[call.action] ?? { resolve: null });
-    }
+    if (Number.isInteger(call.id) && typeof call.action === 'string') settle(call, replies[call.action] ?? { resolve: null });
   }
 
   window.webkit = { messageHandlers: { plumora: { postMessage } } };
@@ -53,9 +44,7 @@
 
   window.__plumoraFake = {
     calls: (action) => calls.filter((call) => call.action === action),
-    reply(action, reply) {
-      replies[action] = reply;
-    },
+    reply: (action, reply) => (replies[action] = reply),
     // Answers the oldest held call of the action; false when none is held.
     answer(action, reply) {
       const index = held.findIndex((call) => call.action === action);

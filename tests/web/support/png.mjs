@@ -1,5 +1,4 @@
-// A small PNG encoder for the test images the loopback server hands out
-// (library thumbnails, previews): opaque RGB, no filtering, one IDAT chunk.
+// A small PNG encoder for test images: opaque RGB, no filtering, one IDAT chunk.
 import { crc32, deflateSync } from 'node:zlib';
 
 function chunk(type, data) {

@@ -6,11 +6,11 @@ import { gradientPng, seedOf } from './png.mjs';
 const agentNames = { codex: 'Codex', claude: 'Claude Code', gemini: 'Gemini CLI', zcode: 'ZCode' };
 const noOperations = { textToImage: false, imageToImage: false, text: false, reference: false, edit: false, mask: false, video: false };
 
-export const pngDataURL = (width, height, seed = 0) =>
+const pngDataURL = (width, height, seed = 0) =>
   `data:image/png;base64,${gradientPng(width, height, seed).toString('base64')}`;
 
 // One agent as the inventory reports it when its CLI is not installed.
-export function missingAgent(id) {
+function missingAgent(id) {
   return {
     id,
     name: agentNames[id] ?? id,
@@ -25,26 +25,16 @@ export function missingAgent(id) {
   };
 }
 
-// A logged-in Codex that can generate and attach images.
-export function readyCodex({ verified = true } = {}) {
-  return {
-    ...missingAgent('codex'),
-    installed: true,
-    path: '/home/user/.local/bin/codex',
-    version: 'codex-cli 0.58.0',
-    authState: 'ready',
-    imageGeneration: true,
-    verified,
-    operations: { ...noOperations, textToImage: true, imageToImage: true, text: true, reference: true },
-    reason: verified ? '已验证本机生成图片' : '支持本机生图，等待首次结果验证',
-  };
-}
-
-export function inventory(agents = ['codex', 'claude', 'gemini', 'zcode'].map(missingAgent)) {
-  return {
-    agents,
-    notice: '本机生成使用你自己的 Agent 账号及其额度，不扣 Glimmet 积分。Gemini / ZCode 的登录状态尚未验证。',
-  };
+// The inventory: by default no agent installed; with `codex` a logged-in
+// Codex that can generate and attach images.
+export function inventory({ codex = false } = {}) {
+  const agents = ['codex', 'claude', 'gemini', 'zcode'].map(missingAgent);
+  if (codex) {
+    Object.assign(agents[0], { installed: true, path: '/home/user/.local/bin/codex', version: 'codex-cli 0.58.0',
+      authState: 'ready', imageGeneration: true, verified: true, reason: '已验证本机生成图片' });
+    agents[0].operations = { ...noOperations, textToImage: true, imageToImage: true, text: true, reference: true };
+  }
+  return { agents, notice: '本机生成使用你自己的 Agent 账号及其额度，不扣 Glimmet 积分。' };
 }
 
 // An image service that is configured and verified.
@@ -79,7 +69,7 @@ const done = ['previewSound', 'present', 'islandGeometry', 'templateModal', 'clo
   'taskState', 'previewTrace', 'libraryVideo', 'saveImage', 'copyText', 'copyImage', 'settings', 'accessibility',
   'requestAccessibility', 'apiCancel', 'cancelLocal'];
 
-export const defaultReplies = {
+const defaultReplies = {
   ...Object.fromEntries(done.map((action) => [action, { resolve: true }])),
   islandAnchor: { resolve: 374 },
   apiStatus: { resolve: { baseURL: '', model: '', hasKey: false, verified: false } },
@@ -88,9 +78,7 @@ export const defaultReplies = {
     delay: 150,
   },
   cloudRequest: { resolve: { httpStatus: 200 } },
-  cloudLogin: {
-    resolve: { userCode: 'WDJB-MJHT', verificationUri: 'https://glimmet.example/device?user_code=WDJB-MJHT' },
-  },
+  cloudLogin: { resolve: { userCode: 'WDJB-MJHT', verificationUri: 'https://glimmet.example/device?user_code=WDJB-MJHT' } },
   cloudPoll: { resolve: { pending: false } },
   appearance: { resolve: { preference: 'system', theme: 'light' } },
   historyList: { resolve: [] },
@@ -104,6 +92,4 @@ export const defaultReplies = {
   setupAgent: { resolve: { opened: true } },
 };
 
-export function replyTable(overrides = {}) {
-  return { ...defaultReplies, ...overrides };
-}
+export const replyTable = (overrides = {}) => ({ ...defaultReplies, ...overrides });

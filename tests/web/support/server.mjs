@@ -1,11 +1,8 @@
-// The loopback server the page tests load the page from. It serves the web
-// directory as it is, except index.html, which gets three classic scripts in
-// front of the page's own (the program injects its bridge at document start,
-// which WebDriver cannot do):
-//   /__harness/presets.js  localStorage as the test asked (first load only)
-//   /__harness/bridge.js   the program's bridge script, verbatim
-//   /__harness/fake.js     the scripted native side (fake-native.js)
-// It also serves library previews at /history-preview/<id>/image.png.
+// The loopback server the page tests load the page from: the web directory,
+// with three classic scripts put in front of index.html's own (the program
+// injects its bridge at document start, which WebDriver cannot do): the
+// localStorage presets (first load only), the bridge script and the scripted
+// native side. Library previews are served at /history-preview/<id>/image.png.
 import { readFile, realpath } from 'node:fs/promises';
 import { createServer } from 'node:http';
 import { extname, join, sep } from 'node:path';
@@ -16,26 +13,20 @@ import { gradientPng, seedOf } from './png.mjs';
 const fakeSource = readFile(fileURLToPath(new URL('./fake-native.js', import.meta.url)), 'utf8');
 const mimeTypes = { '.html': 'text/html; charset=utf-8', '.js': 'text/javascript; charset=utf-8', '.css': 'text/css; charset=utf-8' };
 
-// Inserts script tags right after <head …> (or at the very start), so they
-// run before anything the page declares. Each script is a path (loaded from
-// here) or {text} (written inline).
+// Script tags right after <head …>, before anything the page declares; each
+// script is a path or {text} (inline).
 export function injectScripts(html, scripts) {
-  const tags = scripts
-    .map((script) =>
-      typeof script === 'string'
-        ? `<script src="${script}"></script>`
-        : `<script>${script.text.replace(/<\/(script)/gi, '<\\/$1')}</script>`,
-    )
-    .join('');
+  const tag = (script) => (typeof script === 'string' ? `<script src="${script}"></script>`
+    : `<script>${script.text.replace(/<\/(script)/gi, '<\\/$1')}</script>`);
+  const tags = scripts.map(tag).join('');
   const head = /<head(\s[^>]*)?>/i.exec(html);
   const at = head ? head.index + head[0].length : 0;
   return html.slice(0, at) + tags + html.slice(at);
 }
 
-// options: webRoot, bridgeScript, replies (full table), localStorage; for the
-// benchmark also routes {path: (request, response) => void}, extraScripts
-// [paths] injected after the fake, scriptTexts {path: text} served as
-// scripts, and inline (write the injected scripts inline).
+// options: webRoot, bridgeScript, replies (full table), localStorage; the
+// benchmark also passes routes {path: handler}, extraScripts [paths] after the
+// fake, scriptTexts {path: text} and inline (scripts written inline).
 export async function startServer(options) {
   const root = await realpath(options.webRoot);
   const state = { replies: { ...options.replies }, indexLoads: 0, missing: [] };
@@ -84,8 +75,7 @@ export async function startServer(options) {
     if (pathname === '/favicon.ico') return send(response, 204, 'image/x-icon', '');
     const preview = /^\/history-preview\/([^/]+)\/image\.png$/.exec(pathname);
     if (preview) {
-      // Hues repeat every few hundred seeds, and so may the images.
-      const seed = seedOf(preview[1]) % 360;
+      const seed = seedOf(preview[1]) % 360; // hues repeat, and so may the images
       if (!previews.has(seed)) previews.set(seed, gradientPng(320, 240, seed));
       return send(response, 200, 'image/png', previews.get(seed));
     }
@@ -95,21 +85,16 @@ export async function startServer(options) {
   const server = createServer((request, response) => {
     handle(request, response).catch((error) => send(response, 500, 'text/plain', String(error)));
   });
-  await new Promise((resolve, reject) => {
-    server.once('error', reject);
-    server.listen(0, '127.0.0.1', resolve);
-  });
-  // A page a failed test never closed must not keep the process alive: the
-  // browsers are shut down when nothing else is left to do.
+  await new Promise((resolve, reject) => server.once('error', reject).listen(0, '127.0.0.1', resolve));
+  // A page a failed test never closed must not keep the process alive.
   server.unref();
   server.on('connection', (socket) => socket.unref());
   return {
     origin: `http://127.0.0.1:${server.address().port}`,
     state,
-    close: () =>
-      new Promise((resolve) => {
-        server.closeAllConnections();
-        server.close(() => resolve());
-      }),
+    close() {
+      server.closeAllConnections();
+      return new Promise((resolve) => server.close(() => resolve()));
+    },
   };
 }

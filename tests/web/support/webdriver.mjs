@@ -1,14 +1,10 @@
-// A minimal W3C WebDriver client for WebKitWebDriver driving MiniBrowser.
-// Plain node (global fetch), no packages. One Driver process serves any
-// number of sessions; each Session is one MiniBrowser window.
+// A minimal W3C WebDriver client (plain node, global fetch) for
+// WebKitWebDriver driving MiniBrowser or the installed program.
 import { spawn } from 'node:child_process';
 import { createServer } from 'node:net';
 
 const driverBinary = process.env.GLIMMET_WEBDRIVER ?? '/usr/bin/WebKitWebDriver';
 const browserBinary = process.env.GLIMMET_MINIBROWSER ?? '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
-
-// The W3C key under which a web element reference travels.
-const elementKey = 'element-6066-11e4-a52e-4f735466cecf';
 
 const delay = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
@@ -24,24 +20,19 @@ function freePort() {
   });
 }
 
-class WebDriverError extends Error {
-  constructor(command, value) {
-    super(`${command}: ${value?.error ?? 'error'}: ${value?.message ?? JSON.stringify(value)}`);
-    this.code = value?.error;
-  }
-}
+// The error's code is WebDriver's (`no such element` …): the page retries some.
+const failure = (command, value) =>
+  Object.assign(new Error(`${command}: ${value?.error ?? 'error'}: ${value?.message ?? JSON.stringify(value)}`), {
+    code: value?.error,
+  });
 
 export class Driver {
   static async start() {
-    if (!process.env.DISPLAY) {
-      throw new Error('no DISPLAY: run the page tests under tests/platform/gtk/with-display.sh');
-    }
+    if (!process.env.DISPLAY) throw new Error('no DISPLAY: run the page tests under tests/platform/gtk/with-display.sh');
     const port = await freePort();
     const child = spawn(driverBinary, [`--port=${port}`, '--host=local'], { stdio: ['ignore', 'ignore', 'pipe'] });
     let log = '';
-    child.stderr.on('data', (data) => {
-      log = (log + data).slice(-4000);
-    });
+    child.stderr.on('data', (data) => (log = (log + data).slice(-4000)));
     // The driver must not keep the test process alive; shutdown() ends it.
     child.unref();
     child.stderr.unref?.();
@@ -69,29 +60,19 @@ export class Driver {
       headers: body === undefined ? {} : { 'content-type': 'application/json; charset=utf-8' },
       body: body === undefined ? undefined : JSON.stringify(body),
     });
-    const text = await response.text();
-    let parsed;
-    try {
-      parsed = JSON.parse(text);
-    } catch {
-      throw new WebDriverError(`${method} ${path}`, { message: text });
-    }
-    if (!response.ok) throw new WebDriverError(`${method} ${path}`, parsed.value);
-    return parsed.value;
+    const { value } = await response.json().catch(() => ({ value: { message: `HTTP ${response.status}, no JSON` } }));
+    if (!response.ok) throw failure(`${method} ${path}`, value);
+    return value;
   }
 
-  // browserArgs: extra switches (MiniBrowser's --dark-mode, --bg-color=…).
-  // browser: another WebKitGTK program that supports automation, such as the
-  // installed Glimmet ({ name: 'glimmet', binary }).
+  // browserArgs: MiniBrowser's --dark-mode, --bg-color=…; browser: another WebKitGTK
+  // program that supports automation, such as the installed Glimmet.
   async newSession(browserArgs = [], browser = { name: 'MiniBrowser', binary: browserBinary }) {
     const value = await this.command('POST', '/session', {
       capabilities: {
         alwaysMatch: {
           browserName: browser.name,
-          'webkitgtk:browserOptions': {
-            binary: browser.binary,
-            args: ['--automation', ...browserArgs],
-          },
+          'webkitgtk:browserOptions': { binary: browser.binary, args: ['--automation', ...browserArgs] },
         },
       },
     });
@@ -109,6 +90,7 @@ export class Driver {
   }
 }
 
+// One browser window. Page drives elements through command() directly.
 export class Session {
   constructor(driver, id) {
     this.driver = driver;
@@ -123,47 +105,15 @@ export class Session {
     return this.command('POST', '/url', { url });
   }
 
-  setWindowRect(rect) {
-    return this.command('POST', '/window/rect', rect);
-  }
-
   // Runs a function body in the page; `arguments` holds args.
   execute(script, args = []) {
     return this.command('POST', '/execute/sync', { script, args });
   }
 
-  // Runs a function body whose last argument is the callback to finish with.
-  executeAsync(script, args = []) {
-    return this.command('POST', '/execute/async', { script, args });
-  }
-
+  // The W3C reference of the first element the selector matches.
   async findElement(selector) {
     const value = await this.command('POST', '/element', { using: 'css selector', value: selector });
-    return value[elementKey];
-  }
-
-  click(element) {
-    return this.command('POST', `/element/${element}/click`, {});
-  }
-
-  clear(element) {
-    return this.command('POST', `/element/${element}/clear`, {});
-  }
-
-  sendKeys(element, text) {
-    return this.command('POST', `/element/${element}/value`, { text });
-  }
-
-  // Keys sent to whatever has focus (Escape, Tab …) as one key action sequence.
-  pressKeys(keys) {
-    const actions = [];
-    for (const key of keys) actions.push({ type: 'keyDown', value: key }, { type: 'keyUp', value: key });
-    return this.command('POST', '/actions', { actions: [{ type: 'key', id: 'keyboard', actions }] });
-  }
-
-  // Base64 PNG of the viewport.
-  screenshot() {
-    return this.command('GET', '/screenshot');
+    return value['element-6066-11e4-a52e-4f735466cecf'];
   }
 
   close() {
