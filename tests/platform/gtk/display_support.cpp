@@ -1,6 +1,5 @@
 #include "platform/gtk/display_support.h"
 
-#include <gst/gst.h>
 #include <gtk/gtk.h>
 
 #include <future>
@@ -11,35 +10,6 @@ namespace glimmet::testing {
 bool gtkReady() {
   static const bool ready = gtk_init_check(nullptr, nullptr);
   return ready;
-}
-
-bool encodeRedClip(const std::filesystem::path& file) {
-  if (!gst_init_check(nullptr, nullptr, nullptr)) return false;
-  const std::string description =
-      "videotestsrc num-buffers=15 pattern=red ! video/x-raw,width=160,height=120,framerate=15/1 "
-      "! videoconvert ! openh264enc ! h264parse ! mp4mux ! filesink location=\"" +
-      file.string() + "\"";
-  GError* raw = nullptr;
-  GPtr<GstElement, gst_object_unref> pipeline(gst_parse_launch(description.c_str(), &raw));
-  GErrorPtr error(raw);
-  if (!pipeline || error) return false;
-  gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
-  GPtr<GstBus, gst_object_unref> bus(gst_element_get_bus(pipeline.get()));
-  GPtr<GstMessage, gst_message_unref> end(
-      gst_bus_timed_pop_filtered(bus.get(), 10 * GST_SECOND,
-                                 static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
-  gst_element_set_state(pipeline.get(), GST_STATE_NULL);
-  return end && GST_MESSAGE_TYPE(end.get()) == GST_MESSAGE_EOS;
-}
-
-GtkWidget* findNamedWidget(GtkWidget* widget, const char* name) {
-  if (g_strcmp0(gtk_widget_get_name(widget), name) == 0) return widget;
-  if (!GTK_IS_CONTAINER(widget)) return nullptr;
-  GPtr<GList, g_list_free> children(gtk_container_get_children(GTK_CONTAINER(widget)));
-  for (GList* child = children.get(); child != nullptr; child = child->next) {
-    if (GtkWidget* found = findNamedWidget(GTK_WIDGET(child->data), name)) return found;
-  }
-  return nullptr;
 }
 
 namespace {
@@ -82,12 +52,9 @@ FakeBusService::FakeBusService(const std::string& name, const std::string& path,
         [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
            GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self) {
           GVariant* reply = static_cast<FakeBusService*>(self)->handler_(method, parameters);
-          if (reply != nullptr) {
-            g_dbus_method_invocation_return_value(invocation, reply);
-          } else {
-            g_dbus_method_invocation_return_error(invocation, G_DBUS_ERROR,
-                                                  G_DBUS_ERROR_UNKNOWN_METHOD, "unknown");
-          }
+          if (reply != nullptr) return g_dbus_method_invocation_return_value(invocation, reply);
+          g_dbus_method_invocation_return_error(invocation, G_DBUS_ERROR,
+                                                G_DBUS_ERROR_UNKNOWN_METHOD, "unknown");
         },
         nullptr,
         nullptr,

@@ -4,7 +4,6 @@
 
 #include <gio/gio.h>
 
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -12,20 +11,10 @@
 #include "core/glib_ptr.h"
 #include "support/test_support.h"
 
-typedef struct _GtkWidget GtkWidget;
-
 namespace glimmet::testing {
 
 // Initialises GTK once; false when no display can be opened.
 bool gtkReady();
-
-// Writes a one-second red clip, 160 by 120, H.264 in an mp4 file (GStreamer's
-// openh264enc, h264parse and mp4mux); false when it could not.
-bool encodeRedClip(const std::filesystem::path& file);
-
-// The widget named `name` (gtk_widget_set_name) at or below `widget`; null
-// when there is none.
-GtkWidget* findNamedWidget(GtkWidget* widget, const char* name);
 
 // A D-Bus service on the session bus, run on its own thread so that the code
 // under test may call it synchronously from the main thread.

@@ -1,11 +1,9 @@
 #!/bin/sh
-# Runs a test program on a private virtual X display (Xvfb on the first free
-# display number, no TCP listener) and its own session bus without service
-# activation (private-bus.conf), with a throwaway home, runtime and settings
-# directories and in-memory GSettings, so the user's desktop is never touched.
-# A GLib critical (a broken GTK or GLib precondition) aborts the program, so a
-# test fails on it rather than printing it. Xvfb is stopped when the program
-# ends.
+# Runs a test program on a private virtual X display (Xvfb, no TCP listener)
+# and its own session bus without service activation (private-bus.conf), with
+# throwaway home, runtime and settings directories and in-memory GSettings, so
+# the user's desktop is never touched. A GLib critical aborts the program, so a
+# test fails on it rather than printing it.
 #
 #   with-display.sh <test program> [arguments...]
 #
