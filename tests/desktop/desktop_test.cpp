@@ -1,6 +1,6 @@
 // The program's desktop wiring on a real X display: the panel, the page and
-// its bridge, the tray item, the user's browser, the island's input shape and
-// pointer as the X server and the page have them, and keys typed into the page.
+// its bridge, the tray item, the user's browser, and the island's input shape
+// and pointer as the X server and the page have them.
 
 // GtkStatusIcon is deprecated in GTK 3; the test emits its click signal.
 #define GDK_DISABLE_DEPRECATION_WARNINGS
@@ -20,16 +20,14 @@ namespace glimmet {
 namespace {
 
 using testing::DesktopTest;
-using testing::pressKeys;
 using testing::spinMainUntil;
 using testing::writeFile;
 using testing::xDisplay;
 
-// The panel shows floating, undecorated and translucent; the page loads
-// through the scheme and lists the smoke test's works over the bridge; a web
-// link opens in the user's browser (a script that records the address it was
-// given) and the page stays; the tray's click and menu reach the panel and
-// the page.
+// The page loads through the scheme and lists the smoke test's works over the
+// bridge; a web link opens in the user's browser (a script that records the
+// address it was given) and the page stays; the tray's click and menu reach
+// the panel and the page.
 TEST_F(DesktopTest, PanelPageTrayAndBrowserWorkTogether) {
   // The browser is installed in the throwaway home of with-display.sh only.
   const char* home = g_getenv("HOME");
@@ -58,10 +56,6 @@ addEventListener('plumora:surface', e => trace('surface ' + e.detail));
 addEventListener('load', async () => trace('listed ' + (await window.plumora.historyList()).length));
 </script>)");
   EXPECT_TRUE(desktop->panel().isVisible());
-  EXPECT_EQ(desktop->panel().level(), PanelLevel::floating);
-  EXPECT_FALSE(gtk_window_get_decorated(desktop->panel().window()));
-  EXPECT_EQ(gtk_widget_get_visual(GTK_WIDGET(desktop->panel().window())),
-            gdk_screen_get_rgba_visual(gdk_screen_get_default()));
   ASSERT_TRUE(spinMainUntil([&] { return !events().empty(); }, std::chrono::seconds(20)));
   EXPECT_EQ(events(), std::vector<std::string>{"listed 3"});
 
@@ -81,50 +75,6 @@ addEventListener('load', async () => trace('listed ' + (await window.plumora.his
   gtk_menu_item_activate(GTK_MENU_ITEM(g_list_nth_data(items, 1)));
   g_list_free(items);
   EXPECT_TRUE(spinMainUntil([&] { return events().back() == "surface quick"; }));
-}
-
-// Each editing shortcut acts once on the page's focused field (a paste adds
-// the text once) and the page hears each key press once; the page's colour
-// scheme follows the appearance the page chooses.
-TEST_F(DesktopTest, EditingShortcutsActOnceAndThePageFollowsTheAppearance) {
-  launch(
-      "<!doctype html><input id=field><script>let keys = 0;"
-      "addEventListener('keydown', () => { keys += 1; });</script>");
-  ASSERT_TRUE(loaded());
-  for (const bool dark : {true, false}) {
-    desktop->page().evaluate(dark ? "window.plumora.appearance('dark')"
-                                  : "window.plumora.appearance('light')");
-    EXPECT_TRUE(spinMainUntil([&] {
-      return evaluated("matchMedia('(prefers-color-scheme: dark)').matches") ==
-             (dark ? "true" : "false");
-    })) << dark;
-  }
-
-  gtk_widget_grab_focus(desktop->page().widget());
-  desktop->page().evaluate("field.focus()");
-  for (const KeySym letter : {XK_a, XK_b, XK_c}) pressKeys({letter});
-  ASSERT_TRUE(spinMainUntil([&] { return evaluated("field.value") == "abc"; }));
-  struct Step {
-    std::vector<KeySym> keys;
-    std::string field;  // value|selection
-  };
-  const std::vector<Step> steps = {
-      {{XK_Control_L, XK_a}, "abc|0-3"},
-      {{XK_Control_L, XK_x}, "|0-0"},
-      {{XK_Control_L, XK_v}, "abc|3-3"},
-      {{XK_Control_L, XK_z}, "|0-0"},
-      {{XK_Control_L, XK_Shift_L, XK_z}, "abc|3-3"},
-  };
-  const std::string state =
-      "field.value + '|' + field.selectionStart + '-' + field.selectionEnd + '|' + keys";
-  int keys = 3;
-  for (const Step& step : steps) {
-    pressKeys(step.keys);
-    keys += static_cast<int>(step.keys.size());
-    const std::string expected = step.field + "|" + std::to_string(keys);
-    EXPECT_TRUE(spinMainUntil([&] { return evaluated(state) == expected; }))
-        << expected << " but " << evaluated(state);
-  }
 }
 
 // The island the page reports, in panel coordinates.
@@ -250,7 +200,6 @@ TEST_F(DesktopTest, TheProgramStopsCleanlyOnASignal) {
     ASSERT_TRUE(program.waitForLine("LIBRARY_VALIDATION root="));
     const std::string rootLine = program.lines.back();
     const std::filesystem::path root = rootLine.substr(rootLine.find('=') + 1);
-    EXPECT_EQ(root.parent_path(), tmp.path());
     EXPECT_TRUE(std::filesystem::is_directory(root));
     EXPECT_EQ(program.stop(signal), 0) << signal;
     EXPECT_FALSE(std::filesystem::exists(root));
@@ -261,30 +210,6 @@ TEST_F(DesktopTest, TheProgramStopsCleanlyOnASignal) {
       });
     }));
   }
-}
-
-// The page's files are missing: the user is told and the panel stays. Last:
-// without a page WebKit keeps its network process until the program ends.
-TEST_F(DesktopTest, MissingPageIsReportedAndThePanelStays) {
-  launch(std::nullopt);
-  const auto shownAlert = [] {
-    GList* windows = gtk_window_list_toplevels();
-    std::string text;
-    for (GList* item = windows; item != nullptr; item = item->next) {
-      if (GTK_IS_MESSAGE_DIALOG(item->data) && gtk_widget_get_mapped(GTK_WIDGET(item->data))) {
-        gchar* message = nullptr;
-        g_object_get(item->data, "text", &message, nullptr);
-        text = message ? message : "";
-        g_free(message);
-      }
-    }
-    g_list_free(windows);
-    return text;
-  };
-  EXPECT_TRUE(spinMainUntil([&] { return shownAlert() == PlumoraController::kMissingResources; }));
-  EXPECT_TRUE(desktop->panel().isVisible());
-  EXPECT_FALSE(desktop->controller().loaded());
-  desktop.reset();
 }
 
 }  // namespace

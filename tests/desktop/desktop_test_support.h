@@ -11,7 +11,6 @@
 #include <csignal>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -131,12 +130,9 @@ class DesktopTest : public ::testing::Test {
     EXPECT_TRUE(awaitChildProcessesExited());
   }
 
-  // Starts the desktop on `page`; without one the page's files are missing.
-  void launch(const std::optional<std::string>& page) {
-    if (page) {
-      std::filesystem::create_directories(dir / "web");
-      writeFile(dir / "web" / "index.html", *page);
-    }
+  void launch(const std::string& page) {
+    std::filesystem::create_directories(dir / "web");
+    writeFile(dir / "web" / "index.html", page);
     DesktopOptions options;
     options.controller.switches.librarySmokeTest = true;
     options.controller.switches.previewSmokeTest = true;
@@ -147,10 +143,6 @@ class DesktopTest : public ::testing::Test {
     options.defaultsFile = dir / "defaults.json";
     desktop = std::make_unique<GtkDesktop>(std::move(options));
     desktop->launch();
-  }
-  bool loaded() {
-    return spinMainUntil([this] { return desktop->controller().loaded(); },
-                         std::chrono::seconds(20));
   }
 
   // The "event" of everything the page traced, in order.
@@ -163,13 +155,6 @@ class DesktopTest : public ::testing::Test {
       if (trace.contains("event")) found.push_back(trace["event"].get<std::string>());
     }
     return found;
-  }
-  // What `expression` comes to in the page, as a string; "" when it did not answer.
-  std::string evaluated(const std::string& expression) {
-    const std::size_t before = events().size();
-    desktop->page().evaluate("window.plumora.previewTrace({event: String(" + expression + ")})");
-    if (!spinMainUntil([&] { return events().size() > before; })) return "";
-    return events().back();
   }
 
   TempDir dir;

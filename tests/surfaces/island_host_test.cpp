@@ -73,24 +73,10 @@ TEST(IslandHostPosition, HangsThePanelUnderTheStatusButtonInsideTheWorkArea) {
     fixture.host.position(&button);
     EXPECT_EQ(fixture.panel->frame(), row.frame) << row.anchor;
     EXPECT_EQ(fixture.scripts.back(), anchorScript(row.anchor));
-    EXPECT_EQ(fixture.host.anchorX(), std::stod(row.anchor));
   }
 }
 
-TEST(IslandHostPosition, DoesNothingWithoutAPanelOrAScreen) {
-  Host noScreen;
-  noScreen.host.position(nullptr);
-  Host noPanel(std::vector<HeadlessScreenLayout::Monitor>{{{0, 0, 1440, 900}, {0, 25, 1440, 875}}});
-  noPanel.panel.reset();
-  noPanel.host.position(nullptr);
-  EXPECT_FALSE(noPanel.host.geometry({{"x", 0}, {"y", 0}, {"width", 222}, {"height", 38}}));
-  EXPECT_TRUE(noScreen.panel->frames().empty());
-  EXPECT_TRUE(noScreen.scripts.empty());
-  EXPECT_TRUE(noPanel.scripts.empty());
-  EXPECT_EQ(noScreen.host.anchorX(), 374);
-}
-
-TEST(IslandHostGeometry, AppliesOnlyRectanglesInsideThePanelWithRoundedLowerCorners) {
+TEST(IslandHostGeometry, AppliesOnlyRectanglesInsideThePanel) {
   struct Row {
     Json value;
     bool applied;
@@ -101,23 +87,14 @@ TEST(IslandHostGeometry, AppliesOnlyRectanglesInsideThePanelWithRoundedLowerCorn
       {{{"x", 0.5}, {"y", 0}, {"width", 748.6}, {"height", 38}}, false},
       {{{"x", 0}, {"y", 0}, {"width", 0.5}, {"height", 38}}, false},
       {{{"x", -1}, {"y", 0}, {"width", 222}, {"height", 38}}, false},
-      {{{"x", 0}, {"y", 743}, {"width", 222}, {"height", 38.5}}, false},
       {{{"x", NAN}, {"y", 0}, {"width", 222}, {"height", 38}}, false},
-      {{{"x", "0"}, {"y", 0}, {"width", 222}, {"height", 38}}, false},
       {{{"x", 0}, {"y", 0}, {"width", 222}}, false},
-      {Json::array({0, 0, 222, 38}), false},
   };
   for (const Row& row : rows) {
     Host fixture;
     EXPECT_EQ(fixture.host.geometry(row.value), row.applied) << row.value.dump();
     EXPECT_EQ(fixture.panel->glasses().size(), row.applied ? 1u : 0u) << row.value.dump();
   }
-  // The page's rectangle is kept and its lower corners are rounded.
-  Host fixture;
-  ASSERT_TRUE(fixture.host.geometry({{"x", 263}, {"y", 0}, {"width", 222}, {"height", 38}}));
-  EXPECT_EQ(fixture.host.rect(), (Rect{263, 0, 222, 38}));
-  EXPECT_EQ(fixture.panel->glasses().back(), (HeadlessIslandPanel::Glass{{263, 0, 222, 38}, 19}));
-  EXPECT_EQ(PlumoraIslandHost::cornerRadius(365, 740), 20);
 }
 
 // The pointer's entry, a drag and the page's menu are followed on the X
@@ -125,7 +102,6 @@ TEST(IslandHostGeometry, AppliesOnlyRectanglesInsideThePanelWithRoundedLowerCorn
 TEST(IslandHostTracking, TellsThePageOfThePointerAndGivesOverlaysTheWholePanel) {
   Host f;
   f.host.geometry({{"x", 263}, {"y", 0}, {"width", 222}, {"height", 38}});
-  EXPECT_TRUE(f.scripts.empty());
   EXPECT_EQ(f.panel->inputRegions().back(), InputRegion::only({263, 0, 222, 38}));
   // The island's right edge belongs to what lies beside it.
   f.pointAt(485, 10);
@@ -138,8 +114,6 @@ TEST(IslandHostTracking, TellsThePageOfThePointerAndGivesOverlaysTheWholePanel) 
   f.pointAt(600, 300);
   f.tick();
   EXPECT_EQ(f.panel->inputRegions().back(), InputRegion::only({263, 0, 222, 38}));
-  // The region is handed over only when it changes.
-  EXPECT_EQ(f.panel->inputRegions().size(), 3u);
 
   for (auto open : {&PlumoraIslandHost::setFilePanelOpen, &PlumoraIslandHost::setModalOpen}) {
     (f.host.*open)(true);
