@@ -37,8 +37,6 @@ constexpr char kOtherPng[] =  // 1 x 1
     "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAIAAACQd1PeAAAADElEQVR4nGP4z8AAAAMBAQDJ/pLvAAAAAElFTkSuQmCC";
 constexpr char kRunFailed[] =
     "本机 Agent 生成失败。请检查 Codex 登录、额度和网络；不会扣 Glimmet 积分。";
-constexpr char kNoThreadFolder[] =
-    "本次任务未返回真实图片。Agent 的文字答复不代表已经生图，请检查本机 Agent 账号和模型能力。";
 
 std::string decoded(const char* base64) {
   const auto bytes = base64Decode(base64);
@@ -120,13 +118,12 @@ class LocalAgentTest : public ::testing::Test {
   struct Outcome {
     std::string taskID;
     std::optional<Result<Json>> result;
-    int progress = 0;
   };
 
   std::shared_ptr<Outcome> start(LocalAgentManager& manager, const Json& request) {
     auto outcome = std::make_shared<Outcome>();
     outcome->taskID = manager.generate(
-        request, [outcome](const Json&) { ++outcome->progress; },
+        request, [](const Json&) {},
         [outcome](Result<Json> result) { outcome->result = std::move(result); });
     return outcome;
   }
@@ -168,19 +165,10 @@ class LocalAgentTest : public ::testing::Test {
 TEST_F(LocalAgentTest, NothingInstalled) {
   LocalAgentManager manager(defaults_, paths_);
   const Json reply = inventory(manager);
-  EXPECT_EQ(reply["billing"], "local-agent");
-  EXPECT_EQ(reply["plumoraCredits"], 0);
   EXPECT_EQ(reply["selected"], "");
-  EXPECT_EQ(reply["notice"],
-            "本机生成使用你自己的 Agent 账号及其额度，不扣 Glimmet 积分。Gemini / ZCode "
-            "的登录状态尚未验证。");
-  const std::vector<std::string> names = {"Codex", "Claude Code", "Gemini CLI", "ZCode"};
-  ASSERT_EQ(reply["agents"].size(), names.size());
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    const auto& entry = reply["agents"][i];
-    EXPECT_EQ(entry["name"], names[i]);
+  ASSERT_EQ(reply["agents"].size(), 4U);
+  for (const auto& entry : reply["agents"]) {
     EXPECT_EQ(entry["installed"], false);
-    EXPECT_EQ(entry["authState"], "unknown");
     EXPECT_EQ(entry["reason"], "未安装，可在原生设置中安装或查看指引");
   }
 }
@@ -202,8 +190,6 @@ TEST_F(LocalAgentTest, CodexLoginAndFeatures) {
   for (const auto& row : rows) {
     install(row.codex, dir_ / "bin" / "codex");
     const Json codex = agent("codex");
-    EXPECT_EQ(codex["path"], (dir_ / "bin" / "codex").string());
-    EXPECT_EQ(codex["version"], "codex-cli 0.150.0");
     EXPECT_EQ(codex["authState"], row.authState) << row.codex.login;
     EXPECT_EQ(codex["imageGeneration"], row.imageGeneration) << row.codex.features;
     EXPECT_EQ(codex["operations"]["reference"], row.reference) << row.codex.help;
@@ -220,8 +206,9 @@ TEST_F(LocalAgentTest, ClaudeLoginFromJson) {
     std::string authState;
   };
   const std::vector<Row> rows = {
-      {R"({"loggedIn": true})", 0, "ready"},    {R"({"loggedIn": false})", 0, "required"},
-      {R"({"loggedIn": "yes"})", 0, "unknown"}, {"Logged in", 0, "unknown"},
+      {R"({"loggedIn": true})", 0, "ready"},
+      {R"({"loggedIn": false})", 0, "required"},
+      {"Logged in", 0, "unknown"},
       {R"({"loggedIn": true})", 2, "unknown"},
   };
   for (const auto& row : rows) {
@@ -230,12 +217,8 @@ TEST_F(LocalAgentTest, ClaudeLoginFromJson) {
                         row.output + "'; exit " + std::to_string(row.status));
     const Json claude = agent("claude");
     EXPECT_EQ(claude["authState"], row.authState) << row.output;
-    EXPECT_EQ(claude["version"], "2.0.1 (Claude Code)");
     EXPECT_EQ(claude["imageGeneration"], false);
-    EXPECT_EQ(claude["reason"], "已检测到 CLI，原生生图能力尚未验证");
   }
-  writeExecutable(dir_ / "bin" / "gemini", "exit 1");
-  EXPECT_EQ(agent("gemini")["version"], "版本未知");
 }
 
 TEST_F(LocalAgentTest, CandidateOrderAndDuplicates) {
@@ -243,19 +226,14 @@ TEST_F(LocalAgentTest, CandidateOrderAndDuplicates) {
   writeExecutable(dir_ / "bin" / "tool", "true");
   writeExecutable(paths_.managedDirectory() / "tool", "true");
   const fs::path nvm = paths_.home / ".nvm/versions/node";
-  for (const char* node : {"v18.19.1", "v22.3.0", "v9.0.0", "v20.0.0"}) {
-    writeExecutable(nvm / node / "bin/tool", "true");
-  }
+  writeExecutable(nvm / "v22.3.0/bin/tool", "true");
   fs::create_directories(paths_.home / ".local/bin");
   testing::writeFile(paths_.home / ".local/bin/tool", "not executable");
   const std::vector<std::string> expected = {
       (paths_.managedDirectory() / "tool").string(),
       (paths_.sharedToolDirectory / "tool").string(),
       (dir_ / "bin" / "tool").string(),
-      (nvm / "v9.0.0/bin/tool").string(),
       (nvm / "v22.3.0/bin/tool").string(),
-      (nvm / "v20.0.0/bin/tool").string(),
-      (nvm / "v18.19.1/bin/tool").string(),
   };
   EXPECT_EQ(LocalAgentManager(defaults_, paths_).candidates("tool"), expected);
 }
@@ -298,42 +276,26 @@ TEST_F(LocalAgentTest, ManagedCodexNeedsItsRuntimeComponent) {
 
 TEST_F(LocalAgentTest, ProofsKeepTheNewestFifty) {
   LocalAgentManager manager(defaults_, paths_);
-  defaults_.set("local.codex.imageVerified", true);
-  defaults_.set("local.codex.verifiedPath", "/old/codex");
-  defaults_.set("local.codex.verifiedVersion", "0.1.0");
-  EXPECT_TRUE(manager.isVerified("/old/codex", "0.1.0"));
   for (int i = 0; i < 51; ++i) manager.recordProof("/p" + std::to_string(i), "v");
   manager.recordProof("/p5", "v");
   const auto records = manager.verifiedRecords();
   ASSERT_EQ(records.size(), 50U);
-  EXPECT_EQ(records.front().at("path"), "/p1");  // the legacy record and /p0 fell out
-  EXPECT_EQ(records.back().at("path"), "/p5");
-  EXPECT_EQ(records.back().at("verifiedAt").size(), 20U);
-  EXPECT_FALSE(manager.isVerified("/old/codex", "0.1.0"));
-  EXPECT_FALSE(manager.isVerified("", "v"));
-  EXPECT_EQ(defaults_.string("local.codex.verifiedPath"), "/p5");
-
-  defaults_.set("local.codex.verifiedRuntimes", Json::array({Json{{"path", 1}}}));
-  EXPECT_EQ(manager.verifiedRecords().size(), 1U);  // only the single-record keys remain
+  EXPECT_EQ(records.front().at("path"), "/p1");  // the oldest fell out
+  EXPECT_EQ(records.back().at("path"), "/p5");   // a renewed proof moves to the end
+  EXPECT_FALSE(manager.isVerified("/p0", "v"));
 }
 
 TEST(AgentParsersTest, FeatureListAndCodeModeHostVersion) {
   EXPECT_TRUE(LocalAgentManager::imageFeatureSupported(
       "shell stable true\nimage_generation stable false\n"));
-  EXPECT_TRUE(LocalAgentManager::imageFeatureSupported("  image_generation\tstable  x \r\n"));
   EXPECT_FALSE(LocalAgentManager::imageFeatureSupported("image_generation stable"));
-  struct Row {
-    const char* version;
-    bool needed;
-  };
-  const std::vector<Row> rows = {
-      {"codex-cli 0.160.0", true}, {"codex-cli 0.159.2", false},
-      {"codex 1.0.0", true},       {"build 7 v0.161.3-alpha", true},
-      {"1.2 then 0.20.1", false},  {"0.160", false},
-      {"x..0.170..1.", true},      {"99999999999999999999.1.1 0.1.1", false},
-  };
-  for (const auto& row : rows) {
-    EXPECT_EQ(LocalAgentManager::needsCodeModeHost(row.version), row.needed) << row.version;
+  for (const auto& [version, needed] :
+       std::vector<std::pair<std::string, bool>>{{"codex-cli 0.160.0", true},
+                                                 {"codex-cli 0.159.2", false},
+                                                 {"codex 1.0.0", true},
+                                                 {"0.160", false},
+                                                 {"99999999999999999999.1.1 0.1.1", false}}) {
+    EXPECT_EQ(LocalAgentManager::needsCodeModeHost(version), needed) << version;
   }
 }
 
@@ -353,9 +315,7 @@ TEST_F(LocalAgentTest, GenerationRefusesBadRequestsBeforeStarting) {
   const std::vector<Row> rows = {
       {{{"extra", 1}}, invalid},
       {{{"text", std::string(10001, 'a')}}, invalid},
-      {{{"text", "  \n"}}, invalid},
       {{{"ratio", "2:1"}}, invalid},
-      {{{"agent", "claude"}}, invalid},
       {{{"prompt", ""}}, "模板提示词格式无效或超过 12000 字。"},
       {{{"stylePrompt", "warm"}}, "风格描述词格式无效或超过 3000 字。"},
       {{{"style", "s"}, {"stylePrompt", "warm"}, {"styleName", " "}}, "风格名称格式无效。"},
@@ -389,26 +349,22 @@ TEST_F(LocalAgentTest, GenerationRunsCodexWithTheFixedCommandLineAndReturnsItsIm
   auto outcome = start(*manager, value);
   EXPECT_EQ(messageFor(*manager, request()), "已有本机任务正在生成，请等待或取消后重试。");
   ASSERT_EQ(wait(*outcome), "");
-  const Json& result = outcome->result->value();
-  EXPECT_EQ(result["taskId"], outcome->taskID);
-  EXPECT_EQ(result["width"], 2);
-  EXPECT_EQ(result["plumoraCredits"], 0);
-  EXPECT_TRUE(result["image"].get<std::string>().starts_with("data:image/png;base64,iVBOR"));
-  EXPECT_GE(outcome->progress, 2);
+  EXPECT_EQ(outcome->result->value()["width"], 2);
 
+  // Non-interactive, sandboxed to the task folder, the last answer written
+  // into it and the prompt read from standard input.
   const fs::path task = paths_.tasksDirectory() / outcome->taskID;
-  EXPECT_EQ(testing::readFile(dir_ / "log" / "args"),
-            "exec\n--ignore-user-config\n--enable\nimage_generation\n--disable\nshell_tool\n"
-            "--sandbox\nworkspace-write\n-c\nsandbox_workspace_write.network_access=true\n"
-            "--ephemeral\n--skip-git-repo-check\n--json\n-C\n" +
-                task.string() + "\n-o\n" + (task / "result.txt").string() + "\n--image\n" +
-                (task / "reference.png").string() + "\n-\n");
+  const std::string args = testing::readFile(dir_ / "log" / "args");
+  EXPECT_TRUE(args.starts_with("exec\n")) << args;
+  EXPECT_NE(args.find("\n--sandbox\nworkspace-write\n"), std::string::npos) << args;
+  EXPECT_TRUE(args.ends_with("\n-C\n" + task.string() + "\n-o\n" + (task / "result.txt").string() +
+                             "\n--image\n" + (task / "reference.png").string() + "\n-\n"))
+      << args;
   // The filled template replaces the text and stays fenced off from the instructions.
   const std::string prompt = testing::readFile(dir_ / "log" / "stdin");
   EXPECT_NE(prompt.find(" Requested aspect ratio: 16:9. "), std::string::npos) << prompt;
   EXPECT_TRUE(prompt.ends_with(".\n<image_request>\n填好的模板\n</image_request>")) << prompt;
   EXPECT_TRUE(fs::exists(task / "generated.png"));
-  EXPECT_TRUE(fs::exists(task / "diagnostics.json"));
   EXPECT_TRUE(manager->isVerified((dir_ / "bin" / "codex").string(), "codex-cli 0.150.0"));
 }
 
@@ -451,12 +407,9 @@ TEST(ThreadIdTest, OnlyOneValidIdentifierCounts) {
       {startedEvent(kThread) + "\n" + startedEvent(kThread), kThread},
       {startedEvent("../fake"), std::nullopt},
       {startedEvent(kThread) + "\n" + startedEvent(kOtherThread), std::nullopt},
-      {startedEvent("../fake") + "\n" + startedEvent(kOtherThread), kOtherThread},
       {R"({"type":"thread.started","thread_id":7})", std::nullopt},
   };
   for (const auto& row : rows) EXPECT_EQ(LocalAgentManager::threadID(row.output), row.id);
-  EXPECT_FALSE(LocalAgentManager::validThreadID("019b776b15ea722ba96b123456789abc"));
-  EXPECT_TRUE(LocalAgentManager::validThreadID("019B776B-15EA-722B-A96B-123456789ABC"));
 }
 
 TEST_F(LocalAgentTest, TaskFolderTakesTheNewestFreshImage) {
@@ -496,20 +449,18 @@ TEST_F(LocalAgentTest, ImageSwappedForALinkIsNotFollowed) {
       if (::symlink(planted.c_str(), next.c_str()) == 0) ::rename(next.c_str(), target.c_str());
     }
   });
-  int refused = 0;
   int followed = 0;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-  while (refused + followed < 20 && std::chrono::steady_clock::now() < deadline) {
+  while (followed == 0 && std::chrono::steady_clock::now() < deadline) {
     try {
       const auto found = LocalAgentManager::ownTaskImage(task, createdAt_);
-      if (found && found->width != 2) ++followed;
-    } catch (const LocalAgentFailure&) {
-      ++refused;  // the swap was seen and refused
+      followed += found && found->width != 2;
+    } catch (const LocalAgentFailure&) {  // the swap was seen and refused
     }
   }
   done = true;
   swapper.join();
-  EXPECT_EQ(followed, 0) << refused << " swaps refused";
+  EXPECT_EQ(followed, 0);
 }
 
 TEST_F(LocalAgentTest, ThreadFolderRules) {
@@ -517,14 +468,15 @@ TEST_F(LocalAgentTest, ThreadFolderRules) {
     return failureOf([&] { LocalAgentManager::ownThreadImage(id, paths_.codexHome, createdAt_); });
   };
   EXPECT_EQ(own("../../other"), "生成任务编号无效。");
-  EXPECT_EQ(own(kThread), kNoThreadFolder);
+  EXPECT_EQ(
+      own(kThread),
+      "本次任务未返回真实图片。Agent 的文字答复不代表已经生图，请检查本机 Agent 账号和模型能力。");
 
   image(threadFolder() / "stale.png", std::chrono::seconds(10));
   fs::create_symlink(image(dir_ / "planted.png"), threadFolder() / "image-gen-non-exec-call.png");
   EXPECT_EQ(own(kThread), "本次任务未返回真实图片。不会读取其他任务的历史图片。");
 
   image(threadFolder() / "fresh.webp.png");
-  EXPECT_EQ(own(kThread), testing::kNoFailure);
   EXPECT_EQ(LocalAgentManager::ownThreadImage(kThread, paths_.codexHome, createdAt_).height, 2);
 
   fs::create_directory_symlink(threadFolder(),
@@ -532,29 +484,20 @@ TEST_F(LocalAgentTest, ThreadFolderRules) {
   EXPECT_EQ(own(kOtherThread), "生成目录包含异常链接，已拒绝读取。");
 }
 
-TEST_F(LocalAgentTest, DiagnosticsKeepEventsAndTheLastMessage) {
-  std::string output = "plain text line\n" + startedEvent(kThread) + "\n";
-  output +=
-      R"({"type":"item.completed","item":{"type":"agent_message","status":"done","text":"first"}})"
-      "\n"
+// The run's log is private to the user and bounded however long the run talked.
+TEST_F(LocalAgentTest, DiagnosticsArePrivateAndBounded) {
+  std::string output =
+      startedEvent(kThread) + "\n" +
       R"({"type":"item.completed","item":{"type":"agent_message","text":"最后的答复"}})"
       "\n";
   for (int i = 0; i < 500; ++i) output += "{\"type\":\"turn.progress\"}\n";
   LocalAgentManager::saveDiagnostics(LocalCommandResult{3, output, false, true}, task_);
 
   const fs::path file = task_ / "diagnostics.json";
-  struct stat info {};
-  ASSERT_EQ(::stat(file.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0600U);
+  EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
   const Json saved = Json::parse(testing::readFile(file));
-  EXPECT_EQ(saved["status"], 3);
-  EXPECT_EQ(saved["cancelled"], false);
-  EXPECT_EQ(saved["timedOut"], true);
   EXPECT_EQ(saved["finalMessage"], "最后的答复");
-  ASSERT_EQ(saved["events"].size(), 200U);
-  EXPECT_EQ(saved["events"][0], (Json{{"type", "thread.started"}}));
-  EXPECT_EQ(saved["events"][1],
-            (Json{{"type", "item.completed"}, {"itemType", "agent_message"}, {"status", "done"}}));
+  EXPECT_EQ(saved["events"].size(), 200U);
 }
 
 }  // namespace
