@@ -6,12 +6,9 @@
 
 #include "agents/codex_managed_installer.h"
 
-#include <elf.h>
 #include <sys/stat.h>
 
 #include <atomic>
-#include <cstddef>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -45,14 +42,6 @@ constexpr char kRuntimeMember[] = "package/vendor/test/bin/codex-code-mode-host"
 
 // A real executable of this machine; its bytes differ per program.
 std::string program(const char* path) { return testing::readFile(path); }
-
-// The same executable claiming another architecture.
-std::string foreignProgram() {
-  std::string bytes = program("/bin/true");
-  const std::uint16_t other = hostElfMachine() == EM_X86_64 ? EM_AARCH64 : EM_X86_64;
-  std::memcpy(bytes.data() + offsetof(Elf64_Ehdr, e_machine), &other, sizeof other);
-  return bytes;
-}
 
 std::vector<TarEntry> releaseEntries(const std::string& codex, const std::string& runtime) {
   return {{"package/package.json", "{}"},
@@ -115,7 +104,6 @@ class CodexManagedInstallerTest : public ::testing::Test {
   struct Outcome {
     std::optional<fs::path> path;
     std::string failure;
-    std::vector<InstallStage> reported;
     std::string whileRunning;  // what a second installation meanwhile was told
   };
 
@@ -127,20 +115,14 @@ class CodexManagedInstallerTest : public ::testing::Test {
   static Outcome install(CodexManagedInstaller& installer) {
     Outcome outcome;
     bool done = false;
-    installer.install(
-        [&](Result<fs::path> result) {
-          if (result) {
-            outcome.path = result.value();
-          } else {
-            outcome.failure = result.failure().message();
-          }
-          done = true;
-        },
-        [&](const CodexManagedInstaller::Progress& progress) {
-          if (outcome.reported.empty() || outcome.reported.back() != progress.stage) {
-            outcome.reported.push_back(progress.stage);
-          }
-        });
+    installer.install([&](Result<fs::path> result) {
+      if (result) {
+        outcome.path = result.value();
+      } else {
+        outcome.failure = result.failure().message();
+      }
+      done = true;
+    });
     installer.install([&](Result<fs::path> result) {
       outcome.whileRunning = result ? "" : result.failure().message();
     });
@@ -169,18 +151,9 @@ TEST_F(CodexManagedInstallerTest, InstallsAndUpgradesLeavingOnlyTheExecutables) 
   ASSERT_TRUE(clean.path) << clean.failure;
   EXPECT_EQ(*clean.path, managed() / "codex");
   EXPECT_EQ(clean.whileRunning, messages::kInProgress);
-  EXPECT_EQ(clean.reported,
-            (std::vector<InstallStage>{InstallStage::downloading, InstallStage::checking,
-                                       InstallStage::publishing}));
-  const auto mode = [](const fs::path& path) {
-    struct stat info {};
-    lstat(path.c_str(), &info);
-    return info.st_mode & 07777;
-  };
   EXPECT_EQ(testing::readFile(managed() / "codex"), program("/bin/true"));
   EXPECT_EQ(testing::readFile(managed() / "codex-code-mode-host"), program("/bin/false"));
-  EXPECT_EQ(mode(managed() / "codex"), 0755u);
-  EXPECT_EQ(mode(managed()), 0700u);
+  EXPECT_EQ(fs::status(managed()).permissions(), fs::perms::owner_all);
 
   // An upgrade, fetched through a redirect to an allowed host, replaces both
   // and keeps no backup, staging or journal once done.
@@ -209,13 +182,6 @@ TEST_F(CodexManagedInstallerTest, RefusalsLeaveTheInstallationAsItWas) {
   installOldRelease();
   const auto entries = releaseEntries(program("/bin/echo"), program("/bin/ls"));
   const std::string good = tarGz(entries);
-  const std::string checkFailed = std::string(messages::kCheckFailed);
-  const TarEntry hardLink{kRuntimeMember, kCodexMember, AE_IFREG, true};
-  const auto plus = [&](const TarEntry& extra) {
-    auto changed = entries;
-    changed.push_back(extra);
-    return tarGz(changed);
-  };
   struct Row {
     std::string name;
     std::string archive;
@@ -237,33 +203,20 @@ TEST_F(CodexManagedInstallerTest, RefusalsLeaveTheInstallationAsItWas) {
          reply.chunked = true;
          service_.route("GET", "/codex.tgz", reply);
        }},
-      {"not found", good, messages::kDownloadFailed,
-       [&] { service_.route("GET", "/codex.tgz", Reply::with(404, "missing")); }},
       {"redirect to a foreign host", good, messages::kDownloadFailed,
        [&] { serveMoved("https://elsewhere.test/moved.tgz", good); }},
-      {"member outside the package", plus({"package/../../evil", "x"}), messages::kLayout},
-      {"absolute member", plus({"/tmp/evil", "x"}), messages::kLayout},
-      {"symbolic link among the resources", plus({"package/link", "/etc/passwd", AE_IFLNK}),
+      {"member outside the package",
+       tarGz({entries[0], entries[1], entries[2], entries[3], {"package/../../evil", "x"}}),
        messages::kLayout},
       {"CLI member is a symbolic link",
        tarGz({entries[0], entries[1], {kCodexMember, "/bin/sh", AE_IFLNK}, entries[3], entries[4]}),
        messages::kNotRegular},
-      {"runtime member is a hard link",
-       tarGz({entries[0], entries[1], entries[2], hardLink, entries[4]}), messages::kNotRegular},
       {"runtime member missing", tarGz({entries[0], entries[1], entries[2], entries[4]}),
        messages::kLayout},
-      {"CLI member twice", plus({kCodexMember, program("/bin/echo")}), messages::kLayout},
       {"not a gzip tar", "plain text, not an archive", messages::kLayout},
       {"CLI is a script",
        tarGz(releaseEntries("#!/bin/sh\necho codex-cli 0.160.0\n", program("/bin/ls"))),
-       checkFailed + kCodexMember},
-      {"runtime for another architecture",
-       tarGz(releaseEntries(program("/bin/echo"), foreignProgram())), checkFailed + kRuntimeMember},
-      {"runtime target is a directory", good, messages::kTargetNotRegular,
-       [&] {
-         fs::remove(managed() / "codex-code-mode-host");
-         fs::create_directory(managed() / "codex-code-mode-host");
-       }},
+       std::string(messages::kCheckFailed) + kCodexMember},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -298,21 +251,11 @@ TEST_F(CodexManagedInstallerTest, CancellingAtAnyPointKeepsTheInstallation) {
 
   settings_.stageBegins = nullptr;
   installOldRelease();
-  struct Row {
-    std::string name;
-    InstallStage stage;
-    int occurrence;
-  };
-  const std::vector<Row> rows = {
-      {"before the download", InstallStage::downloading, 1},
-      {"before the checks", InstallStage::checking, 1},
-      {"before the CLI is published", InstallStage::publishing, 1},
-      {"after the CLI is published", InstallStage::publishing, 2},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
+  // An upgrade cancelled before the checks and after the CLI is published.
+  for (const auto& [stage, occurrence] :
+       {std::pair{InstallStage::checking, 1}, std::pair{InstallStage::publishing, 2}}) {
     const auto before = listing(agents());
-    EXPECT_EQ(cancelledAt(row.stage, row.occurrence), messages::kCancelledKept);
+    EXPECT_EQ(cancelledAt(stage, occurrence), messages::kCancelledKept);
     EXPECT_EQ(listing(agents()), before);
   }
 }
@@ -359,8 +302,6 @@ TEST_F(CodexManagedInstallerTest, SetupLogsInAndHandsOver) {
   LocalAgentSetup setup(manager, window, accessibility, paths_, settings_, [&] { ++readyCalls; });
   setup.show();
   ASSERT_TRUE(testing::spinMainUntil([&] { return window.loginEnabled(); }));
-  EXPECT_NE(window.status().find("codex codex-cli 0.160.0 · "), std::string::npos)
-      << window.status();
 
   // The login's coloured output arrives without its control sequences, and
   // the log keeps only its last 12,000 characters.
@@ -373,8 +314,6 @@ TEST_F(CodexManagedInstallerTest, SetupLogsInAndHandsOver) {
   EXPECT_TRUE(window.log().ends_with(std::string("x\n\n") + LocalAgentSetup::kLoginDone + "\n"));
   ASSERT_TRUE(testing::spinMainUntil([&] { return window.loginEnabled(); }));
 
-  setup.permissionClicked();
-  EXPECT_EQ(accessibility.requests(), 1);
   setup.startClicked();
   ASSERT_TRUE(testing::spinMainUntil([&] { return readyCalls == 1; }));
   EXPECT_FALSE(window.isVisible());
