@@ -1,19 +1,26 @@
-// The local agents as the manager sees them, with fake CLIs written as shell
-// scripts: the inventory and its verified runtimes, a local generation run
-// from request to image, and the rules for picking up the image a run made.
+// The local agents with fake CLIs written as shell scripts: a CLI run as its
+// own process group (output, time-outs, stopping, its descendants), the
+// inventory and its verified runtimes, a local generation run from request to
+// image, and the rules for picking up the image a run made.
 
-#include "agents/local_agent_manager.h"
-
+#include <glib.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <future>
+#include <limits>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "agents/local_agent_manager.h"
 #include "agents/local_command.h"
 #include "core/base64.h"
 #include "core/defaults_store.h"
@@ -25,9 +32,12 @@ namespace glimmet {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 using testing::failureOf;
 using testing::TempDir;
 
+constexpr char kFffd[] = "\xEF\xBF\xBD";
 constexpr char kThread[] = "019b776b-15ea-722b-a96b-123456789abc";
 constexpr char kOtherThread[] = "019b776b-15ea-722b-a96b-123456789abd";
 constexpr char kPng[] =  // 2 x 2
@@ -52,6 +62,178 @@ void writeExecutable(const fs::path& path, const std::string& body) {
   testing::writeFile(path, "#!/bin/sh\n" + body + "\n");
   chmod(path.c_str(), 0755);
 }
+
+// --- a CLI run ---------------------------------------------------------------------
+
+// The test process adopts orphaned descendants (see SetUpTestSuite), so a
+// grandchild that died is reaped here at once instead of lingering as a zombie
+// of the init process; one that is still alive keeps the group in existence.
+bool groupVanishes(pid_t group) {
+  const auto deadline = Clock::now() + 2s;
+  for (;;) {
+    while (::waitpid(-group, nullptr, WNOHANG) > 0) {
+    }
+    if (::kill(-group, 0) != 0) return errno == ESRCH;
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+}
+
+class LocalCommandTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0); }
+
+  std::string script(const std::string& body) {
+    const auto path = dir_ / ("script" + std::to_string(++count_));
+    writeExecutable(path, body);
+    return path.string();
+  }
+
+  struct Finished {
+    LocalCommandResult result;
+    std::chrono::duration<double> elapsed;
+    pid_t pid;
+  };
+
+  // Runs to the end and checks that neither the child nor anything in its
+  // process group is left behind.
+  static Finished finish(const std::shared_ptr<LocalCommand>& command, const std::string& path,
+                         const std::vector<std::string>& arguments = {}, std::string input = {},
+                         double timeout = 30, LocalCommand::OutputHandler output = nullptr) {
+    std::promise<LocalCommandResult> done;
+    const auto start = Clock::now();
+    command->run(path, arguments, std::move(input), timeout, std::move(output),
+                 [&done](LocalCommandResult result) { done.set_value(std::move(result)); });
+    auto result = done.get_future().get();
+    const std::chrono::duration<double> elapsed = Clock::now() - start;
+    const pid_t pid = command->pid();
+    if (pid > 0) {
+      EXPECT_TRUE(command->ended());
+      EXPECT_TRUE(groupVanishes(pid)) << "process group still exists";
+      EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), -1) << "child not reaped";
+    }
+    return {std::move(result), elapsed, pid};
+  }
+
+  Finished finish(const std::string& body, std::string input = {}, double timeout = 30) {
+    return finish(LocalCommand::create(), script(body), {}, std::move(input), timeout);
+  }
+
+  TempDir dir_;
+  int count_ = 0;
+};
+
+TEST_F(LocalCommandTest, ReportsStatusAndMergedOutput) {
+  struct Row {
+    const char* body;
+    int status;
+    std::string output;
+  };
+  const std::vector<Row> rows = {
+      {"echo only-error >&2; exit 3", 3, "only-error\n"},
+      {"echo out; echo err >&2; echo out2", 0, "out\nerr\nout2\n"},
+      {"kill -KILL $$", 137, ""},
+      // Invalid UTF-8 becomes one U+FFFD per maximal invalid subpart: per byte
+      // for a stray byte, an overlong form, a surrogate and a code point over
+      // U+10FFFF; one for a sequence cut off at the end.
+      {"printf 'a\\377b\\300\\257c\\355\\240\\200d\\364\\220\\200\\200e\\342\\202'", 0,
+       "a" + std::string(kFffd) + "b" + kFffd + kFffd + "c" + kFffd + kFffd + kFffd + "d" + kFffd +
+           kFffd + kFffd + kFffd + "e" + kFffd},
+  };
+  for (const auto& row : rows) {
+    const auto run = finish(row.body);
+    EXPECT_EQ(run.result.status, row.status) << row.body;
+    EXPECT_EQ(run.result.output, row.output) << row.body;
+    EXPECT_FALSE(run.result.cancelled || run.result.timedOut) << row.body;
+  }
+}
+
+TEST_F(LocalCommandTest, PassesArgumentsInputAndEnvironment) {
+  g_setenv("GLIMMET_MARKER", "kept", TRUE);
+  const std::string path =
+      script("printf '%s|' \"$0\" \"$@\"; echo \"$GLIMMET_MARKER\"; echo \"$PATH\"; cat");
+  const std::string input = "第一行\nsecond line";
+  std::string live;
+  const auto run = finish(LocalCommand::create(), path, {"exec", "a b", ""}, input, 30,
+                          [&live](std::string_view chunk) { live.append(chunk); });
+  const char* inherited = g_getenv("PATH");
+  const std::string expected = path + "|exec|a b||kept\n" +
+                               LocalCommand::childPath(g_get_home_dir(), inherited) + "\n" + input;
+  EXPECT_EQ(run.result.output, expected);
+  EXPECT_EQ(live, expected);
+}
+
+TEST_F(LocalCommandTest, ChildClosingInputEarlyDoesNotKillTheProgram) {
+  const auto run = finish("exec 0<&-; sleep 0.2; echo done", std::string(4 << 20, 'x'));
+  EXPECT_EQ(run.result.status, 0);
+  EXPECT_EQ(run.result.output, "done\n");
+}
+
+TEST_F(LocalCommandTest, KeepsTheFirst24MiBOfOutput) {
+  const auto run = finish("head -c 31457280 /dev/zero");
+  EXPECT_EQ(run.result.status, 0);
+  EXPECT_EQ(run.result.output.size(), LocalOutputBuffer::kCapacity);
+}
+
+TEST_F(LocalCommandTest, TimeOutIsClampedAndEscalatesToKill) {
+  struct Row {
+    const char* body;
+    double timeout;
+    int status;
+    double minimum;
+    double maximum;
+  };
+  const std::vector<Row> rows = {
+      {"sleep 10", 0.2, 143, 0.9, 2.5},
+      {"trap '' TERM; sleep 10", 1, 137, 1.9, 4},
+  };
+  for (const auto& row : rows) {
+    const auto run = finish(row.body, {}, row.timeout);
+    EXPECT_TRUE(run.result.timedOut) << row.body;
+    EXPECT_FALSE(run.result.cancelled) << row.body;
+    EXPECT_EQ(run.result.status, row.status) << row.body;
+    EXPECT_GE(run.elapsed.count(), row.minimum) << row.body;
+    EXPECT_LE(run.elapsed.count(), row.maximum) << row.body;
+  }
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double infinity = std::numeric_limits<double>::infinity();
+  for (const auto& [seconds, used] :
+       std::vector<std::pair<double, double>>{{nan, 1}, {300.01, 300}, {infinity, 300}}) {
+    EXPECT_EQ(LocalCommand::clampedTimeout(seconds), used) << seconds;
+  }
+}
+
+// A hard stop does not wait for a child that ignores SIGTERM.
+TEST_F(LocalCommandTest, HardStopKillsAtOnce) {
+  auto hard = LocalCommand::create();
+  const auto stopped = finish(hard, script("trap '' TERM; echo started; sleep 10"), {}, {}, 30,
+                              [&hard](std::string_view) { hard->terminateNow(); });
+  EXPECT_TRUE(stopped.result.cancelled);
+  EXPECT_EQ(stopped.result.status, 137);
+  EXPECT_LT(stopped.elapsed.count(), 3);
+}
+
+// Descendants that outlive the child are asked to end with it: one that ends on
+// SIGTERM says so on the shared pipe; one that ignores SIGTERM and keeps the
+// pipe open is killed a second later.
+TEST_F(LocalCommandTest, DescendantsEndWithTheChild) {
+  const auto run = finish(
+      "(trap 'echo descendant-term; exit' TERM; touch \"$0.ready\"; sleep 30 & wait) &\n"
+      "while [ ! -e \"$0.ready\" ]; do sleep 0.01; done\n"
+      "trap '' TERM; sleep 30 & echo parent-done");
+  EXPECT_EQ(run.result.status, 0);
+  EXPECT_EQ(run.result.output, "parent-done\ndescendant-term\n");
+  EXPECT_GE(run.elapsed.count(), 0.9);
+  EXPECT_LT(run.elapsed.count(), 4);
+}
+
+TEST_F(LocalCommandTest, MissingExecutableFailsAtOnce) {
+  const auto result = runAndWait((dir_ / "missing").string(), {}, 5, {});
+  EXPECT_EQ(result.status, ENOENT);
+  EXPECT_EQ(result.output, "无法启动本机 CLI");
+}
+
+// --- inventory -----------------------------------------------------------------------
 
 // A Codex CLI answering the inventory's probes. `exec` records its arguments
 // and standard input in `log`, then runs `run` with $DIR the directory after -C.
@@ -144,7 +326,7 @@ class LocalAgentTest : public ::testing::Test {
   static std::string started() { return "echo '" + startedEvent(kThread) + "'\n"; }
 
   // A fresh 2 x 2 image at `path`, last written `age` before the task began.
-  fs::path image(const fs::path& path, std::chrono::seconds age = std::chrono::seconds(0)) {
+  fs::path image(const fs::path& path, std::chrono::seconds age = 0s) {
     fs::create_directories(path.parent_path());
     testing::writeFile(path, decoded(kPng));
     fs::last_write_time(path, createdAt_ - age);
@@ -159,8 +341,6 @@ class LocalAgentTest : public ::testing::Test {
   fs::path task_ = dir_ / "task";
   fs::file_time_type createdAt_;
 };
-
-// --- inventory -----------------------------------------------------------------------
 
 TEST_F(LocalAgentTest, NothingInstalled) {
   LocalAgentManager manager(defaults_, paths_);
@@ -263,7 +443,6 @@ TEST_F(LocalAgentTest, ManagedCodexNeedsItsRuntimeComponent) {
   Json codex = agent("codex");
   EXPECT_EQ(codex["path"], paths_.managedCodex().string());
   EXPECT_EQ(codex["runtimeReady"], false);
-  EXPECT_EQ(codex["imageGeneration"], false);
   EXPECT_EQ(codex["reason"],
             "本机 Codex 缺少 codex-code-mode-host 运行组件，请在原生设置中修复安装。");
 
@@ -293,7 +472,6 @@ TEST(AgentParsersTest, FeatureListAndCodeModeHostVersion) {
        std::vector<std::pair<std::string, bool>>{{"codex-cli 0.160.0", true},
                                                  {"codex-cli 0.159.2", false},
                                                  {"codex 1.0.0", true},
-                                                 {"0.160", false},
                                                  {"99999999999999999999.1.1 0.1.1", false}}) {
     EXPECT_EQ(LocalAgentManager::needsCodeModeHost(version), needed) << version;
   }
@@ -307,15 +485,12 @@ TEST_F(LocalAgentTest, GenerationRefusesBadRequestsBeforeStarting) {
             "请先刷新本机 Agent，并完成 Codex 登录。需要支持 image_generation 的稳定版本。");
 
   auto manager = readyManager("exit 9");
-  const std::string invalid = "本机生成参数无效，请检查文字、模式和比例。";
   struct Row {
     Json change;
     std::string message;
   };
   const std::vector<Row> rows = {
-      {{{"extra", 1}}, invalid},
-      {{{"text", std::string(10001, 'a')}}, invalid},
-      {{{"ratio", "2:1"}}, invalid},
+      {{{"text", std::string(10001, 'a')}}, "本机生成参数无效，请检查文字、模式和比例。"},
       {{{"prompt", ""}}, "模板提示词格式无效或超过 12000 字。"},
       {{{"stylePrompt", "warm"}}, "风格描述词格式无效或超过 3000 字。"},
       {{{"style", "s"}, {"stylePrompt", "warm"}, {"styleName", " "}}, "风格名称格式无效。"},
@@ -362,9 +537,7 @@ TEST_F(LocalAgentTest, GenerationRunsCodexWithTheFixedCommandLineAndReturnsItsIm
       << args;
   // The filled template replaces the text and stays fenced off from the instructions.
   const std::string prompt = testing::readFile(dir_ / "log" / "stdin");
-  EXPECT_NE(prompt.find(" Requested aspect ratio: 16:9. "), std::string::npos) << prompt;
   EXPECT_TRUE(prompt.ends_with(".\n<image_request>\n填好的模板\n</image_request>")) << prompt;
-  EXPECT_TRUE(fs::exists(task / "generated.png"));
   EXPECT_TRUE(manager->isVerified((dir_ / "bin" / "codex").string(), "codex-cli 0.150.0"));
 }
 
@@ -398,24 +571,20 @@ TEST_F(LocalAgentTest, CancelStopsTheRun) {
 // --- the run's image -----------------------------------------------------------------
 
 TEST(ThreadIdTest, OnlyOneValidIdentifierCounts) {
-  struct Row {
-    std::string output;
-    std::optional<std::string> id;
-  };
-  const std::vector<Row> rows = {
+  const std::vector<std::pair<std::string, std::optional<std::string>>> rows = {
       {"not json\n" + startedEvent(kThread) + "\n{\"type\":\"turn.started\"}", kThread},
       {startedEvent(kThread) + "\n" + startedEvent(kThread), kThread},
       {startedEvent("../fake"), std::nullopt},
       {startedEvent(kThread) + "\n" + startedEvent(kOtherThread), std::nullopt},
       {R"({"type":"thread.started","thread_id":7})", std::nullopt},
   };
-  for (const auto& row : rows) EXPECT_EQ(LocalAgentManager::threadID(row.output), row.id);
+  for (const auto& [output, id] : rows) EXPECT_EQ(LocalAgentManager::threadID(output), id);
 }
 
 TEST_F(LocalAgentTest, TaskFolderTakesTheNewestFreshImage) {
   EXPECT_FALSE(LocalAgentManager::ownTaskImage(task_, createdAt_));
   image(task_ / "generated_images/animated.gif");
-  image(task_ / "generated_images/stale.png", std::chrono::seconds(10));
+  image(task_ / "generated_images/stale.png", 10s);
   EXPECT_FALSE(LocalAgentManager::ownTaskImage(task_, createdAt_));
   image(task_ / "generated_images/RESULT.PNG");
   const auto found = LocalAgentManager::ownTaskImage(task_, createdAt_);
@@ -450,8 +619,8 @@ TEST_F(LocalAgentTest, ImageSwappedForALinkIsNotFollowed) {
     }
   });
   int followed = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-  while (followed == 0 && std::chrono::steady_clock::now() < deadline) {
+  const auto deadline = Clock::now() + 3s;
+  while (followed == 0 && Clock::now() < deadline) {
     try {
       const auto found = LocalAgentManager::ownTaskImage(task, createdAt_);
       followed += found && found->width != 2;
@@ -472,7 +641,7 @@ TEST_F(LocalAgentTest, ThreadFolderRules) {
       own(kThread),
       "本次任务未返回真实图片。Agent 的文字答复不代表已经生图，请检查本机 Agent 账号和模型能力。");
 
-  image(threadFolder() / "stale.png", std::chrono::seconds(10));
+  image(threadFolder() / "stale.png", 10s);
   fs::create_symlink(image(dir_ / "planted.png"), threadFolder() / "image-gen-non-exec-call.png");
   EXPECT_EQ(own(kThread), "本次任务未返回真实图片。不会读取其他任务的历史图片。");
 
