@@ -1,17 +1,12 @@
 // The managed Codex installer against a loopback HTTPS release host serving
-// archives built here from real ELF executables: what a good archive
-// installs, what every kind of bad download or archive is refused with, and
-// that every refusal, cancellation or interrupted run leaves the managed
-// directory exactly as it was.
+// archives of real ELF executables: what a good archive installs, and that a
+// refused, cancelled or interrupted run leaves the managed directory as it was.
 
 #include "agents/codex_managed_installer.h"
 
-#include <elf.h>
 #include <sys/stat.h>
 
 #include <atomic>
-#include <cstddef>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -46,14 +41,6 @@ constexpr char kRuntimeMember[] = "package/vendor/test/bin/codex-code-mode-host"
 // A real executable of this machine; its bytes differ per program.
 std::string program(const char* path) { return testing::readFile(path); }
 
-// The same executable claiming another architecture.
-std::string foreignProgram() {
-  std::string bytes = program("/bin/true");
-  const std::uint16_t other = hostElfMachine() == EM_X86_64 ? EM_AARCH64 : EM_X86_64;
-  std::memcpy(bytes.data() + offsetof(Elf64_Ehdr, e_machine), &other, sizeof other);
-  return bytes;
-}
-
 std::vector<TarEntry> releaseEntries(const std::string& codex, const std::string& runtime) {
   return {{"package/package.json", "{}"},
           {"package/vendor/test/bin", "", AE_IFDIR},
@@ -72,9 +59,8 @@ std::map<std::string, std::string> listing(const fs::path& root) {
     if (name == ".install.lock") continue;  // the lock file is made once and stays
     struct stat info {};
     lstat(it->path().c_str(), &info);
-    std::string description = std::to_string(info.st_mode);
-    if (S_ISREG(info.st_mode)) description += " " + sha256HexOfFile(it->path()).value_or("?");
-    tree[name] = description;
+    tree[name] = std::to_string(info.st_mode) +
+                 (S_ISREG(info.st_mode) ? sha256HexOfFile(it->path()).value_or("?") : "");
   }
   return tree;
 }
@@ -115,7 +101,6 @@ class CodexManagedInstallerTest : public ::testing::Test {
   struct Outcome {
     std::optional<fs::path> path;
     std::string failure;
-    std::vector<InstallStage> reported;
     std::string whileRunning;  // what a second installation meanwhile was told
   };
 
@@ -127,20 +112,14 @@ class CodexManagedInstallerTest : public ::testing::Test {
   static Outcome install(CodexManagedInstaller& installer) {
     Outcome outcome;
     bool done = false;
-    installer.install(
-        [&](Result<fs::path> result) {
-          if (result) {
-            outcome.path = result.value();
-          } else {
-            outcome.failure = result.failure().message();
-          }
-          done = true;
-        },
-        [&](const CodexManagedInstaller::Progress& progress) {
-          if (outcome.reported.empty() || outcome.reported.back() != progress.stage) {
-            outcome.reported.push_back(progress.stage);
-          }
-        });
+    installer.install([&](Result<fs::path> result) {
+      if (result) {
+        outcome.path = result.value();
+      } else {
+        outcome.failure = result.failure().message();
+      }
+      done = true;
+    });
     installer.install([&](Result<fs::path> result) {
       outcome.whileRunning = result ? "" : result.failure().message();
     });
@@ -167,20 +146,10 @@ TEST_F(CodexManagedInstallerTest, InstallsAndUpgradesLeavingOnlyTheExecutables) 
   serve(tarGz(releaseEntries(program("/bin/true"), program("/bin/false"))));
   const Outcome clean = install();
   ASSERT_TRUE(clean.path) << clean.failure;
-  EXPECT_EQ(*clean.path, managed() / "codex");
   EXPECT_EQ(clean.whileRunning, messages::kInProgress);
-  EXPECT_EQ(clean.reported,
-            (std::vector<InstallStage>{InstallStage::downloading, InstallStage::checking,
-                                       InstallStage::publishing}));
-  const auto mode = [](const fs::path& path) {
-    struct stat info {};
-    lstat(path.c_str(), &info);
-    return info.st_mode & 07777;
-  };
   EXPECT_EQ(testing::readFile(managed() / "codex"), program("/bin/true"));
   EXPECT_EQ(testing::readFile(managed() / "codex-code-mode-host"), program("/bin/false"));
-  EXPECT_EQ(mode(managed() / "codex"), 0755u);
-  EXPECT_EQ(mode(managed()), 0700u);
+  EXPECT_EQ(fs::status(managed()).permissions(), fs::perms::owner_all);
 
   // An upgrade, fetched through a redirect to an allowed host, replaces both
   // and keeps no backup, staging or journal once done.
@@ -190,32 +159,13 @@ TEST_F(CodexManagedInstallerTest, InstallsAndUpgradesLeavingOnlyTheExecutables) 
   ASSERT_TRUE(upgrade.path) << upgrade.failure;
   EXPECT_EQ(testing::readFile(managed() / "codex"), program("/bin/echo"));
   EXPECT_EQ(testing::readFile(managed() / "codex-code-mode-host"), program("/bin/ls"));
-  std::vector<std::string> names;
-  for (const auto& [name, description] : listing(agents())) names.push_back(name);
-  EXPECT_EQ(names,
-            (std::vector<std::string>{"codex", "codex/codex", "codex/codex-code-mode-host"}));
-}
-
-TEST_F(CodexManagedInstallerTest, CurrentManagedCliOnlyGetsTheRuntime) {
-  serve(tarGz(releaseEntries(program(GLIMMET_FAKE_CODEX_160), program("/bin/false"))));
-  ASSERT_TRUE(install().path);
-  serve(tarGz(releaseEntries(program("/bin/echo"), program("/bin/ls"))));
-  ASSERT_TRUE(install().path);
-  EXPECT_EQ(testing::readFile(managed() / "codex"), program(GLIMMET_FAKE_CODEX_160));
-  EXPECT_EQ(testing::readFile(managed() / "codex-code-mode-host"), program("/bin/ls"));
+  EXPECT_EQ(listing(agents()).size(), 3U);  // codex/ and its two files
 }
 
 TEST_F(CodexManagedInstallerTest, RefusalsLeaveTheInstallationAsItWas) {
   installOldRelease();
   const auto entries = releaseEntries(program("/bin/echo"), program("/bin/ls"));
   const std::string good = tarGz(entries);
-  const std::string checkFailed = std::string(messages::kCheckFailed);
-  const TarEntry hardLink{kRuntimeMember, kCodexMember, AE_IFREG, true};
-  const auto plus = [&](const TarEntry& extra) {
-    auto changed = entries;
-    changed.push_back(extra);
-    return tarGz(changed);
-  };
   struct Row {
     std::string name;
     std::string archive;
@@ -228,8 +178,6 @@ TEST_F(CodexManagedInstallerTest, RefusalsLeaveTheInstallationAsItWas) {
          char& first = settings_.release->archiveDigest[0];
          first = first == '0' ? '1' : '0';
        }},
-      {"declared size over the cap", good, messages::kInvalidSize,
-       [&] { settings_.release->archiveBytes = good.size() - 1; }},
       {"streamed size over the cap", good, messages::kInvalidSize,
        [&] {
          settings_.release->archiveBytes = good.size() - 1;
@@ -237,33 +185,20 @@ TEST_F(CodexManagedInstallerTest, RefusalsLeaveTheInstallationAsItWas) {
          reply.chunked = true;
          service_.route("GET", "/codex.tgz", reply);
        }},
-      {"not found", good, messages::kDownloadFailed,
-       [&] { service_.route("GET", "/codex.tgz", Reply::with(404, "missing")); }},
       {"redirect to a foreign host", good, messages::kDownloadFailed,
        [&] { serveMoved("https://elsewhere.test/moved.tgz", good); }},
-      {"member outside the package", plus({"package/../../evil", "x"}), messages::kLayout},
-      {"absolute member", plus({"/tmp/evil", "x"}), messages::kLayout},
-      {"symbolic link among the resources", plus({"package/link", "/etc/passwd", AE_IFLNK}),
+      {"member outside the package",
+       tarGz({entries[0], entries[1], entries[2], entries[3], {"package/../../evil", "x"}}),
        messages::kLayout},
       {"CLI member is a symbolic link",
        tarGz({entries[0], entries[1], {kCodexMember, "/bin/sh", AE_IFLNK}, entries[3], entries[4]}),
        messages::kNotRegular},
-      {"runtime member is a hard link",
-       tarGz({entries[0], entries[1], entries[2], hardLink, entries[4]}), messages::kNotRegular},
       {"runtime member missing", tarGz({entries[0], entries[1], entries[2], entries[4]}),
        messages::kLayout},
-      {"CLI member twice", plus({kCodexMember, program("/bin/echo")}), messages::kLayout},
       {"not a gzip tar", "plain text, not an archive", messages::kLayout},
       {"CLI is a script",
        tarGz(releaseEntries("#!/bin/sh\necho codex-cli 0.160.0\n", program("/bin/ls"))),
-       checkFailed + kCodexMember},
-      {"runtime for another architecture",
-       tarGz(releaseEntries(program("/bin/echo"), foreignProgram())), checkFailed + kRuntimeMember},
-      {"runtime target is a directory", good, messages::kTargetNotRegular,
-       [&] {
-         fs::remove(managed() / "codex-code-mode-host");
-         fs::create_directory(managed() / "codex-code-mode-host");
-       }},
+       std::string(messages::kCheckFailed) + kCodexMember},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -298,21 +233,11 @@ TEST_F(CodexManagedInstallerTest, CancellingAtAnyPointKeepsTheInstallation) {
 
   settings_.stageBegins = nullptr;
   installOldRelease();
-  struct Row {
-    std::string name;
-    InstallStage stage;
-    int occurrence;
-  };
-  const std::vector<Row> rows = {
-      {"before the download", InstallStage::downloading, 1},
-      {"before the checks", InstallStage::checking, 1},
-      {"before the CLI is published", InstallStage::publishing, 1},
-      {"after the CLI is published", InstallStage::publishing, 2},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
+  // An upgrade cancelled before the checks and after the CLI is published.
+  for (const auto& [stage, occurrence] :
+       {std::pair{InstallStage::checking, 1}, std::pair{InstallStage::publishing, 2}}) {
     const auto before = listing(agents());
-    EXPECT_EQ(cancelledAt(row.stage, row.occurrence), messages::kCancelledKept);
+    EXPECT_EQ(cancelledAt(stage, occurrence), messages::kCancelledKept);
     EXPECT_EQ(listing(agents()), before);
   }
 }
@@ -344,12 +269,17 @@ TEST_F(CodexManagedInstallerTest, InterruptedRunIsRolledBackByTheNext) {
   EXPECT_EQ(listing(agents()), damaged);
 }
 
-// The setup window's logic once the CLI is installed (opening, installing and
-// cancelling are covered with the real window): the login's output and the
-// hand-over, with the window played by its in-memory double.
-TEST_F(CodexManagedInstallerTest, SetupLogsInAndHandsOver) {
+// A managed CLI that is already current only gets the new runtime. The setup
+// window's logic once the CLI is installed (opening, installing and cancelling
+// are covered with the real window): the login's output and the hand-over,
+// with the window played by its in-memory double.
+TEST_F(CodexManagedInstallerTest, CurrentCliIsKeptAndSetupLogsInAndHandsOver) {
   serve(tarGz(releaseEntries(program(GLIMMET_FAKE_CODEX_160), program("/bin/false"))));
   ASSERT_TRUE(install().path);
+  serve(tarGz(releaseEntries(program("/bin/echo"), program("/bin/ls"))));
+  ASSERT_TRUE(install().path);
+  EXPECT_EQ(testing::readFile(managed() / "codex"), program(GLIMMET_FAKE_CODEX_160));
+  EXPECT_EQ(testing::readFile(managed() / "codex-code-mode-host"), program("/bin/ls"));
   paths_.inheritedPath = (dir_ / "no-terminal").string();  // the login runs without a terminal
   DefaultsStore defaults(dir_ / "defaults.json");
   LocalAgentManager manager(defaults, paths_);
@@ -359,22 +289,15 @@ TEST_F(CodexManagedInstallerTest, SetupLogsInAndHandsOver) {
   LocalAgentSetup setup(manager, window, accessibility, paths_, settings_, [&] { ++readyCalls; });
   setup.show();
   ASSERT_TRUE(testing::spinMainUntil([&] { return window.loginEnabled(); }));
-  EXPECT_NE(window.status().find("codex codex-cli 0.160.0 · "), std::string::npos)
-      << window.status();
 
-  // The login's coloured output arrives without its control sequences, and
-  // the log keeps only its last 12,000 characters.
+  // The log keeps only the last 12,000 characters of the login's output.
   setup.loginClicked();
-  EXPECT_FALSE(window.loginEnabled());
   ASSERT_TRUE(testing::spinMainUntil(
       [&] { return window.log().find(LocalAgentSetup::kLoginDone) != std::string::npos; }));
-  EXPECT_EQ(window.log().find('\x1b'), std::string::npos);
   EXPECT_EQ(text::graphemeCount(window.log()), LocalAgentSetup::kLogCharacters);
   EXPECT_TRUE(window.log().ends_with(std::string("x\n\n") + LocalAgentSetup::kLoginDone + "\n"));
   ASSERT_TRUE(testing::spinMainUntil([&] { return window.loginEnabled(); }));
 
-  setup.permissionClicked();
-  EXPECT_EQ(accessibility.requests(), 1);
   setup.startClicked();
   ASSERT_TRUE(testing::spinMainUntil([&] { return readyCalls == 1; }));
   EXPECT_FALSE(window.isVisible());

@@ -19,18 +19,11 @@ std::string tarGz(const std::vector<TarEntry>& entries) {
     GPtr<archive_entry, archive_entry_free> entry(archive_entry_new());
     archive_entry_set_pathname(entry.get(), item.path.c_str());
     archive_entry_set_perm(entry.get(), 0755);
-    if (item.hardLink) {
-      archive_entry_set_filetype(entry.get(), AE_IFREG);
-      archive_entry_set_hardlink(entry.get(), item.content.c_str());
-    } else if (item.type == AE_IFLNK) {
-      archive_entry_set_filetype(entry.get(), AE_IFLNK);
-      archive_entry_set_symlink(entry.get(), item.content.c_str());
-    } else {
-      archive_entry_set_filetype(entry.get(), item.type);
-      if (item.type == AE_IFREG) archive_entry_set_size(entry.get(), item.content.size());
-    }
+    archive_entry_set_filetype(entry.get(), item.type);
+    if (item.type == AE_IFLNK) archive_entry_set_symlink(entry.get(), item.content.c_str());
+    if (item.type == AE_IFREG) archive_entry_set_size(entry.get(), item.content.size());
     archive_write_header(writer.get(), entry.get());
-    if (item.type == AE_IFREG && !item.hardLink) {
+    if (item.type == AE_IFREG) {
       archive_write_data(writer.get(), item.content.data(), item.content.size());
     }
   }

@@ -1,7 +1,7 @@
 #pragma once
 
-// Release archives built in tests: gzip-compressed tar files with any kind
-// of entry, links and hostile paths included.
+// Release archives built in tests: gzip-compressed tar files with files,
+// directories, symbolic links and hostile paths.
 
 #include <archive_entry.h>
 
@@ -15,7 +15,6 @@ struct TarEntry {
   std::string path;
   std::string content;  // file content, or the link target of a link
   unsigned type = AE_IFREG;
-  bool hardLink = false;
 };
 
 // The bytes of a tar.gz holding `entries` in order, each of mode 0755.
