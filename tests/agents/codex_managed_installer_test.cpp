@@ -166,6 +166,11 @@ TEST_F(CodexManagedInstallerTest, RefusalsLeaveTheInstallationAsItWas) {
   installOldRelease();
   const auto entries = releaseEntries(program("/bin/echo"), program("/bin/ls"));
   const std::string good = tarGz(entries);
+  const auto plus = [&](const TarEntry& extra) {
+    auto changed = entries;
+    changed.push_back(extra);
+    return tarGz(changed);
+  };
   struct Row {
     std::string name;
     std::string archive;
@@ -187,9 +192,11 @@ TEST_F(CodexManagedInstallerTest, RefusalsLeaveTheInstallationAsItWas) {
        }},
       {"redirect to a foreign host", good, messages::kDownloadFailed,
        [&] { serveMoved("https://elsewhere.test/moved.tgz", good); }},
-      {"member outside the package",
-       tarGz({entries[0], entries[1], entries[2], entries[3], {"package/../../evil", "x"}}),
+      {"member outside the package", plus({"package/../../evil", "x"}), messages::kLayout},
+      {"absolute member", plus({"/tmp/evil", "x"}), messages::kLayout},
+      {"symbolic link among the resources", plus({"package/link", "/etc/passwd", AE_IFLNK}),
        messages::kLayout},
+      {"CLI member twice", plus({kCodexMember, program("/bin/echo")}), messages::kLayout},
       {"CLI member is a symbolic link",
        tarGz({entries[0], entries[1], {kCodexMember, "/bin/sh", AE_IFLNK}, entries[3], entries[4]}),
        messages::kNotRegular},
