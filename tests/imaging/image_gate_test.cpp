@@ -2,12 +2,10 @@
 
 #include <vips/vips.h>
 
-#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "core/failure.h"
 #include "core/glib_ptr.h"
 #include "support/test_support.h"
 
