@@ -156,7 +156,8 @@ TEST_F(ImageGateTest, RefusesWhatIsNotExactlyOneBoundedRaster) {
 // on that list, which differs between libvips versions.
 TEST_F(ImageGateTest, RefusesLoadersOutsideItsListEvenWhenLibvipsTrustsThem) {
   image_gate::decodeBytes(encode(pattern(4, 4).get(), ".png"));  // the gate's set-up
-  const std::string svg = R"(<svg xmlns="http://www.w3.org/2000/svg" width="10" height="10"/>)";
+  const std::string svg =
+      R"(<svg xmlns="http://www.w3.org/2000/svg" width="10" height="10"><rect width="10" height="10"/></svg>)";
   vips_operation_block_set("VipsForeignLoadSvg", FALSE);
   const std::string failure =
       failureOf([&] { image_gate::decodeBytes(Bytes(svg.begin(), svg.end())); });
