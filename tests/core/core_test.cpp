@@ -110,7 +110,6 @@ TEST(Text, CountsAndCutsUserPerceivedCharacters) {
   };
   for (const auto& [text, graphemes] : rows) EXPECT_EQ(text::graphemeCount(text), graphemes);
   EXPECT_EQ(text::graphemePrefix("ab" + family + "cd", 3), "ab" + family);
-  EXPECT_EQ(text::graphemePrefix("短", 10), "短");
 }
 
 TEST(Text, TrimsAndFindsWhitespaceAndControlCharacters) {
