@@ -2,7 +2,6 @@
 
 #include <glib.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -38,11 +37,6 @@ bool spinMainUntil(const std::function<bool()>& done, std::chrono::milliseconds 
     if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
   }
   return true;
-}
-
-bool peersRequired() {
-  const char* ci = std::getenv("CI");
-  return ci != nullptr && std::string(ci) == "true";
 }
 
 std::string failureOf(const std::function<void()>& work) {

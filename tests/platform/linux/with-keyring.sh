@@ -9,17 +9,11 @@
 # Exit status: the program's; 77 (skip) when the tools are missing, or 1 when CI=true.
 set -eu
 
-fail() {
-  echo "with-keyring: $*" >&2
-  exit 1
-}
-
 if [ "${1:-}" != "--inside-session" ]; then
-  [ $# -ge 1 ] || fail "usage: with-keyring.sh <test program> [arguments...]"
   for tool in dbus-run-session dbus-daemon gnome-keyring-daemon gdbus; do
     if ! command -v "$tool" >/dev/null 2>&1; then
-      [ "${CI:-}" = true ] && fail "$tool is required in CI (packages dbus, gnome-keyring, libglib2.0-bin)"
-      echo "with-keyring: $tool not found; skipping" >&2
+      echo "with-keyring: $tool not found (packages dbus, gnome-keyring, libglib2.0-bin)" >&2
+      [ "${CI:-}" = true ] && exit 1
       exit 77
     fi
   done
@@ -47,25 +41,17 @@ printf '%s' "$password" |
 daemon=$!
 trap 'kill "$daemon" 2>/dev/null || true; wait "$daemon" 2>/dev/null || true' EXIT
 
-secrets() {
-  gdbus call --session --timeout 5 --dest org.freedesktop.secrets "$@" 2>/dev/null
-}
-
-default_collection_unlocked() {
-  path=$(secrets --object-path /org/freedesktop/secrets \
-    --method org.freedesktop.Secret.Service.ReadAlias default |
-    sed -n "s/^(objectpath '\(.*\)',)\$/\1/p")
-  [ -n "$path" ] && [ "$path" != / ] || return 1
-  [ "$(secrets --object-path "$path" --method org.freedesktop.DBus.Properties.Get \
-    org.freedesktop.Secret.Collection Locked)" = "(<false>,)" ]
-}
-
+# The daemon answers before its default collection is ready; wait for it.
 tries=0
-until default_collection_unlocked; do
+until gdbus call --session --timeout 5 --dest org.freedesktop.secrets \
+  --object-path /org/freedesktop/secrets/aliases/default \
+  --method org.freedesktop.DBus.Properties.Get org.freedesktop.Secret.Collection Locked \
+  2>/dev/null | grep -qx '(<false>,)'; do
   tries=$((tries + 1))
   if [ "$tries" -ge 100 ] || ! kill -0 "$daemon" 2>/dev/null; then
+    echo "with-keyring: no unlocked default collection; gnome-keyring-daemon said:" >&2
     cat "$root/daemon.log" >&2
-    fail "gnome-keyring-daemon did not provide an unlocked default collection"
+    exit 1
   fi
   sleep 0.1
 done
