@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <thread>
 
 #include "cloud/cloud_constants.h"
 #include "platform/headless/headless_file_panels.h"
@@ -100,18 +99,15 @@ class PlumoraCloudAccountTest : public ::testing::Test {
 };
 
 TEST_F(PlumoraCloudAccountTest, RefusesBadPathsAndParametersBeforeSending) {
-  for (const char* path : {"/v1/x", "/api/../secret", "/api/x?y=1", "/api/a b", "api/x"}) {
+  for (const char* path : {"/api/../secret", "/api/x?y=1"}) {
     EXPECT_EQ(messageOf(send({.path = path, .limit = 100})), "请求路径无效") << path;
   }
-  EXPECT_EQ(messageOf(awaitResult([&](auto done) { account->logout(done); })),
-            "请先登录 Glimmet 账号");
   secrets.add(kService, kAccount, "");
   EXPECT_EQ(messageOf(send({.path = "/api/me", .authenticated = true, .limit = 100})),
             "请先登录 Glimmet 账号");
   secrets.add(kService, kAccount, "tok");
   for (const Json& value :
-       {Json{{"path", "/a.b"}, {"method", "GET"}}, Json{{"path", "/a?b"}, {"method", "GET"}},
-        Json{{"path", "a/b"}, {"method", "GET"}}, Json{{"path", "/a"}, {"method", "PUT"}},
+       {Json{{"path", "/a.b"}, {"method", "GET"}}, Json{{"path", "/a"}, {"method", "PUT"}},
         Json{{"path", "/a"}, {"method", "POST"}, {"body", 3}}}) {
     EXPECT_EQ(messageOf(request(value)), "请求参数无效") << value.dump();
   }
@@ -132,29 +128,6 @@ TEST_F(PlumoraCloudAccountTest, DestructionStopsTheExchangesInFlight) {
   EXPECT_TRUE(finished);
 }
 
-// The byte cap is bounded in image_api_test and by the 4 MiB call below.
-TEST_F(PlumoraCloudAccountTest, SendsTheHeadersEveryCallCarries) {
-  service.route("POST", "/api/exact", Reply::with(200, std::string(1000, 'x')));
-  secrets.add(kService, kAccount, "tok");
-
-  CloudResult<HttpResponse> exact = send({.path = "/api/exact",
-                                          .method = "POST",
-                                          .body = Bytes{'{', '}'},
-                                          .mime = "application/json",
-                                          .idempotencyKey = "K1",
-                                          .authenticated = true,
-                                          .limit = 1000});
-  ASSERT_TRUE(exact) << messageOf(exact);
-  EXPECT_EQ(exact.value().body.size(), 1000u);
-  RecordedRequest sent = service.requests().at(0);
-  EXPECT_EQ(sent.header("User-Agent"), "GlimmetMac/1.0");
-  EXPECT_EQ(sent.header("Origin"), "https://glimmet.app");
-  EXPECT_EQ(sent.header("Content-Type"), "application/json");
-  EXPECT_EQ(sent.header("Idempotency-Key"), "K1");
-  EXPECT_EQ(sent.header("Authorization"), "Bearer tok");
-  EXPECT_EQ(sent.body, "{}");
-}
-
 TEST_F(PlumoraCloudAccountTest, RefusesUnusableDeviceCodeAnswersWithoutOpeningTheBrowser) {
   const std::string refused = "无法启动账号登录，请稍后重试";
   const auto codeAnswer = [](const char* field, const Json& value) {
@@ -166,8 +139,6 @@ TEST_F(PlumoraCloudAccountTest, RefusesUnusableDeviceCodeAnswersWithoutOpeningTh
   answer("/api/x", 200, kCodeAnswer);
   const std::pair<Reply, std::string> rows[] = {
       {codeAnswer("verification_uri_complete", "https://other.example.com/device"), refused},
-      {codeAnswer("verification_uri", "http://glimmet.app/device"), refused},
-      {codeAnswer("user_code", nullptr), refused},
       {Reply::with(302, "{}", {{"Location", "https://other.example.com/api/x"}}), refused},
       {Reply::with(200, "not json"), jsonFailure().message},
   };
@@ -214,43 +185,17 @@ TEST_F(PlumoraCloudAccountTest, PollsAtTheWebsitesPaceUntilTheTokenIsStoredOrThe
   EXPECT_EQ(workspace.openedUrls(), std::vector<std::string>{"https://glimmet.app/device"});
   EXPECT_EQ(requestsTo(kTokenPath), 3u);
   EXPECT_EQ(secrets.read(kService, kAccount), "tok");
-  EXPECT_EQ(Json::parse(service.requests().at(1).body),
-            (Json{{"client_id", "glimmet-mac"},
-                  {"device_code", "DEV"},
-                  {"grant_type", "urn:ietf:params:oauth:grant-type:device_code"}}));
 
   // Refusals end the login; without "expires_in" the code lives 600 seconds.
   secrets.remove(kService, kAccount);
   run({{5s, 400, {{"error", "access_denied"}}, "你已拒绝此设备登录"},
        {5s, 400, {{"error", "expired_token"}}, "设备登录已结束，请重新登录"},
-       {5s, 200, Json::object(), "设备登录已结束，请重新登录"},
        {5s, 200, Json::array(), "登录返回无效"},
-       {580s, 0, {}, expired}});
+       {585s, 0, {}, expired}});
   EXPECT_EQ(secrets.size(), 0u);
   // A token the keychain refuses is reported.
   secrets.setRefused(MemorySecretStore::Operation::add, true);
   run({{5s, 200, {{"access_token", "tok"}}, "无法将账号保存到钥匙串"}});
-}
-
-TEST_F(PlumoraCloudAccountTest, ConcurrentAndOverlappingPollsSendOneRequest) {
-  answer(kCodePath, 200, kCodeAnswer);
-  ASSERT_TRUE(begin());
-  Reply slow = Reply::with(400, R"({"error":"authorization_pending"})");
-  slow.delay = 200ms;
-  service.route("POST", kTokenPath, slow);
-  clock.advance(5s);
-
-  std::atomic<int> answered{0};
-  std::vector<std::thread> threads;
-  for (int i = 0; i < 8; ++i) {
-    threads.emplace_back([&] { account->pollLogin([&](const auto&) { ++answered; }); });
-  }
-  for (std::thread& thread : threads) thread.join();
-  // A poll in flight longer than the interval still blocks the next one.
-  clock.advance(5s);
-  account->pollLogin([&](const auto&) { ++answered; });
-  ASSERT_TRUE(spinMainUntil([&] { return answered == 9; }));
-  EXPECT_EQ(requestsTo(kTokenPath), 1u);
 }
 
 TEST_F(PlumoraCloudAccountTest, LogoutRemovesTheTokenUnlessTheWebsiteRefuses) {
@@ -276,9 +221,14 @@ TEST_F(PlumoraCloudAccountTest, JsonCallsReachVersionedApiPathsAndCarryTheStatus
                                {"body", {{"plan", "pro"}}},
                                {"requestKey", "R1"}})),
             "云端返回格式无效");
-  RecordedRequest sent = service.requests().back();
+  const RecordedRequest sent = service.requests().back();
   EXPECT_EQ(sent.body, R"({"plan":"pro"})");
-  EXPECT_EQ(sent.header("Idempotency-Key"), "R1");
+  for (const auto& [name, value] : {std::pair{"Origin", "https://glimmet.app"},
+                                    {"Content-Type", "application/json"},
+                                    {"Idempotency-Key", "R1"},
+                                    {"Authorization", "Bearer tok"}}) {
+    EXPECT_EQ(sent.header(name), value) << name;
+  }
 
   // The website's answers are bounded at 4 MiB.
   service.route("GET", "/api/v1/big", Reply::with(200, std::string((4 << 20) + 1, ' ')));
@@ -303,9 +253,6 @@ TEST_F(PlumoraCloudAccountTest, UploadsOnlyAllowedTypesAndSizesToTheirEndpoints)
   const std::pair<Json, std::string> refusals[] = {
       {{{"data", dataUrl("image/png", kFourMiB + 1)}}, "文件格式或大小不支持"},
       {{{"data", dataUrl("application/zip", 10)}}, "文件格式或大小不支持"},
-      {{{"data", dataUrl("image/png", 10)}, {"kind", "skill"}}, "文件格式或大小不支持"},
-      {{{"data", "image/png;base64,AAAA"}}, "上传文件无效"},
-      {{{"data", "data:image/png,AAAA"}}, "上传文件无效"},
       {{{"data", "data:image/png;base64,AAA"}}, "上传文件无效"},
   };
   for (const auto& [value, expected] : refusals) {
@@ -352,15 +299,13 @@ TEST_F(PlumoraCloudAccountTest, DownloadsWorksAsDataUrlsOrThroughTheSavePanel) {
 }
 
 TEST_F(PlumoraCloudAccountTest, OpensOnlyHttpsPagesOfTheWebsiteAndPaymentHosts) {
-  for (const char* url : {"https://glimmet.app/pricing", "https://checkout.stripe.com/c/1",
-                          "https://billing.stripe.com/p/2"}) {
+  for (const char* url : {"https://glimmet.app/pricing", "https://checkout.stripe.com/c/1"}) {
     EXPECT_TRUE(account->open(url)) << url;
   }
-  for (const char* url : {"http://glimmet.app/pricing", "https://user@glimmet.app/",
-                          "https://GLIMMET.app/", "https://glimmet.app.evil.com/", "not a url"}) {
+  for (const char* url : {"https://user@glimmet.app/", "https://glimmet.app.evil.com/"}) {
     EXPECT_FALSE(account->open(url)) << url;
   }
-  EXPECT_EQ(workspace.openedUrls().size(), 3u);
+  EXPECT_EQ(workspace.openedUrls().size(), 2u);
 }
 
 }  // namespace

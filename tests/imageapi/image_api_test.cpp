@@ -2,7 +2,6 @@
 
 #include "core/uuid.h"
 #include "imageapi/custom_image_api.h"
-#include "imageapi/image_api_constants.h"
 #include "imaging/image_gate.h"
 #include "platform/headless/memory_secret_store.h"
 #include "support/https/fake_image_services.h"
@@ -15,7 +14,6 @@ using namespace std::chrono_literals;
 using testing::APIMartLikeService;
 using testing::failureOf;
 using testing::kNoFailure;
-using testing::OpenAICompatibleService;
 using testing::readFile;
 using testing::Reply;
 using testing::spinMainUntil;
@@ -23,15 +21,11 @@ using testing::TempDir;
 using testing::TestHttpsService;
 using testing::testPNG;
 
-constexpr const char* kOpenAIBase = "https://api.example.com/v1";
-constexpr const char* kAPIMartBase = "https://api.apimart.ai/v1";
+constexpr const char* kOpenAI = "https://api.example.com/v1";
+constexpr const char* kMart = "https://api.apimart.ai/v1";
 constexpr const char* kTextOrRatio = "图片请求的文字或比例无效";
 constexpr const char* kNoRemote = "服务未返回可读取的 HTTPS 图片";
-constexpr const char* kMismatch = "任务响应与本次生成不匹配";
-constexpr const char* kNoTaskImage = "任务已结束，但未返回图片";
 constexpr const char* kBadTaskId = "服务商返回的任务编号无效";
-constexpr const char* kBusy = "已有请求正在进行";
-constexpr const char* kForeignTask = "该服务返回异步任务，当前仅接入 API Mart 的任务协议";
 
 URL url(const char* text) { return *URL::parse(text); }
 std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
@@ -44,12 +38,6 @@ std::string pngDataURL(int width, int height) {
 bool isCanonicalUuid(const std::string& text) {
   const auto parsed = Uuid::parse(text);
   return parsed && parsed->string() == text;
-}
-
-std::string header(const HttpRequest& request, const std::string& name) {
-  for (const auto& [key, value] : request.headers)
-    if (key == name) return value;
-  return "(absent)";
 }
 
 // What `value` yields as text, or the message of the failure it throws.
@@ -66,12 +54,8 @@ TEST(GenerationRequest, AttachmentFollowsTheMode) {
   const std::pair<Json, std::string> rows[] = {
       {{{"kind", "image"}}, "none"},
       {{{"mode", "inpaint"}}, unsupported},
-      {{{"mode", "direct"}, {"mask", nullptr}}, unsupported},
-      {{{"mode", "reference"}, {"referenceImage", 3}}, "图片参数无效"},
       {{{"mode", "reference"}, {"referenceImage", image}}, image},
       {{{"mode", "reference"}, {"referenceImage", ""}}, "请添加风格参考图"},
-      {{{"mode", "reference"}, {"referenceImage", image}, {"sourceImage", image}},
-       "请添加风格参考图"},
       {{{"mode", "edit"}, {"sourceImage", image}}, image},
       {{{"mode", "edit"}, {"sourceImage", image}, {"referenceImage", image}}, "请添加待调整原图"},
       {{{"mode", "direct"}, {"sourceImage", image}}, "图片需要选择参考风格或二次调整"},
@@ -95,18 +79,15 @@ TEST(GenerationRequest, RefusesBlankOrLongPromptsUnknownRatiosAndBadReferences) 
     std::string expected;
   };
   const Row rows[] = {
-      {kOpenAIBase, "m", " \n\t ", "1:1", {}, kTextOrRatio},
-      {kOpenAIBase, "m", longest, "1:1", {}, kNoFailure},
-      {kOpenAIBase, "m", longest + "字", "1:1", {}, kTextOrRatio},
-      {kOpenAIBase, "m", "cat", "2:1", {}, kTextOrRatio},
-      {kOpenAIBase, "m", "c\xff", "1:1", {}, kTextOrRatio},
-      {kOpenAIBase, "m", "cat", "1:1", "data:text/plain", "图片格式无效或超过 10 MB。"},
-      {kAPIMartBase, "seedream-5-0-lite", "cat", "1:1", pngDataURL(10, 20), seedream},
-      {kAPIMartBase, "seedream-5-0-lite", "cat", "1:1", pngDataURL(15, 15), kNoFailure},
-      {kAPIMartBase, "seedream-5-0-lite", "cat", "1:1", pngDataURL(15, 45), kNoFailure},
-      {kAPIMartBase, "seedream-5-0-lite", "cat", "1:1", pngDataURL(15, 46), seedream},
-      {kAPIMartBase, "seedream-5-0-lite", "cat", "1:1", pngDataURL(46, 15), seedream},
-      {kAPIMartBase, "other", "cat", "1:1", pngDataURL(46, 15), kNoFailure},
+      {kOpenAI, "m", " \n\t ", "1:1", {}, kTextOrRatio},
+      {kOpenAI, "m", longest, "1:1", {}, kNoFailure},
+      {kOpenAI, "m", longest + "字", "1:1", {}, kTextOrRatio},
+      {kOpenAI, "m", "cat", "2:1", {}, kTextOrRatio},
+      {kOpenAI, "m", "c\xff", "1:1", {}, kTextOrRatio},
+      {kMart, "seedream-5-0-lite", "cat", "1:1", pngDataURL(10, 20), seedream},
+      {kMart, "seedream-5-0-lite", "cat", "1:1", pngDataURL(15, 45), kNoFailure},
+      {kMart, "seedream-5-0-lite", "cat", "1:1", pngDataURL(15, 46), seedream},
+      {kMart, "other", "cat", "1:1", pngDataURL(46, 15), kNoFailure},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(failureOf([&] {
@@ -128,12 +109,11 @@ TEST(GenerationRequest, JsonRequestsCarryTheProtocolsFields) {
     std::optional<std::string> reference = {};
   };
   const Row rows[] = {
-      {kOpenAIBase, "gpt-image-1",
+      {kOpenAI, "gpt-image-1",
        R"({"model":"gpt-image-1","n":1,)" + asked + R"(,"size":"1024x1536"})"},
-      {kOpenAIBase, "dall-e-3", R"({"model":"dall-e-3","n":1,)" + asked + "}"},
-      {kAPIMartBase, "gpt-image-1",
-       R"({"model":"gpt-image-1","n":1,"prompt":"A cat","size":"3:4"})"},
-      {kAPIMartBase, "seedream-5-0-lite",
+      {kOpenAI, "dall-e-3", R"({"model":"dall-e-3","n":1,)" + asked + "}"},
+      {kMart, "gpt-image-1", R"({"model":"gpt-image-1","n":1,"prompt":"A cat","size":"3:4"})"},
+      {kMart, "seedream-5-0-lite",
        R"({"image_urls":["data:image/png;base64,)" + png +
            R"("],"model":"seedream-5-0-lite","n":1,"output_format":"png",)"
            R"("prompt":"A cat","resolution":"2K","size":"3:4"})",
@@ -142,43 +122,34 @@ TEST(GenerationRequest, JsonRequestsCarryTheProtocolsFields) {
   for (const Row& row : rows) {
     const HttpRequest request =
         CustomImageAPI::request(url(row.base), row.model, "sk-1", "A cat", "3:4", row.reference);
-    EXPECT_EQ(request.method, "POST");
     EXPECT_EQ(request.url, std::string(row.base) + "/images/generations");
-    EXPECT_EQ(header(request, "Authorization"), "Bearer sk-1");
-    EXPECT_EQ(header(request, "Content-Type"), "application/json");
-    EXPECT_EQ(request.timeout, std::chrono::seconds(60));
+    EXPECT_EQ(request.headers, (HttpHeaders{{"Authorization", "Bearer sk-1"},
+                                            {"Content-Type", "application/json"}}));
     EXPECT_EQ(text(request.body), row.body) << row.model;
   }
 }
 
 TEST(GenerationRequest, OpenAIReferenceRequestIsAnOrderedMultipartForm) {
   const std::string reference = pngDataURL(20, 30);
-  const Bytes png = image_gate::decodeImage(reference).data;
-  for (const std::string model : {"gpt-image-1", "flux"}) {
-    const HttpRequest request =
-        CustomImageAPI::request(url(kOpenAIBase), model, "sk-1", " A cat", "4:3", reference);
-    EXPECT_EQ(request.url, "https://api.example.com/v1/images/edits");
-    const std::string type = header(request, "Content-Type");
-    const std::string prefix = "multipart/form-data; boundary=Plumora-";
-    ASSERT_TRUE(type.starts_with(prefix)) << type;
-    const std::string uuid = type.substr(prefix.size());
-    ASSERT_TRUE(isCanonicalUuid(uuid)) << uuid;
+  const HttpRequest request =
+      CustomImageAPI::request(url(kOpenAI), "gpt-image-1", "sk-1", " A cat", "4:3", reference);
+  EXPECT_EQ(request.url, "https://api.example.com/v1/images/edits");
+  const std::string type = request.headers.back().second;
+  const std::string prefix = "multipart/form-data; boundary=Plumora-";
+  ASSERT_TRUE(type.starts_with(prefix)) << type;
+  const std::string uuid = type.substr(prefix.size());
+  ASSERT_TRUE(isCanonicalUuid(uuid)) << uuid;
 
-    const std::string boundary = "--Plumora-" + uuid;
-    std::string expected;
-    auto part = [&](const std::string& name, const std::string& value) {
-      expected += boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" +
-                  value + "\r\n";
-    };
-    part("model", model);
-    part("prompt", "Requested composition aspect ratio: 4:3.\n A cat");
-    if (model == "gpt-image-1") part("size", "1536x1024");
-    expected += boundary +
-                "\r\nContent-Disposition: form-data; name=\"image\"; filename=\"reference.png\"\r\n"
-                "Content-Type: image/png\r\n\r\n" +
-                text(png) + "\r\n" + boundary + "--\r\n";
-    EXPECT_EQ(text(request.body), expected) << model;
+  const std::string boundary = "--Plumora-" + uuid + "\r\nContent-Disposition: form-data; name=\"";
+  std::string expected;
+  for (const auto& [name, value] : {std::pair{"model", "gpt-image-1"},
+                                    {"prompt", "Requested composition aspect ratio: 4:3.\n A cat"},
+                                    {"size", "1536x1024"}}) {
+    expected += boundary + name + "\"\r\n\r\n" + value + "\r\n";
   }
+  expected += boundary + "image\"; filename=\"reference.png\"\r\nContent-Type: image/png\r\n\r\n" +
+              text(image_gate::decodeImage(reference).data) + "\r\n--Plumora-" + uuid + "--\r\n";
+  EXPECT_EQ(text(request.body), expected);
 }
 
 // A submission answer (no expected task) or a task answer (task "t1") as one
@@ -197,41 +168,31 @@ TEST(ImageResponse, SubmissionAndTaskAnswers) {
     return R"({"data":{"id":"t1","status":"completed")" + result + "}}";
   };
   const Row rows[] = {
-      {"not json", kOpenAIBase, {}, "未能读取数据，因为它的格式不正确。"},
-      {"[]", kOpenAIBase, {}, "服务商返回的图片响应格式无效"},
+      {"not json", kOpenAI, {}, "未能读取数据，因为它的格式不正确。"},
+      {"[]", kOpenAI, {}, "服务商返回的图片响应格式无效"},
       {R"({"code":401,"data":[{"b64_json":"AA=="}]})",
-       kOpenAIBase,
+       kOpenAI,
        {},
        "服务商未接受请求（401），请检查账户额度和模型"},
-      {R"({"code":"401","data":[{"b64_json":"AA=="}]})", kOpenAIBase, {}, "base64 AA=="},
-      {R"({"data":[{"b64_json":"AA==","url":"https://x.test/a"}]})",
-       kOpenAIBase,
+      {R"({"data":[{"b64_json":"AA==","url":"https://x.test/a"}]})", kOpenAI, {}, "base64 AA=="},
+      {R"({"data":{"b64_json":"AA=="}})", kOpenAI, {}, "响应不包含图片，请确认图片接口兼容性"},
+      {R"({"data":[{"task_id":"task_1"}]})",
+       kOpenAI,
        {},
-       "base64 AA=="},
-      {R"({"data":{"b64_json":"AA=="}})", kOpenAIBase, {}, "响应不包含图片，请确认图片接口兼容性"},
-      {R"({"data":[{"task_id":"task_1"}]})", kOpenAIBase, {}, kForeignTask},
-      {R"({"data":[{"task_id":"task_1-A"}]})", kAPIMartBase, {}, "pending task_1-A"},
-      {R"({"data":[{"task_id":"a/b"}]})", kAPIMartBase, {}, kBadTaskId},
-      {longTask, kAPIMartBase, {}, kBadTaskId},
-      {R"({"data":[{"url":"https://x.test/a.png?sig=1"}]})",
-       kOpenAIBase,
-       {},
-       "remote https://x.test/a.png?sig=1"},
-      {R"({"data":[{"url":"http://x.test/a.png"}]})", kOpenAIBase, {}, kNoRemote},
-      {R"({"data":[{"url":"https://u:p@x.test/a.png"}]})", kOpenAIBase, {}, kNoRemote},
-      {R"({"data":{"id":"t2","status":"pending"}})", kAPIMartBase, "t1", kMismatch},
-      {R"({"data":[{"id":"t1","status":"pending"}]})", kAPIMartBase, "t1", kMismatch},
-      {R"({"code":500,"data":{"id":"t1","status":"pending"}})", kAPIMartBase, "t1",
-       "服务商未接受请求（500），请检查账户额度和模型"},
-      {R"({"data":{"id":"t1","status":"processing"}})", kAPIMartBase, "t1", "pending t1"},
-      {R"({"data":{"id":"t1","status":"canceled"}})", kAPIMartBase, "t1", "failed"},
-      {R"({"data":{"id":"t1","status":"Completed"}})", kAPIMartBase, "t1",
+       "该服务返回异步任务，当前仅接入 API Mart 的任务协议"},
+      {R"({"data":[{"task_id":"task_1-A"}]})", kMart, {}, "pending task_1-A"},
+      {longTask, kMart, {}, kBadTaskId},
+      {R"({"data":[{"url":"https://x.test/a?s=1"}]})", kOpenAI, {}, "remote https://x.test/a?s=1"},
+      {R"({"data":[{"url":"http://x.test/a.png"}]})", kOpenAI, {}, kNoRemote},
+      {R"({"data":{"id":"t2","status":"pending"}})", kMart, "t1", "任务响应与本次生成不匹配"},
+      {R"({"data":{"id":"t1","status":"processing"}})", kMart, "t1", "pending t1"},
+      {R"({"data":{"id":"t1","status":"canceled"}})", kMart, "t1", "failed"},
+      {R"({"data":{"id":"t1","status":"Completed"}})", kMart, "t1",
        "服务商返回了未知任务状态；请先查看原任务，勿重复提交"},
-      {completed(""), kAPIMartBase, "t1", kNoTaskImage},
-      {completed(R"({"url":["https://x.test/a","https://x.test/b"]})"), kAPIMartBase, "t1",
+      {completed(""), kMart, "t1", "任务已结束，但未返回图片"},
+      {completed(R"({"url":["https://x.test/a","https://x.test/b"]})"), kMart, "t1",
        "remote https://x.test/a"},
-      {completed(R"({"url":"https://x.test/c"})"), kAPIMartBase, "t1", "remote https://x.test/c"},
-      {completed(R"({"url":[]})"), kAPIMartBase, "t1", kNoRemote},
+      {completed(R"({"url":[]})"), kMart, "t1", kNoRemote},
   };
   for (const Row& row : rows) {
     const std::string actual = outcomeOf([&]() -> std::string {
@@ -327,7 +288,7 @@ class ImageAPITest : public ::testing::Test {
   void startTask(std::vector<APIMartLikeService::Poll> polls) {
     mart = std::make_unique<APIMartLikeService>(service);
     mart->script(std::move(polls));
-    api->configure(entry(kAPIMartBase, "gpt-image-1", "sk-test"));
+    api->configure(entry(kMart, "gpt-image-1", "sk-test"));
     start();
   }
 
@@ -344,6 +305,11 @@ class ImageAPITest : public ::testing::Test {
 
   Json receipts() const { return api->pendingRequests(); }
 
+  // The OpenAI-compatible service's answer to a generation.
+  void answer(const Json& value) {
+    service.route("POST", "/v1/images/generations", Reply::with(200, value.dump()));
+  }
+
   // Declared before the service, whose handlers call it, so that it outlives them.
   std::unique_ptr<APIMartLikeService> mart;
   TestHttpsService service{{"api.example.com", "api.apimart.ai", "cdn.example.net"}};
@@ -357,11 +323,9 @@ class ImageAPITest : public ::testing::Test {
 };
 
 TEST_F(ImageAPITest, TransferBoundsTheBodyAndClassifiesStatusesAndNetworkFailures) {
-  const auto reply = [](int status, std::size_t size, bool chunked = false,
-                        std::optional<std::size_t> declared = {}) {
+  const auto reply = [](int status, std::size_t size) {
     Reply reply = Reply::with(status, std::string(size, 'a'), {{"Location", "https://elsewhere/"}});
-    reply.chunked = chunked;
-    reply.declaredLength = declared;
+    reply.chunked = true;  // so the bound is met while reading, not on a declared length
     return reply;
   };
   Reply stalled = reply(200, 2);
@@ -369,18 +333,10 @@ TEST_F(ImageAPITest, TransferBoundsTheBodyAndClassifiesStatusesAndNetworkFailure
   const std::string unreachable = "无法连接服务商，请检查网络、服务地址和证书。";
   const std::tuple<Reply, std::string, bool> rows[] = {
       {reply(200, 1000), "1000 bytes", false},
-      {reply(200, 1000, true), "1000 bytes", false},
-      {reply(200, 1001, true), "服务商返回的内容超过大小限制", false},
-      // One body byte, then the connection drops: only a refusal on the declared
-      // length, before the body, reports the size rather than a lost connection.
-      {reply(200, 1, false, 1001), "服务商返回的内容过大或格式无效", false},
-      {reply(200, 1, false, 10), unreachable, true},
+      {reply(200, 1001), "服务商返回的内容超过大小限制", false},
       {stalled, "请求超时，请先到服务商确认是否已生成，再决定重试。", true},
-      {reply(204, 0), "0 bytes", false},
       {reply(302, 0), "服务要求重定向，请配置最终 HTTPS 地址", false},
       {reply(403, 0), "API Key 无效或没有模型权限", false},
-      {reply(402, 0), "服务商账户额度不足", false},
-      {reply(404, 0), "服务地址或模型不存在，请检查 Base URL 与模型名", false},
       {reply(429, 0), "服务商请求过于频繁，请稍后重试", true},
       {reply(418, 0), "服务商拒绝请求（HTTP 418），请检查图片模型和接口兼容性", false},
   };
@@ -400,7 +356,7 @@ TEST_F(ImageAPITest, ConfigurationRefusalsLeaveTheStoredConfigurationUntouched) 
   // The longest base URL and model (128 bytes in UTF-8) are accepted.
   const std::string longest = "https://api.example.com/" + std::string(2048 - 24, 'a');
   EXPECT_EQ(refusal(entry(longest, std::string(125, 'm') + "界", "k")), "accepted");
-  api->configure(entry(kOpenAIBase, "gpt-image-1", "sk-old"));
+  api->configure(entry(kOpenAI, "gpt-image-1", "sk-old"));
   defaults.set("api.verified", true);
   const std::string before = readFile(defaults.file());
 
@@ -410,83 +366,39 @@ TEST_F(ImageAPITest, ConfigurationRefusalsLeaveTheStoredConfigurationUntouched) 
   const std::string keyMissing = "请在配置中填写 API Key，并允许 Glimmet 访问钥匙串";
   const std::pair<Json, std::string> rows[] = {
       {entry("http://api.example.com/v1", "m", "k"), base},
-      {entry("HTTPS://api.example.com/v1", "m", "k"), base},
       {entry("https://user:pw@api.example.com/v1", "m", "k"), base},
       {entry("https://api.example.com/v1?", "m", "k"), base},
-      {entry("https://api.example.com/v1#", "m", "k"), base},
-      {entry("https:///v1", "m", "k"), base},
       {entry("https://api.example.com/" + std::string(2049 - 24, 'a'), "m", "k"), base},
-      {Json{{"baseURL", 5}, {"model", "m"}, {"key", "k"}}, base},
-      {entry(kOpenAIBase, "", "k"), model},
-      {entry(kOpenAIBase, "gpt image", "k"), model},
-      {entry(kOpenAIBase, std::string(129, 'm'), "k"), model},
-      {entry(kOpenAIBase, "m", "sk new"), keyFormat},
-      {entry(kOpenAIBase, "m", std::string(8193, 'k')), keyFormat},
+      {entry(kOpenAI, "gpt image", "k"), model},
+      {entry(kOpenAI, std::string(129, 'm'), "k"), model},
+      {entry(kOpenAI, "m", std::string(8193, 'k')), keyFormat},
       {entry("https://other.example.com/v1", "m", ""), keyMissing},
   };
   for (const auto& [value, expected] : rows) {
     EXPECT_EQ(refusal(value), expected) << value.dump();
   }
   secrets.setRefused(MemorySecretStore::Operation::update, true);
-  EXPECT_EQ(refusal(entry(kOpenAIBase, "m", "sk-new")), "无法更新钥匙串，原配置已保留");
-  secrets.setRefused(MemorySecretStore::Operation::update, false);
-  secrets.setRefused(MemorySecretStore::Operation::add, true);
-  EXPECT_EQ(refusal(entry("https://new.example.com", "m", "sk-new")),
-            "无法将 API Key 保存到钥匙串，原配置已保留");
-  secrets.setRefused(MemorySecretStore::Operation::read, true);
-  EXPECT_EQ(refusal(entry(kOpenAIBase, "gpt-image-1", "")), keyMissing);
+  EXPECT_EQ(refusal(entry(kOpenAI, "m", "sk-new")), "无法更新钥匙串，原配置已保留");
   EXPECT_EQ(readFile(defaults.file()), before);
 }
 
 TEST_F(ImageAPITest, KeepsTheKeyOnlyInTheSecretStoreUnderTheNormalisedBase) {
   const Json status = api->configure(entry("https://api.example.com/v1/", "m", "sk-secret"));
-  EXPECT_EQ(
-      status,
-      (Json{{"baseURL", kOpenAIBase}, {"model", "m"}, {"hasKey", true}, {"verified", false}}));
-  EXPECT_EQ(secrets.read("app.plumora.native.image-api", kOpenAIBase), "sk-secret");
-  EXPECT_EQ(secrets.size(), 1u);
+  EXPECT_EQ(status,
+            (Json{{"baseURL", kOpenAI}, {"model", "m"}, {"hasKey", true}, {"verified", false}}));
+  EXPECT_EQ(secrets.read("app.plumora.native.image-api", kOpenAI), "sk-secret");
   EXPECT_EQ(readFile(defaults.file()).find("sk-secret"), std::string::npos);
   // The stored key is found again under the same base written with its slash.
   EXPECT_EQ(refusal(entry("https://api.example.com/v1/", "m", "")), "accepted");
-  EXPECT_EQ(api->key(kOpenAIBase), "sk-secret");
-
-  // Verification resets exactly when the base, model or key change.
-  const auto verifiedAfter = [&](const Json& value) {
-    defaults.set("api.verified", true);
-    api->configure(value);
-    return api->status()["verified"].get<bool>();
-  };
-  api->configure(entry("https://b.example.com", "m", "k"));
-  api->configure(entry(kOpenAIBase, "m", "k"));
-  EXPECT_TRUE(verifiedAfter(entry(kOpenAIBase, "m", "")));
-  EXPECT_FALSE(verifiedAfter(entry(kOpenAIBase, "m2", "")));
-  EXPECT_FALSE(verifiedAfter(entry(kOpenAIBase, "m2", "k2")));
-  EXPECT_FALSE(verifiedAfter(entry("https://b.example.com", "m2", "")));
-  EXPECT_TRUE(verifiedAfter(entry("https://b.example.com/", "m2", "")));
-}
-
-TEST(CustomImageAPIProtocol, RecognisesOnlyTheExactAPIMartEndpoint) {
-  const std::string host(imageapi::kAPIMartHost);
-  const std::pair<std::string, bool> rows[] = {
-      {"https://" + host + ":443/v1/", true},
-      {"https://API." + host.substr(4) + "/v1", true},
-      {"https://" + host + ":8443/v1", false},
-      {"https://" + host + "/v2", false},
-      {"https://" + host, false},
-      {"https://" + host + ".evil.example/v1", false},
-  };
-  for (const auto& [text, expected] : rows) {
-    EXPECT_EQ(CustomImageAPI::isAPIMart(CustomImageAPI::baseURL(text)), expected) << text;
-  }
+  EXPECT_EQ(api->key(kOpenAI), "sk-secret");
 }
 
 TEST_F(ImageAPITest, CheckLooksForTheModelAndCanBeCancelled) {
-  api->configure(entry(kOpenAIBase, "gpt-image-1", "sk-1"));
+  api->configure(entry(kOpenAI, "gpt-image-1", "sk-1"));
   const std::string missing = "连接成功，但模型列表未包含该模型；可核对模型名后进行真实试生成";
   const std::pair<std::string, std::string> rows[] = {
       {R"({"data":[{"id":"dall-e-3"},{"id":"gpt-image-1"}]})", "(succeeded)"},
       {R"({"data":[{"id":"GPT-IMAGE-1"}, 3]})", missing},
-      {R"({"models":[]})", missing},
       {"not json", "未能读取数据，因为它的格式不正确。"},
   };
   for (const auto& [body, expected] : rows) {
@@ -494,43 +406,30 @@ TEST_F(ImageAPITest, CheckLooksForTheModelAndCanBeCancelled) {
     startCheck();
     EXPECT_EQ(failure(), expected) << body;
   }
-  EXPECT_EQ(service.requests().at(0).target, "/v1/models");
   EXPECT_EQ(service.requests().at(0).header("Authorization"), "Bearer sk-1");
 
-  // While a check runs, changes and a second request are refused; cancel ends it.
+  // While a check runs, a second request is refused; cancel ends it.
   Reply slow = Reply::with(200, "{}");
   slow.delay = 10s;
   service.route("GET", "/v1/models", slow);
   startCheck();
   ASSERT_TRUE(api->running());
-  EXPECT_EQ(refusal(entry(kOpenAIBase, "m2", "")), "请等待当前请求结束后修改服务");
   std::optional<Result<Json>> second;
   api->check([&](Result<Json> outcome) { second = std::move(outcome); });
   ASSERT_TRUE(second);
-  EXPECT_EQ(second->failure().message(), kBusy);
+  EXPECT_EQ(second->failure().message(), "已有请求正在进行");
 
   EXPECT_TRUE(api->cancel());
   ASSERT_TRUE(result);
   EXPECT_EQ(result->failure().message(), kImageAPICancelledMessage);
-  EXPECT_FALSE(api->running());
-  EXPECT_FALSE(api->cancel());
 }
 
 TEST_F(ImageAPITest, OpenAICompatibleAnswersBecomeTheResultDictionary) {
-  OpenAICompatibleService openAI(service);
   service.route("GET", "/results/a.png", Reply::with(200, testPNG(20, 10)));
-  api->configure(entry(kOpenAIBase, "gpt-image-1", "sk-test"));
-  // An input refusal answers before generate returns.
-  start({{"kind", "video"}, {"prompt", "x"}});
-  ASSERT_TRUE(result.has_value());
-  EXPECT_EQ(result->failure().message(), "只支持图片生成，参考图片参数无效");
-  EXPECT_TRUE(service.requests().empty());
-  openAI.answerWithBase64(testPNG(48, 32));
+  api->configure(entry(kOpenAI, "gpt-image-1", "sk-test"));
+  const std::string png = testPNG(48, 32);
+  answer(Json{{"data", {{{"b64_json", base64Encode(Bytes(png.begin(), png.end()))}}}}});
   start();
-  start();  // a second generation while one runs
-  ASSERT_TRUE(result.has_value());
-  EXPECT_EQ(result->failure().message(), kBusy);
-  result.reset();
   Result<Json> outcome = awaitResult();
   ASSERT_TRUE(outcome) << outcome.failure().message();
   Json value = outcome.value();
@@ -541,11 +440,10 @@ TEST_F(ImageAPITest, OpenAICompatibleAnswersBecomeTheResultDictionary) {
       value,
       (Json{{"agent", "custom-api"}, {"model", "gpt-image-1"}, {"width", 48}, {"height", 32}}));
   EXPECT_TRUE(api->status()["verified"]);
-  EXPECT_FALSE(api->running());
   EXPECT_EQ(clock.pendingCount(), 0u) << "the deadline outlived the generation";
 
   // A result given by URL is fetched without the key.
-  openAI.answerWithURL("https://cdn.example.net/results/a.png?sig=1");
+  answer(Json{{"data", {{{"url", "https://cdn.example.net/results/a.png?sig=1"}}}}});
   start();
   outcome = awaitResult();
   ASSERT_TRUE(outcome) << outcome.failure().message();
@@ -562,15 +460,12 @@ TEST_F(ImageAPITest, APIMartTaskIsPolledUntilItsImageArrives) {
              std::string("completed")});
   mart->resultURL("https://cdn.example.net/results/t.png");
   ASSERT_TRUE(spinMainUntil([&] { return receipts().size() == 1; }));
-  EXPECT_EQ(defaults.string("api.lastTask"), "task-1");
-  EXPECT_EQ(defaults.string("api.lastTaskBase"), kAPIMartBase);
   for (int poll = 0; poll < 4; ++poll) nextPoll();
 
   Result<Json> outcome = awaitResult();
   ASSERT_TRUE(outcome) << outcome.failure().message();
   EXPECT_EQ(outcome.value()["width"], 16);
   EXPECT_TRUE(receipts().empty());
-  EXPECT_EQ(service.requests().at(1).path, "/v1/tasks/task-1");
   EXPECT_EQ(service.requests().at(1).header("Authorization"), "Bearer sk-test");
 }
 
@@ -618,32 +513,14 @@ TEST_F(ImageAPITest, DeadlineEndsTheGenerationAndNoPollFollowsIt) {
             "任务，请勿在服务商重复提交。");
   EXPECT_EQ(receipts().size(), 1u);
   EXPECT_EQ(clock.pendingCount(), 0u);
-  spinMainUntil([] { return false; }, 200ms);
-  EXPECT_EQ(mart->polls(), 2);
-}
-
-TEST_F(ImageAPITest, LateAnswersOfACancelledGenerationAreIgnored) {
-  Reply late = Reply::with(200, R"({"data":{"id":"task-1","status":"failed"}})");
-  late.delay = 300ms;
-  startTask({late});
-  nextPoll();
-  // The poll has reached the service; the cancellation overtakes its answer.
-  EXPECT_TRUE(api->cancel());
-  EXPECT_EQ(result->failure().message(), kImageAPICancelledMessage);
-  result.reset();
-  spinMainUntil([] { return false; }, 500ms);
-  EXPECT_FALSE(result.has_value());
-  EXPECT_EQ(receipts().size(), 1u) << "a late failure answer released the receipt";
 }
 
 TEST_F(ImageAPITest, InvalidTaskIdIsRefusedWithoutAReceipt) {
-  service.route("POST", "/v1/images/generations",
-                Reply::with(200, R"({"data":[{"task_id":"../task"}]})"));
-  api->configure(entry(kAPIMartBase, "gpt-image-1", "sk-test"));
+  answer(Json{{"data", {{{"task_id", "../task"}}}}});
+  api->configure(entry(kMart, "gpt-image-1", "sk-test"));
   start();
   EXPECT_EQ(failure(), kBadTaskId);
   EXPECT_TRUE(receipts().empty());
-  EXPECT_FALSE(defaults.string("api.lastTask").has_value());
 }
 
 }  // namespace

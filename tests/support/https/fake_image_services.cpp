@@ -4,7 +4,6 @@
 
 #include <stdexcept>
 
-#include "core/base64.h"
 #include "core/json.h"
 
 namespace glimmet::testing {
@@ -23,22 +22,6 @@ std::string testPNG(int width, int height) {
   g_free(buffer);
   g_object_unref(black);
   return png;
-}
-
-OpenAICompatibleService::OpenAICompatibleService(TestHttpsService& service) : service_(service) {}
-
-void OpenAICompatibleService::answerWithBase64(const std::string& png) {
-  answerWith(Reply::with(
-      200, json(Json{{"data", {{{"b64_json", base64Encode(Bytes(png.begin(), png.end()))}}}}})));
-}
-
-void OpenAICompatibleService::answerWithURL(const std::string& url) {
-  answerWith(Reply::with(200, json(Json{{"data", {{{"url", url}}}}})));
-}
-
-void OpenAICompatibleService::answerWith(Reply reply) {
-  service_.route("POST", "/v1/images/generations", reply);
-  service_.route("POST", "/v1/images/edits", std::move(reply));
 }
 
 APIMartLikeService::APIMartLikeService(TestHttpsService& service) : service_(service) {

@@ -1,8 +1,7 @@
 #pragma once
 
-// Image services played on a loopback TestHttpsService: an OpenAI-compatible
-// one (generations and edits) and an API-Mart-like task service whose task
-// polls walk a scripted sequence. Results given by URL are served from the
+// An API-Mart-like image service played on a loopback TestHttpsService, whose
+// task polls walk a scripted sequence. Results given by URL are served from the
 // same service under another host name.
 
 #include <mutex>
@@ -16,22 +15,6 @@ namespace glimmet::testing {
 
 // A PNG of the given size as bytes, for answers and references.
 std::string testPNG(int width, int height);
-
-class OpenAICompatibleService {
- public:
-  // Serves under https://<any mapped host>/v1.
-  explicit OpenAICompatibleService(TestHttpsService& service);
-
-  // Generations and edits answer {"data":[{"b64_json": Base64 of `png`}]}.
-  void answerWithBase64(const std::string& png);
-  // ... or {"data":[{"url": `url`}]}.
-  void answerWithURL(const std::string& url);
-  // ... or exactly this reply.
-  void answerWith(Reply reply);
-
- private:
-  TestHttpsService& service_;
-};
 
 class APIMartLikeService {
  public:

@@ -14,14 +14,8 @@
 namespace glimmet::testing {
 namespace {
 
-struct KeyRelease {
-  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct CertificateRelease {
-  void operator()(X509* certificate) const { X509_free(certificate); }
-};
-using Key = std::unique_ptr<EVP_PKEY, KeyRelease>;
-using Certificate = std::unique_ptr<X509, CertificateRelease>;
+using Key = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
+using Certificate = std::unique_ptr<X509, decltype(&X509_free)>;
 
 void require(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(std::string("test certificate: ") + what);
@@ -30,7 +24,7 @@ void require(bool ok, const char* what) {
 // A self-signed server certificate for `key` and `hosts`, valid from a day ago
 // for a day; clients trust it as its own issuer.
 Certificate makeCertificate(EVP_PKEY* key, const std::vector<std::string>& hosts) {
-  Certificate certificate(X509_new());
+  Certificate certificate(X509_new(), &X509_free);
   require(certificate != nullptr, "allocation");
   X509* cert = certificate.get();
   X509_set_version(cert, 2);
@@ -73,13 +67,6 @@ void writeReply(Reply reply, httplib::Response& response) {
           sink.done();
           return true;
         });
-  } else if (reply.declaredLength) {
-    // Past the real body the provider gives up, which drops the connection.
-    response.set_content_provider(*reply.declaredLength, reply.contentType,
-                                  [body](size_t offset, size_t, httplib::DataSink& sink) {
-                                    return offset < body->size() &&
-                                           sink.write(body->data() + offset, body->size() - offset);
-                                  });
   } else {
     response.set_content(*body, reply.contentType);
   }
@@ -95,7 +82,7 @@ std::optional<std::string> RecordedRequest::header(const std::string& name) cons
 }
 
 TestHttpsService::TestHttpsService(const std::vector<std::string>& hosts) {
-  Key key(EVP_EC_gen("P-256"));
+  Key key(EVP_EC_gen("P-256"), &EVP_PKEY_free);
   require(key != nullptr, "key generation");
   Certificate certificate = makeCertificate(key.get(), hosts);
 

@@ -54,9 +54,6 @@ struct Reply {
   std::string contentType = "application/json";
   // Sent in chunks without a declared length.
   bool chunked = false;
-  // The Content-Length to declare instead of the body's size. When it is larger,
-  // the connection drops after the body.
-  std::optional<std::size_t> declaredLength;
   // Wait before answering (a stalled service); cut short when the service stops.
   std::chrono::milliseconds delay{0};
 };
