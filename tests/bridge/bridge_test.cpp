@@ -191,7 +191,7 @@ TEST_F(BundledWebHandlerTest, AnswersOnlyTasksStillWanted) {
   for (const auto& task : {served, stopped, refused}) handler.start(task);
   for (auto& work : std::exchange(held.held, {})) work();
   handler.stop(*stopped);
-  spinMainUntil([&] { return !served->events.empty() && !refused->events.empty(); });
+  ASSERT_TRUE(spinMainUntil([&] { return !served->events.empty() && !refused->events.empty(); }));
 
   EXPECT_EQ(served->events, std::vector<std::string>{"200 js"});
   EXPECT_EQ(refused->events, std::vector<std::string>{"资源不存在或过大"});
