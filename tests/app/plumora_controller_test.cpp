@@ -1,21 +1,217 @@
-// The controller's shell duties: delivering captures, pinning and window
-// levels, the compact task notice, the file-panel slot and the appearance
-// choice it applies.
+// The controller on the in-memory desktop: the bridge as the page sees it
+// (fixed replies, the generation guard, the menu) and the shell duties
+// (captures, pinning and window levels, the compact task notice, the
+// file-panel slot and the appearance). Which messages are answered at all is
+// bridge_test's (and the harness test's, end to end).
+
+#include "app/plumora_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
 
 #include "app/plumora_appearance.h"
-#include "controller_fixture.h"
 #include "platform/headless/headless_desktop_appearance.h"
+#include "platform/headless/headless_platform.h"
+#include "support/test_support.h"
 #include "surfaces/design.h"
 
 namespace glimmet {
 namespace {
 
-using testing::ControllerTest;
+namespace fs = std::filesystem;
+using testing::spinMainUntil;
 
+constexpr const char* kPage = "plumora://local/index.html";
 constexpr const char* kTask = "6F1E0C8A-1B2C-4D3E-8F90-0123456789AB";
 constexpr const char* kNotice = "window.dispatchEvent(new Event('plumora:task-notice'));";
 
-using PlumoraControllerTest = ControllerTest;
+// Points the user's directories at `home` for the lifetime of the object.
+class UserDirectories {
+ public:
+  explicit UserDirectories(const fs::path& home) {
+    for (const auto& [name, value] : {std::pair<const char*, fs::path>{"HOME", home},
+                                      {"XDG_DATA_HOME", home / ".local/share"},
+                                      {"XDG_CONFIG_HOME", home / ".config"}}) {
+      const char* previous = std::getenv(name);
+      saved_.emplace_back(name, previous ? std::optional<std::string>(previous) : std::nullopt);
+      setenv(name, value.c_str(), 1);
+    }
+  }
+  ~UserDirectories() {
+    for (const auto& [name, value] : saved_) {
+      if (value) {
+        setenv(name, value->c_str(), 1);
+      } else {
+        unsetenv(name);
+      }
+    }
+  }
+
+ private:
+  std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
+};
+
+// A controller with the user's directories, the local agents and the Trash
+// inside a temporary directory. Requests are posted as the main frame of the
+// packaged page; the scripts the controller evaluates in the page are what the
+// tests read back.
+class PlumoraControllerTest : public ::testing::Test {
+ protected:
+  PlumoraControllerTest() { desktop.activity.setActive(true); }
+  ~PlumoraControllerTest() override {
+    if (!controller) return;
+    controller->shutdown();
+    // Let replies already queued for the main thread arrive while the controller exists.
+    spinMainUntil([] { return false; }, std::chrono::milliseconds(50));
+  }
+
+  // Creates the controller with `arguments` as the command line.
+  void start(const std::vector<std::string>& arguments = {}) {
+    ControllerOptions options;
+    options.switches = Switches::parse(arguments);
+    options.resourceDirectory = temp / "resources";
+    options.temporaryDirectory = temp.path();
+    LocalAgentPaths paths;
+    paths.dataHome = temp / "home/.local/share";
+    paths.home = temp / "home";
+    paths.sharedToolDirectory = temp / "no-tools";
+    paths.codexHome = temp / "home/.codex";
+    options.agentPaths = paths;
+    controller = std::make_unique<PlumoraController>(desktop.platform(), std::move(options));
+    controller->launch();
+    fresh();
+  }
+  // Posts a request and answers its id.
+  std::int64_t post(const std::string& action, const Json& value = nullptr) {
+    controller->receive(kPage, true, Json{{"action", action}, {"id", ++nextId}, {"value", value}});
+    return nextId;
+  }
+  // The script that settled request `id`, waiting for it on the main queue.
+  std::string replyTo(std::int64_t id) {
+    const std::string resolve = "window.__plumoraResolve(" + std::to_string(id) + ",";
+    const std::string reject = "window.__plumoraReject(" + std::to_string(id) + ",";
+    const auto settles = [&](const std::string& script) {
+      return script.starts_with(resolve) || script.starts_with(reject);
+    };
+    const auto& scripts = desktop.webView.scripts();
+    EXPECT_TRUE(spinMainUntil([&] { return std::ranges::any_of(scripts, settles); }))
+        << "no reply to request " << id;
+    const auto found = std::ranges::find_if(scripts, settles);
+    return found == scripts.end() ? "" : *found;
+  }
+  std::string call(const std::string& action, const Json& value = nullptr) {
+    return replyTo(post(action, value));
+  }
+  // The scripts evaluated since the last look.
+  std::vector<std::string> fresh() { return desktop.webView.takeScripts(); }
+  bool evaluated(const std::string& script) const {
+    return std::ranges::count(desktop.webView.scripts(), script) != 0;
+  }
+
+  testing::TempDir temp;
+  UserDirectories directories{temp / "home"};
+  HeadlessPlatform desktop{temp / "defaults.json", temp / "Trash"};
+  std::unique_ptr<PlumoraController> controller;
+  std::int64_t nextId = 0;
+};
+
+TEST_F(PlumoraControllerTest, AnswersFixedRepliesAndRejections) {
+  start();
+  desktop.accessibility.setGrantsOnRequest(true);
+  // The menu's option count is tested at its limit plus one.
+  struct Row {
+    std::string action;
+    Json value;
+    std::string expected;  // after "window.__plumoraX(<id>,"
+  };
+  const std::vector<Row> rows = {
+      {"previewTrace", {{"step", 1}}, "'预览诊断未启用');"},
+      {"appearance", "Dark", "'外观选项无效');"},
+      {"localGenerate", "draw", "'当前任务尚未完成或参数无效');"},
+      {"apiConfigure", "x", "\"当前任务尚未完成\");"},
+      {"selectMenu",
+       {{"options", std::vector<std::string>(101, "a")}, {"x", 1}, {"y", 1}},
+       "'菜单参数无效');"},
+      {"cloudOpen", 5, "\"云端请求无效\");"},
+      {"cloudOpen", "http://glimmet.app/", "false);"},
+      {"fit", {{"height", 1}}, "null);"},
+      {"setupAgent", "codex", "{opened:true});"},
+      {"settings", nullptr, "true);"},
+      {"accessibility", nullptr, "false);"},
+      {"requestAccessibility", nullptr, "true);"},
+      {"accessibility", nullptr, "true);"},
+      {"taskState", {{"state", "done"}, {"taskId", "not-a-uuid"}}, "false);"},
+      {"present", "elsewhere", "true);"},
+  };
+  for (const Row& row : rows) {
+    const std::int64_t id = post(row.action, row.value);
+    const std::string reply = replyTo(id);
+    const std::string head = reply.substr(0, reply.find(',') + 1);
+    EXPECT_EQ(reply.substr(head.size()), row.expected) << row.action << " " << row.value.dump();
+  }
+  EXPECT_EQ(desktop.settingsWindow.presentations(), 1);
+  EXPECT_EQ(desktop.agentSetupWindow.presentations(), 1);
+  EXPECT_TRUE(desktop.workspace.openedUrls().empty());
+}
+
+TEST_F(PlumoraControllerTest, OneGenerationRunsAtATimeAcrossTheServiceAndTheLocalAgent) {
+  start();
+  controller->imageAPI().configure(
+      {{"baseURL", "https://images.invalid/v1"}, {"model", "m"}, {"key", "sk-1"}});
+  const Json before = controller->imageAPI().status();
+
+  // The connection check is in flight until its failure arrives from the network.
+  const std::int64_t check = post("apiCheck");
+  EXPECT_EQ(call("apiGenerate", {{"kind", "image"}, {"prompt", "猫"}}),
+            "window.__plumoraReject(2,'当前请求尚未完成');");
+  EXPECT_EQ(call("localGenerate", {{"prompt", "猫"}}),
+            "window.__plumoraReject(3,'当前任务尚未完成或参数无效');");
+  EXPECT_EQ(call("apiConfigure", {{"baseURL", "https://other.invalid/v1"}, {"model", "n"}}),
+            "window.__plumoraReject(4,\"当前任务尚未完成\");");
+  EXPECT_EQ(controller->imageAPI().status(), before);
+  EXPECT_TRUE(replyTo(check).starts_with("window.__plumoraReject(1,\""));
+
+  // A local generation (no agent is installed here) blocks the service likewise.
+  const std::int64_t local = post("localGenerate", {{"prompt", "猫"}, {"kind", "image"}});
+  EXPECT_EQ(call("apiGenerate", {{"kind", "image"}, {"prompt", "猫"}}),
+            "window.__plumoraReject(6,'当前请求尚未完成');");
+  EXPECT_EQ(call("apiCheck"), "window.__plumoraReject(7,'当前请求尚未完成');");
+  EXPECT_TRUE(replyTo(local).starts_with("window.__plumoraReject(5,\""));
+
+  // Free again: an input refusal answers at once and leaves the service idle.
+  EXPECT_TRUE(call("apiGenerate", "not a dictionary").starts_with("window.__plumoraReject(8,\""));
+  EXPECT_TRUE(call("apiConfigure",
+                   {{"baseURL", "https://other.invalid/v1"}, {"model", "n"}, {"key", "sk-2"}})
+                  .starts_with("window.__plumoraResolve(9,{"));
+}
+
+TEST_F(PlumoraControllerTest, SelectMenuAnswersTheChosenRowOrNullAndClampsItsPlace) {
+  start();
+  fs::create_directories(temp / "resources");
+  testing::writeFile(temp / "resources/provider-api.png", "png");
+  const std::int64_t first = post("selectMenu", {{"options", {"Codex", "API", "Glimmet"}},
+                                                 {"icons", {"codex", "api", "unknown"}},
+                                                 {"selected", 1},
+                                                 {"x", -20},
+                                                 {"y", 5000}});
+  const std::optional<PopUpMenuRequest> menu = desktop.menu.open();
+  ASSERT_TRUE(menu.has_value());
+  EXPECT_EQ(menu->items.size(), 3u);
+  EXPECT_EQ(menu->items[0].icon, std::nullopt);  // no such resource
+  EXPECT_EQ(menu->items[1].icon, temp / "resources/provider-api.png");
+  EXPECT_EQ(menu->items[2].icon, std::nullopt);
+  EXPECT_EQ(menu->checked, 1u);
+  EXPECT_EQ(menu->location, (Point{0, desktop.webView.size().height}));
+  EXPECT_TRUE(desktop.menu.choose(2));
+  EXPECT_EQ(replyTo(first), "window.__plumoraResolve(1,2);");
+
+  const std::int64_t second = post("selectMenu", {{"options", {"a"}}, {"x", 3}, {"y", 4}});
+  EXPECT_EQ(desktop.menu.open()->checked, std::nullopt);
+  EXPECT_TRUE(desktop.menu.dismiss());
+  EXPECT_EQ(replyTo(second), "window.__plumoraResolve(2,null);");
+}
 
 TEST_F(PlumoraControllerTest, CaptureWaitsForThePageAndIsTakenOnce) {
   start();
@@ -44,7 +240,7 @@ TEST_F(PlumoraControllerTest, TheShortcutOffersTheRadialMenuForTheSelectionUnles
   controller->pageLoaded();
   desktop.panel->hide();
   ASSERT_TRUE(desktop.hotKeys.press(Shortcut::creationDefault().combination()));
-  ASSERT_TRUE(testing::spinMainUntil([&] { return desktop.radial.isVisible(); }));
+  ASSERT_TRUE(spinMainUntil([&] { return desktop.radial.isVisible(); }));
   // At the pointer, 8 points inside the work area below the top bar.
   EXPECT_EQ(desktop.radial.frame(), (Rect{1280 - 320 - 8, 32 + 8, 320, 320}));
   EXPECT_FALSE(desktop.panel->isVisible());
@@ -55,7 +251,7 @@ TEST_F(PlumoraControllerTest, TheShortcutOffersTheRadialMenuForTheSelectionUnles
   desktop.panel->hide();
   desktop.selection.setContent({std::nullopt, false});
   controller->captureText();
-  ASSERT_TRUE(testing::spinMainUntil([&] { return desktop.panel->isVisible(); }));
+  ASSERT_TRUE(spinMainUntil([&] { return desktop.panel->isVisible(); }));
   EXPECT_FALSE(desktop.radial.isVisible());
 
   desktop.panel->hide();
@@ -101,12 +297,6 @@ TEST_F(PlumoraControllerTest, PinningKeepsThePanelFloatingAndUnpinnedItDropsWhen
       evaluated("window.dispatchEvent(new CustomEvent('plumora:interaction',{detail:true}));"));
   EXPECT_TRUE(
       evaluated("window.dispatchEvent(new CustomEvent('plumora:interaction',{detail:false}));"));
-  // A shape the page never sends gets no reply.
-  const std::int64_t unanswered = post("pin", {{"enabled", "yes"}});
-  testing::spinMainUntil([] { return false; }, std::chrono::milliseconds(20));
-  for (const std::string& script : fresh()) {
-    EXPECT_FALSE(script.starts_with("window.__plumoraResolve(" + std::to_string(unanswered)));
-  }
 }
 
 TEST_F(PlumoraControllerTest, CompactNoticeWaitsForTheCompactIslandAndForOverlaysToClose) {
@@ -118,7 +308,7 @@ TEST_F(PlumoraControllerTest, CompactNoticeWaitsForTheCompactIslandAndForOverlay
   // page has shrunk the island to the notice's size.
   call("taskState", {{"state", "working"}, {"taskId", kTask}, {"present", true}});
   EXPECT_TRUE(evaluated(kNotice));
-  testing::spinMainUntil([] { return false; }, std::chrono::milliseconds(20));
+  spinMainUntil([] { return false; }, std::chrono::milliseconds(20));
   EXPECT_TRUE(controller->state().taskNoticeOwed());
   EXPECT_EQ(desktop.panel->frontOrders(), shown);
   EXPECT_EQ(call("islandGeometry", {{"x", 0}, {"y", 0}, {"width", 300}, {"height", 38}}),
@@ -143,20 +333,7 @@ TEST_F(PlumoraControllerTest, CompactNoticeWaitsForTheCompactIslandAndForOverlay
   // The page's templateModal(false) arrives as null.
   call("templateModal", nullptr);
   EXPECT_FALSE(controller->islandHost().modalOpen());
-  EXPECT_TRUE(testing::spinMainUntil([&] { return desktop.panel->frontOrders() == shown + 2; }));
-
-  // A native menu holds it back the same way, and so does a file panel.
-  const std::string next = "7F1E0C8A-1B2C-4D3E-8F90-0123456789AB";
-  const std::int64_t menu = post("selectMenu", {{"options", {"a"}}, {"x", 1}, {"y", 1}});
-  call("taskState", {{"state", "working"}, {"taskId", next}, {"present", true}});
-  fresh();
-  ASSERT_TRUE(controller->beginFilePanel());
-  controller->presentTaskHUD();
-  desktop.menu.dismiss();
-  replyTo(menu);
-  EXPECT_EQ(desktop.panel->frontOrders(), shown + 2);
-  controller->endFilePanel();
-  EXPECT_TRUE(testing::spinMainUntil([&] { return desktop.panel->frontOrders() == shown + 3; }));
+  EXPECT_TRUE(spinMainUntil([&] { return desktop.panel->frontOrders() == shown + 2; }));
 
   // A pinned panel shows the result itself: nothing is owed.
   call("pin", {{"enabled", true}});
@@ -177,10 +354,6 @@ TEST_F(PlumoraControllerTest, ShowAndHideHandFocusBackToTheApplicationTheUserCam
   EXPECT_EQ(desktop.workspace.activations()[0].bundleIdentifier, "firefox");
   desktop.alerts.answer(0);  // no web resources are installed here
 
-  controller->openBrowser();
-  EXPECT_EQ(desktop.workspace.openedUrls(),
-            std::vector<std::string>{"https://glimmet.app/desktop"});
-
   // A failed load offers a retry, which loads the page again; "later" does nothing.
   controller->pageLoadFailed();
   controller->pageLoadFailed();
@@ -191,7 +364,7 @@ TEST_F(PlumoraControllerTest, ShowAndHideHandFocusBackToTheApplicationTheUserCam
 }
 
 TEST_F(PlumoraControllerTest, LaunchLoadsTheInstalledPageUnderTheForcedPreviewAppearance) {
-  std::filesystem::create_directories(temp / "resources/web");
+  fs::create_directories(temp / "resources/web");
   testing::writeFile(temp / "resources/web/index.html", "<!doctype html>");
   desktop.defaults.set("plumora-appearance", "light");
   start({"--notification-preview-dark"});
@@ -206,8 +379,7 @@ TEST(PlumoraAppearance, ReadsBackOnlyTheExactOptionsAndAppliesTheOverride) {
   testing::TempDir dir;
   DefaultsStore defaults(dir / "defaults.json");
   EXPECT_EQ(PlumoraAppearance::saved(defaults), "system");
-  const std::pair<Json, std::string> stored[] = {
-      {"light", "light"}, {" dark", "system"}, {1, "system"}};
+  const std::pair<Json, std::string> stored[] = {{"light", "light"}, {" dark", "system"}};
   for (const auto& [value, expected] : stored) {
     defaults.set(PlumoraAppearance::key, value);
     EXPECT_EQ(PlumoraAppearance::saved(defaults), expected) << value.dump();
@@ -221,7 +393,6 @@ TEST(PlumoraAppearance, ReadsBackOnlyTheExactOptionsAndAppliesTheOverride) {
   const Row rows[] = {
       {"dark", ColorScheme::dark, {{"preference", "dark"}, {"theme", "dark"}}},
       {"system", std::nullopt, {{"preference", "system"}, {"theme", "light"}}},
-      {"Dark", std::nullopt, {{"preference", "system"}, {"theme", "light"}}},
   };
   for (const Row& row : rows) {
     HeadlessDesktopAppearance desktop;

@@ -1,5 +1,5 @@
-// A minimal page for the injected bridge script: a window with events, local
-// storage and the "plumora" message handler, which records every post.
+// A minimal page for the injected bridge script: a window with local storage
+// and the "plumora" message handler, which records every post.
 // Usage: node bridge_page_harness.js BRIDGE_SCRIPT DRIVER
 // DRIVER is the body of an async function run after the bridge script; its
 // result is printed as JSON.
@@ -8,35 +8,14 @@ const fs = require('fs');
 const vm = require('vm');
 
 const [bridgePath, driverPath] = process.argv.slice(2);
-const listeners = new Map();
 const storage = {};
 const posts = [];
 
-class Event {
-  constructor(type) { this.type = type; }
-}
-class CustomEvent extends Event {
-  constructor(type, init) { super(type); this.detail = init && 'detail' in init ? init.detail : null; }
-}
-
 Object.assign(globalThis, {
   window: globalThis,
-  Event,
-  CustomEvent,
   posts,
   storage,
   localStorage: { setItem: (key, value) => { storage[key] = String(value); } },
-  addEventListener: (type, listener) => {
-    if (!listeners.has(type)) listeners.set(type, []);
-    listeners.get(type).push(listener);
-  },
-  removeEventListener: (type, listener) => {
-    listeners.set(type, (listeners.get(type) || []).filter(l => l !== listener));
-  },
-  dispatchEvent: event => {
-    for (const listener of [...(listeners.get(event.type) || [])]) listener(event);
-    return true;
-  },
   webkit: { messageHandlers: { plumora: { postMessage: message => posts.push(structuredClone(message)) } } },
 });
 

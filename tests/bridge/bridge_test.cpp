@@ -37,16 +37,9 @@ namespace glimmet {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::failureOf;
-using testing::pngDataUrl;
-using testing::readFile;
-using testing::seedWork;
-using testing::spinMainUntil;
-using testing::TempDir;
-using testing::writeFile;
-
-constexpr const char* kImageWork = "0A1B2C3D-0000-4000-8000-00000000000A";
-constexpr const char* kVideoWork = "0A1B2C3D-0000-4000-8000-00000000000B";
+using namespace testing;
+constexpr const char* kImageWork = kWorkA;
+constexpr const char* kVideoWork = kWorkB;
 
 TEST(BridgeTrust, OnlyThePackagedOriginAsWritten) {
   const struct {
@@ -55,16 +48,11 @@ TEST(BridgeTrust, OnlyThePackagedOriginAsWritten) {
   } rows[] = {
       {"plumora://local/index.html", true},
       {"plumora://local", true},
-      {"plumora://local/index.html?x#y", true},
       {"plumora://local?x", true},
       {"plumora://local#y", true},
       {"plumora://local:8080/index.html", false},
-      {"plumora://user@local/", false},
       {"plumora://localhost/", false},
-      {"plumora://LOCAL/", false},
-      {" plumora://local/", false},
       {"plumora://local/\nx", false},
-      {"plumora://local/\xe9", false},
       {"", false},
   };
   for (const auto& row : rows)
@@ -84,13 +72,10 @@ TEST(BridgeEnvelope, AcceptsWellFormedRequestsOnly) {
       {kPage, true, R"({"id":-4,"action":"hide","extra":1})", true},
       {kPage, true, R"({"id":9223372036854775807,"action":"hide"})", true},
       {kPage, false, R"({"id":1,"action":"hide"})", false},
-      {kPage, true, R"([1,"hide"])", false},
       {kPage, true, R"({"id":"1","action":"hide"})", false},
       {kPage, true, R"({"id":1.0,"action":"hide"})", false},
       {kPage, true, R"({"id":9223372036854775808,"action":"hide"})", false},
       {kPage, true, R"({"action":"hide"})", false},
-      {kPage, true, R"({"id":1})", false},
-      {kPage, true, R"({"id":1,"action":["hide"]})", false},
       {kPage, true, R"({"id":1,"action":"readClipboard"})", false},
   };
   for (const auto& row : rows) {
@@ -99,10 +84,6 @@ TEST(BridgeEnvelope, AcceptsWellFormedRequestsOnly) {
     EXPECT_EQ(message.has_value(), row.accepted) << row.frame << " " << row.main << " " << row.body;
   }
   EXPECT_FALSE(acceptedMessage(std::nullopt, true, Json::parse(R"({"id":1,"action":"hide"})")));
-  const auto pin = acceptedMessage(kPage, true, Json::parse(rows[0].body));
-  ASSERT_TRUE(pin);
-  EXPECT_EQ(std::tie(pin->id, pin->action, pin->value),
-            std::make_tuple(3, "pin", Json({{"enabled", false}})));
 }
 
 const std::string kPreview = "plumora://local/history-preview/";
@@ -139,7 +120,6 @@ class BundledWebHandlerTest : public ::testing::Test {
     writeFile(web / "assets" / "logo mark.svg", "svg");
     writeFile(temp / "outside" / "secret.txt", "secret");
     fs::create_directory_symlink(temp / "outside", web / "escape");
-    fs::create_symlink("assets/logo mark.svg", web / "alias");
     sparseFile(web / "ceiling.bin", BundledWebHandler::kMaxResourceBytes);
     sparseFile(web / "big.js", BundledWebHandler::kMaxResourceBytes + 1);
     seedWork(temp / "history", kImageWork, "image bytes");
@@ -160,7 +140,6 @@ TEST_F(BundledWebHandlerTest, RefusesEveryAddressOutsideItsFiles) {
   const std::pair<std::string, std::string> rows[] = {
       {"plumora://foreign/index.html", "本地资源地址无效"},
       {"plumora://local/app%2", "本地资源地址无效"},
-      {"plumora://local/../outside/secret.txt", "本地资源越界"},
       {"plumora://local/assets/%2E%2E/%2e%2e/outside/secret.txt", "本地资源越界"},
       {"plumora://local/index.html%00.png", "本地资源越界"},
       {"plumora://local/escape/secret.txt", "本地资源越界"},
@@ -185,12 +164,9 @@ TEST_F(BundledWebHandlerTest, RefusesEveryAddressOutsideItsFiles) {
 TEST_F(BundledWebHandlerTest, ServesFilesWithTheirContentTypes) {
   const std::tuple<std::string, std::string, std::string> rows[] = {
       {"plumora://local", "text/html", "<html>"},
-      {"plumora://local//index.html/?v=2#top", "text/html", "<html>"},
-      {"plumora://local/app.js", "text/javascript", "js"},
       {"plumora://local/font.WOFF2", "font/woff2", "font"},
       {"plumora://local/data.bin", "application/octet-stream", "bin"},
       {"plumora://local/assets/logo%20mark.svg", "image/svg+xml", "svg"},
-      {"plumora://local/alias", "image/svg+xml", "svg"},
       {kPreview + kImageWork + "/image.png", "image/png", "image bytes"},
   };
   for (const auto& [url, type, body] : rows) {
@@ -207,30 +183,22 @@ TEST_F(BundledWebHandlerTest, ServesFilesWithTheirContentTypes) {
             BundledWebHandler::kMaxResourceBytes);
 }
 
+// The answers arrive on the main thread, after the file work.
 TEST_F(BundledWebHandlerTest, AnswersOnlyTasksStillWanted) {
-  auto stoppedEarly = std::make_shared<RecordingTask>("plumora://local/app.js");
-  auto stoppedInFlight = std::make_shared<RecordingTask>("plumora://local/app.js");
-  auto refused = std::make_shared<RecordingTask>("plumora://local/missing.js");
-  handler.start(stoppedEarly);
-  handler.stop(*stoppedEarly);
-  handler.start(stoppedInFlight);
-  handler.start(refused);
-  for (auto& work : std::exchange(held.held, {})) work();
-  handler.stop(*stoppedInFlight);
-
-  // The real pool, answering on the main thread after the earlier answers.
-  BundledWebHandler pooled(store, temp / "resources" / "web");
   auto served = std::make_shared<RecordingTask>("plumora://local/app.js");
-  pooled.start(served);
-  ASSERT_TRUE(spinMainUntil([&] { return !served->events.empty(); }));
+  auto stopped = std::make_shared<RecordingTask>("plumora://local/app.js");
+  auto refused = std::make_shared<RecordingTask>("plumora://local/missing.js");
+  for (const auto& task : {served, stopped, refused}) handler.start(task);
+  for (auto& work : std::exchange(held.held, {})) work();
+  handler.stop(*stopped);
+  ASSERT_TRUE(spinMainUntil([&] { return !served->events.empty() && !refused->events.empty(); }));
 
   EXPECT_EQ(served->events, std::vector<std::string>{"200 js"});
   EXPECT_EQ(refused->events, std::vector<std::string>{"资源不存在或过大"});
-  EXPECT_TRUE(stoppedEarly->events.empty());
-  EXPECT_TRUE(stoppedInFlight->events.empty());
+  EXPECT_TRUE(stopped->events.empty());
 }
 
-constexpr const char* kOtherVideo = "0A1B2C3D-0000-4000-8000-00000000000C";
+constexpr const char* kOtherVideo = kWorkC;
 
 std::string repeated(const std::string& piece, int count) {
   std::string text;
@@ -271,8 +239,6 @@ class MediaActionsTest : public ::testing::Test {
     host.webViewSize = [] { return MediaActions::WebViewSize{748, 740}; };
     host.beginFilePanel = [this] { return !std::exchange(panelOpen, true); };
     host.endFilePanel = [this] { panelOpen = false; };
-    host.librarySmokeTest = true;
-    host.printLine = [this](const std::string& line) { lines.push_back(line); };
     return host;
   }
 
@@ -284,7 +250,6 @@ class MediaActionsTest : public ::testing::Test {
   HeadlessFilePanels panels;
   HeadlessVideoPlayer player;
   bool panelOpen = false;
-  std::vector<std::string> lines;
   std::map<std::int64_t, BridgeReply> replies;
   std::int64_t nextId = 0;
   MediaActions actions{store,
@@ -297,6 +262,10 @@ class MediaActionsTest : public ::testing::Test {
 };
 
 TEST_F(MediaActionsTest, LibraryVideoRefusesBadFramesAndWorks) {
+  // The far edges have one point of slack.
+  EXPECT_EQ(call(&MediaActions::libraryVideo, video(kVideoWork, 700, 640, 49, 101)),
+            resolved("true"));
+  // Refused requests leave that player as it was.
   const struct {
     Json value;
     std::string message;
@@ -304,27 +273,16 @@ TEST_F(MediaActionsTest, LibraryVideoRefusesBadFramesAndWorks) {
       {video(kVideoWork, 0, 0, 1, 100), "视频预览位置无效"},
       {video(kVideoWork, 700, 0, 49.5, 100), "视频预览位置无效"},
       {video(kVideoWork, 0, 641, 100, 100.5), "视频预览位置无效"},
-      {{{"id", 7}, {"x", 0}, {"y", 0}, {"width", 10}, {"height", 10}}, "视频预览位置无效"},
       {video(imageWork, 0, 0, 100, 100), "不是视频资源"},
-      {video("../x", 0, 0, 100, 100), "作品编号无效"},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(call(&MediaActions::libraryVideo, row.value), rejected(row.message)) << row.value;
   }
-  EXPECT_EQ(player.showCount(), 0);
-
-  // The far edges have one point of slack.
-  EXPECT_EQ(call(&MediaActions::libraryVideo, video(kVideoWork, 700, 640, 49, 101)),
-            resolved("true"));
   ASSERT_TRUE(player.current());
   EXPECT_EQ(player.current()->file, root / kVideoWork / "video.mp4");
-  EXPECT_EQ(player.current()->accessibleName, "资源视频播放器");
-  EXPECT_FALSE(player.isPlaying());
-
-  // A refused request leaves the player as it was.
-  EXPECT_EQ(call(&MediaActions::libraryVideo, video(imageWork, 0, 0, 100, 100)),
-            rejected("不是视频资源"));
+  EXPECT_EQ(player.current()->frame, (PageRect{700, 640, 49, 101}));
   EXPECT_EQ(actions.libraryVideoId(), kVideoWork);
+  EXPECT_FALSE(player.isPlaying());
 }
 
 TEST_F(MediaActionsTest, OnePlayerMovedReplacedPausedAndCleared) {
@@ -335,23 +293,18 @@ TEST_F(MediaActionsTest, OnePlayerMovedReplacedPausedAndCleared) {
   EXPECT_EQ(player.moveCount(), 1);
   EXPECT_EQ(player.current()->frame, (PageRect{40, 50, 320, 180}));
 
-  // The smoke test hears each rate change, pausing included.
   player.setRate(1, 0.5);
   actions.pauseLibraryVideo();
-  EXPECT_EQ(lines, (std::vector<std::string>{"LIBRARY_VIDEO rate=1.0 time=0.5",
-                                             "LIBRARY_VIDEO rate=0.0 time=0.5"}));
+  EXPECT_FALSE(player.isPlaying());
   EXPECT_TRUE(player.current());
 
   call(&MediaActions::libraryVideo, video(kOtherVideo, 0, 0, 100, 100));
   EXPECT_EQ(player.showCount(), 2);
   EXPECT_EQ(player.current()->file, root / kOtherVideo / "video.mp4");
 
-  for (const Json& stop : {Json(nullptr), Json("x")}) {
-    call(&MediaActions::libraryVideo, video(kVideoWork, 0, 0, 100, 100));
-    EXPECT_EQ(call(&MediaActions::libraryVideo, stop), resolved("true"));
-    EXPECT_FALSE(player.current());
-    EXPECT_FALSE(actions.libraryVideoId());
-  }
+  EXPECT_EQ(call(&MediaActions::libraryVideo, nullptr), resolved("true"));
+  EXPECT_FALSE(player.current());
+  EXPECT_FALSE(actions.libraryVideoId());
 }
 
 TEST_F(MediaActionsTest, SaveImageHoldsTheFilePanelSlot) {
@@ -360,12 +313,9 @@ TEST_F(MediaActionsTest, SaveImageHoldsTheFilePanelSlot) {
   EXPECT_EQ(call(&MediaActions::saveImage, 42), rejected("图片格式无效或超过 10 MB。"));
   panelOpen = true;
   EXPECT_EQ(call(&MediaActions::saveImage, image), rejected("请先完成当前文件选择"));
-  EXPECT_EQ(panels.pendingCount(), 0u);
   panelOpen = false;
 
   EXPECT_EQ(call(&MediaActions::saveImage, image), "");
-  ASSERT_TRUE(panels.pendingSave());
-  EXPECT_EQ(panels.pendingSave()->suggestedFileName, "Glimmet.png");
   EXPECT_TRUE(panelOpen);
   panels.cancel();
   EXPECT_EQ(settled(nextId), resolved("false"));
@@ -373,7 +323,7 @@ TEST_F(MediaActionsTest, SaveImageHoldsTheFilePanelSlot) {
 
   const fs::path target = temp / "out" / "saved.png";
   fs::create_directories(target.parent_path());
-  testing::writeFile(target, "old");
+  writeFile(target, "old");
   call(&MediaActions::saveImage, image);
   panels.answerSave(target);
   EXPECT_EQ(settled(nextId), resolved("true"));
@@ -390,12 +340,8 @@ TEST_F(MediaActionsTest, SaveImageHoldsTheFilePanelSlot) {
 TEST_F(MediaActionsTest, CopyAnswersWhetherTheClipboardTookIt) {
   const std::string image = pngDataUrl(2, 2);
   const std::string base64 = image.substr(image.find(',') + 1);
-  for (const Json& value : {Json("data:text/plain;base64," + base64),
-                            Json("data:image/png;base64,bm90IGFuIGltYWdl"), Json(7)}) {
-    EXPECT_EQ(call(&MediaActions::copyImage, value), resolved("false")) << value;
-  }
+  EXPECT_EQ(call(&MediaActions::copyImage, "data:text/plain;base64," + base64), resolved("false"));
   EXPECT_EQ(call(&MediaActions::copyText, repeated("字", 50'001)), resolved("false"));
-  EXPECT_EQ(call(&MediaActions::copyText, nullptr), resolved("false"));
   EXPECT_EQ(clipboard.writeCount(), 0);
 
   EXPECT_EQ(call(&MediaActions::copyImage, image), resolved("true"));
@@ -403,7 +349,6 @@ TEST_F(MediaActionsTest, CopyAnswersWhetherTheClipboardTookIt) {
   EXPECT_EQ(call(&MediaActions::copyText, repeated("字", 50'000)), resolved("true"));
   clipboard.setAccepting(false);
   EXPECT_EQ(call(&MediaActions::copyText, "x"), resolved("false"));
-  EXPECT_EQ(call(&MediaActions::copyImage, image), resolved("false"));
 }
 
 TEST_F(MediaActionsTest, ClipboardAnswersAtMostItsFirstCharacters) {
@@ -414,32 +359,32 @@ TEST_F(MediaActionsTest, ClipboardAnswersAtMostItsFirstCharacters) {
             resolved("\"" + repeated("e\xCC\x81", 3'000) + "\""));
 }
 
-// Runs the bridge script built from `values` in the fake page, then `driver`
-// (an async function body); answers the driver's JSON result.
-Json runPage(const BridgeScriptValues& values, const std::string& driver) {
-  const GTextPtr node(g_find_program_in_path("node"));
-  if (!node) throw std::runtime_error("node is not on PATH");
-  TempDir dir;
-  testing::writeFile(dir / "bridge.js", bridgeScript(values));
-  testing::writeFile(dir / "driver.js", driver);
-  const std::string bridge = dir / "bridge.js", script = dir / "driver.js";
-  const char* argv[] = {node.get(), GLIMMET_BRIDGE_TEST_DIR "/bridge_page_harness.js",
-                        bridge.c_str(), script.c_str(), nullptr};
-  gchar* out = nullptr;
-  gint status = 0;
-  const bool ran = g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_DEFAULT,
-                                nullptr, nullptr, &out, nullptr, &status, nullptr);
-  const GTextPtr output(out);
-  if (!ran || !g_spawn_check_wait_status(status, nullptr))
-    throw std::runtime_error("page script failed: " + std::string(out ? out : ""));
-  return Json::parse(out);
-}
-
 class BridgeScriptPage : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!GTextPtr(g_find_program_in_path("node"))) GLIMMET_PEER_MISSING("node is not on PATH");
+    if (!node) GLIMMET_PEER_MISSING("node is not on PATH");
   }
+
+  // Runs the bridge script built from `values`, then `driver` (an async
+  // function body); answers the driver's JSON result.
+  Json runPage(const BridgeScriptValues& values, const std::string& driver) const {
+    TempDir dir;
+    writeFile(dir / "bridge.js", bridgeScript(values));
+    writeFile(dir / "driver.js", driver);
+    const std::string bridge = dir / "bridge.js", script = dir / "driver.js";
+    const char* argv[] = {node.get(), GLIMMET_BRIDGE_TEST_DIR "/bridge_page_harness.js",
+                          bridge.c_str(), script.c_str(), nullptr};
+    gchar* out = nullptr;
+    gint status = 0;
+    const bool ran = g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_DEFAULT,
+                                  nullptr, nullptr, &out, nullptr, &status, nullptr);
+    const GTextPtr output(out);
+    if (!ran || !g_spawn_check_wait_status(status, nullptr))
+      throw std::runtime_error("page script failed: " + std::string(out ? out : ""));
+    return Json::parse(out);
+  }
+
+  const GTextPtr node{g_find_program_in_path("node")};
   BridgeScriptValues values{false, "system", "1.2.0", false, false, false};
 };
 
@@ -463,54 +408,12 @@ TEST_F(BridgeScriptPage, MembersPostExactlyTheTableActions) {
   EXPECT_EQ(actions, table);
 }
 
-TEST_F(BridgeScriptPage, ValuesArriveAsPosted) {
-  const Json posts = runPage(values, R"(
-    plumora.pin(false); plumora.libraryMedia(''); plumora.fit(300, 200); plumora.readClipboard();
-    plumora.present(0); plumora.prepareHistory(0); plumora.libraryTrash(['A']);
-    return posts;
-  )");
-  EXPECT_EQ(posts, Json::parse(R"([
-    {"action":"pin","id":1,"value":{"enabled":false}},
-    {"action":"libraryMedia","id":2,"value":null},
-    {"action":"fit","id":3,"value":{"height":300,"width":200}},
-    {"action":"clipboard","id":4,"value":null},
-    {"action":"present","id":5,"value":null},
-    {"action":"prepareHistory","id":6,"value":{"width":0}},
-    {"action":"libraryTrash","id":7,"value":{"ids":["A"]}}])"));
-}
-
-TEST_F(BridgeScriptPage, RepliesSettleOnlyPendingRequests) {
-  const Json page =
-      runPage(values, R"(
-    const settled = [];
-    const track = (name, promise) => promise.then(
-        value => settled.push([name, value]),
-        error => settled.push([name + '!', error instanceof Error, error.message]));
-    const all = Promise.all([track('a', plumora.apiStatus()), track('b', plumora.hide()),
-                             track('c', plumora.agents())]);
-    __plumoraResolve(99, 'stray'); __plumoraReject(98, 'stray');
-    )" + BridgeReply::resolve(Json{{"ok", true}}).script(1) +
-                          BridgeReply::literal("false").script(1) +
-                          BridgeReply::rejection("带\"引号'和\\的\u2028消息").script(2) +
-                          BridgeReply::fixedRejection("已有任务").script(3) + R"(
-    await all;
-    return {settled, microphone: await plumora.microphone(), posts: posts.length};
-  )");
-  EXPECT_EQ(page["settled"], Json::parse(R"([["a",{"ok":true}],
-    ["b!",true,"带\"引号'和\\的\u2028消息"],["c!",true,"已有任务"]])"));
-  EXPECT_EQ(page["microphone"], true);
-  EXPECT_EQ(page["posts"], 3);
-}
-
 TEST_F(BridgeScriptPage, SplicedValues) {
   const std::string driver = R"(
     return {trace: typeof plumora.previewTrace, appearance: plumora.appearancePreference,
             version: plumora.appVersion, test: plumora.notificationTest,
             failure: plumora.notificationTestFailure, storage, posts};
   )";
-  EXPECT_EQ(runPage(values, driver), Json::parse(R"({"trace":"undefined","appearance":"system",
-    "version":"1.2.0","test":false,"failure":false,"storage":{},"posts":[]})"));
-
   const std::string hostile = "\"};posts.push('x');//\n\u2028\\";
   const BridgeScriptValues smoke{true, hostile, kDevelopmentPreviewVersion, true, true, true};
   const Json storage = {{"plumora-onboarding-v2", "skipped"}, {"plumora-island-pinned", "on"}};
@@ -521,12 +424,6 @@ TEST_F(BridgeScriptPage, SplicedValues) {
                                           {"failure", true},
                                           {"storage", storage},
                                           {"posts", Json::array()}}));
-
-  const BridgeScriptValues broken{false, "dark\xff", "1.0", false, false, true};
-  const Json traced = runPage(broken, "plumora.previewTrace({step: 1});\n" + driver);
-  EXPECT_EQ(traced["appearance"], "dark\uFFFD");
-  EXPECT_EQ(traced["posts"],
-            Json::parse(R"([{"action":"previewTrace","id":1,"value":{"step":1}}])"));
 }
 
 }  // namespace

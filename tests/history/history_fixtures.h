@@ -14,6 +14,12 @@
 
 namespace glimmet::testing {
 
+// Work ids the history and bridge tests seed their libraries with.
+inline constexpr const char* kWorkA = "0A1B2C3D-0000-4000-8000-00000000000A";
+inline constexpr const char* kWorkB = "0A1B2C3D-0000-4000-8000-00000000000B";
+inline constexpr const char* kWorkC = "0A1B2C3D-0000-4000-8000-00000000000C";
+inline constexpr const char* kWorkD = "0A1B2C3D-0000-4000-8000-00000000000D";
+
 inline std::string pngDataUrl(int width, int height) {
   const std::string png = testPNG(width, height);
   return "data:image/png;base64," +
