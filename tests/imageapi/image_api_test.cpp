@@ -184,6 +184,7 @@ TEST(ImageResponse, SubmissionAndTaskAnswers) {
       {longTask, kMart, {}, kBadTaskId},
       {R"({"data":[{"url":"https://x.test/a?s=1"}]})", kOpenAI, {}, "remote https://x.test/a?s=1"},
       {R"({"data":[{"url":"http://x.test/a.png"}]})", kOpenAI, {}, kNoRemote},
+      {R"({"data":[{"url":"https://u:p@x.test/a.png"}]})", kOpenAI, {}, kNoRemote},
       {R"({"data":{"id":"t2","status":"pending"}})", kMart, "t1", "任务响应与本次生成不匹配"},
       {R"({"data":{"id":"t1","status":"processing"}})", kMart, "t1", "pending t1"},
       {R"({"data":{"id":"t1","status":"canceled"}})", kMart, "t1", "failed"},
@@ -514,6 +515,19 @@ TEST_F(ImageAPITest, DeadlineEndsTheGenerationAndNoPollFollowsIt) {
             "任务，请勿在服务商重复提交。");
   EXPECT_EQ(receipts().size(), 1u);
   EXPECT_EQ(clock.pendingCount(), 0u);
+}
+
+TEST_F(ImageAPITest, LateAnswersOfACancelledGenerationAreIgnored) {
+  Reply late = Reply::with(200, R"({"data":{"id":"task-1","status":"failed"}})");
+  late.delay = 300ms;
+  startTask({late});
+  nextPoll();
+  // The poll has reached the service; the cancellation overtakes its answer.
+  EXPECT_TRUE(api->cancel());
+  result.reset();
+  spinMainUntil([] { return false; }, 500ms);
+  EXPECT_FALSE(result.has_value());
+  EXPECT_EQ(receipts().size(), 1u) << "a late failure answer released the receipt";
 }
 
 TEST_F(ImageAPITest, InvalidTaskIdIsRefusedWithoutAReceipt) {
