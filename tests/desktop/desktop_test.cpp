@@ -1,6 +1,6 @@
 // The program's desktop wiring on a real X display: the panel, the page and
-// its bridge, the tray item, the user's browser, and the island's input shape
-// and pointer as the X server and the page have them.
+// its bridge, the tray item, the user's browser, the island's input shape and
+// pointer as the X server and the page have them, and keys typed into the page.
 
 // GtkStatusIcon is deprecated in GTK 3; the test emits its click signal.
 #define GDK_DISABLE_DEPRECATION_WARNINGS
@@ -20,6 +20,7 @@ namespace glimmet {
 namespace {
 
 using testing::DesktopTest;
+using testing::pressKeys;
 using testing::spinMainUntil;
 using testing::writeFile;
 using testing::xDisplay;
@@ -182,6 +183,40 @@ addEventListener('load', async () => trace('geometry ' + await window.plumora.is
   desktop->controller().show();
   ASSERT_TRUE(panel.isVisible());
   EXPECT_TRUE(spinMainUntil([&] { return inputShape(panel) == island; }));
+}
+
+// Each editing shortcut acts once on the page's focused field (a paste adds
+// the text once, not again through the page's own handling) and the page
+// hears each key press once.
+TEST_F(DesktopTest, EditingShortcutsActOnce) {
+  launch(
+      "<!doctype html><input id=field><script>let keys = 0;"
+      "addEventListener('keydown', () => { keys += 1; });</script>");
+  ASSERT_TRUE(
+      spinMainUntil([&] { return desktop->controller().loaded(); }, std::chrono::seconds(20)));
+  const auto state = [&] {
+    const std::size_t before = events().size();
+    desktop->page().evaluate(
+        "window.plumora.previewTrace({event: field.value + '|' + field.selectionStart + '-' + "
+        "field.selectionEnd + '|' + keys})");
+    return spinMainUntil([&] { return events().size() > before; }) ? events().back() : "";
+  };
+  gtk_widget_grab_focus(desktop->page().widget());
+  desktop->page().evaluate("field.focus()");
+  for (const KeySym letter : {XK_a, XK_b, XK_c}) pressKeys({letter});
+  ASSERT_TRUE(spinMainUntil([&] { return state() == "abc|3-3|3"; }));
+  const std::pair<std::vector<KeySym>, std::string> steps[] = {
+      {{XK_Control_L, XK_a}, "abc|0-3|5"},
+      {{XK_Control_L, XK_x}, "|0-0|7"},
+      {{XK_Control_L, XK_v}, "abc|3-3|9"},
+      {{XK_Control_L, XK_z}, "|0-0|11"},
+      {{XK_Control_L, XK_Shift_L, XK_z}, "abc|3-3|14"},
+  };
+  for (const auto& [keys, expected] : steps) {
+    pressKeys(keys);
+    EXPECT_TRUE(spinMainUntil([&] { return state() == expected; }))
+        << expected << " but " << state();
+  }
 }
 
 // The glimmet program as a user starts it, in library smoke-test mode (the
