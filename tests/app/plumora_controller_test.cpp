@@ -352,7 +352,9 @@ TEST_F(PlumoraControllerTest, ShowAndHideHandFocusBackToTheApplicationTheUserCam
   EXPECT_FALSE(desktop.panel->isVisible());
   ASSERT_EQ(desktop.workspace.activations().size(), 1u);
   EXPECT_EQ(desktop.workspace.activations()[0].bundleIdentifier, "firefox");
-  desktop.alerts.answer(0);  // no web resources are installed here
+  // No web resources are installed here, and the user is told.
+  EXPECT_EQ(desktop.alerts.pending()->messageText, "本地创作资源缺失");
+  desktop.alerts.answer(0);
 
   // A failed load offers a retry, which loads the page again; "later" does nothing.
   controller->pageLoadFailed();
