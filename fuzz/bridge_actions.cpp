@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "app/plumora_controller.h"
+#include "core/executors.h"
 #include "platform/headless/headless_platform.h"
 #include "scratch.h"
 
@@ -36,6 +37,10 @@ fs::path privateDirectory() {
 }
 
 struct Desktop {
+  // The desktop's worker threads post replies to the main queue until the
+  // desktop ends. Both live in statics, which end in the reverse order of
+  // their construction: creating the queue first keeps it alive until then.
+  glimmet::MainQueue& mainQueue = glimmet::MainQueue::shared();
   const fs::path root = privateDirectory();
   glimmet::HeadlessPlatform desktop{root / "defaults.json", root / "Trash"};
   std::unique_ptr<glimmet::PlumoraController> controller;
