@@ -25,8 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace testing;
-constexpr const char* kA = kWorkA;
-constexpr const char* kB = kWorkB;
 
 std::vector<std::string> namesIn(const fs::path& directory) {
   std::vector<std::string> names;
@@ -47,21 +45,21 @@ class HistoryStoreTest : public ::testing::Test {
 TEST_F(HistoryStoreTest, HostileTreesAreRefusedWithoutLeavingTheRoot) {
   const std::string image = testPNG(4, 4);
   fs::create_directories(temp / "outside");
-  seedWork(temp / "outside", kA, image);
+  seedWork(temp / "outside", kWorkA, image);
   fs::create_directories(root);
-  fs::create_directory_symlink(temp / "outside" / kA, root / kA);
+  fs::create_directory_symlink(temp / "outside" / kWorkA, root / kWorkA);
 
-  seedWork(root, kB, image);
-  fs::rename(root / kB / "record.json", temp / "outside" / "record.json");
-  fs::create_symlink(temp / "outside" / "record.json", root / kB / "record.json");
+  seedWork(root, kWorkB, image);
+  fs::rename(root / kWorkB / "record.json", temp / "outside" / "record.json");
+  fs::create_symlink(temp / "outside" / "record.json", root / kWorkB / "record.json");
 
   const std::string linkedImage = kWorkC;
   seedWork(root, linkedImage, "");
-  fs::create_symlink(temp / "outside" / kA / "image.png", root / linkedImage / "image.png");
+  fs::create_symlink(temp / "outside" / kWorkA / "image.png", root / linkedImage / "image.png");
 
   const std::string impostor = kWorkD;
   seedWork(root, impostor, image);
-  writeFile(root / impostor / "record.json", Json({{"id", kB}}).dump());
+  writeFile(root / impostor / "record.json", Json({{"id", kWorkB}}).dump());
 
   struct Row {
     std::string id;
@@ -69,8 +67,8 @@ TEST_F(HistoryStoreTest, HostileTreesAreRefusedWithoutLeavingTheRoot) {
     std::string message;
   };
   const Row rows[] = {
-      {kA, [&](auto& id) { store.entry(id); }, "历史目录越界"},
-      {kB, [&](auto& id) { store.readRecord(id); }, "资源记录无效"},
+      {kWorkA, [&](auto& id) { store.entry(id); }, "历史目录越界"},
+      {kWorkB, [&](auto& id) { store.readRecord(id); }, "资源记录无效"},
       {linkedImage, [&](auto& id) { store.image(id); }, "资源文件不存在或无法读取"},
       {impostor, [&](auto& id) { store.entry(id); }, "资源记录无效"},
   };
@@ -80,8 +78,8 @@ TEST_F(HistoryStoreTest, HostileTreesAreRefusedWithoutLeavingTheRoot) {
   EXPECT_FALSE(store.entry(linkedImage)["available"]);
   EXPECT_EQ(store.list().size(), 1u);  // only linkedImage, listed as unavailable
   HeadlessWorkspace workspace(temp / "trash");
-  EXPECT_EQ(failureOf([&] { store.trash(kA, workspace); }), "历史目录越界");
-  EXPECT_TRUE(fs::exists(temp / "outside" / kA / "record.json"));
+  EXPECT_EQ(failureOf([&] { store.trash(kWorkA, workspace); }), "历史目录越界");
+  EXPECT_TRUE(fs::exists(temp / "outside" / kWorkA / "record.json"));
 }
 
 TEST_F(HistoryStoreTest, SizeCeilingsAreExact) {
@@ -92,16 +90,16 @@ TEST_F(HistoryStoreTest, SizeCeilingsAreExact) {
   for (const Row& row : {Row{1'048'575, 10'485'760, true, true}, Row{1'048'576, 10, false, false},
                          Row{100, 10'485'761, true, false}}) {
     fs::remove_all(root);
-    std::string record = Json({{"id", kA}, {"createdAt", "x"}}).dump();
+    std::string record = Json({{"id", kWorkA}, {"createdAt", "x"}}).dump();
     record.resize(row.recordBytes, ' ');
-    fs::create_directories(root / kA);
-    writeFile(root / kA / "record.json", record);
-    writeFile(root / kA / "image.png", std::string(row.imageBytes, 'x'));
+    fs::create_directories(root / kWorkA);
+    writeFile(root / kWorkA / "record.json", record);
+    writeFile(root / kWorkA / "image.png", std::string(row.imageBytes, 'x'));
     if (!row.recordRead) {
-      EXPECT_EQ(failureOf([&] { store.readRecord(kA); }), "资源记录无效");
+      EXPECT_EQ(failureOf([&] { store.readRecord(kWorkA); }), "资源记录无效");
       continue;
     }
-    const Json entry = store.entry(kA);
+    const Json entry = store.entry(kWorkA);
     EXPECT_EQ(entry["available"], row.imageAvailable) << row.imageBytes;
     EXPECT_EQ(entry["fileBytes"], row.imageAvailable ? row.imageBytes : 0) << row.imageBytes;
   }
@@ -112,7 +110,7 @@ TEST_F(HistoryStoreTest, SaveStoresTheRecordAndEntry) {
                                  {"prompt", "一只在月光下奔跑的猫，背景是安静的森林和远处的雪山"},
                                  {"ratio", "16:9 and more"},
                                  {"version", 20000},
-                                 {"parentId", kB},
+                                 {"parentId", kWorkB},
                                  {"extra", true}});
   const std::string id = entry["id"];
   EXPECT_EQ(id, Uuid::parse(id)->string());
@@ -123,7 +121,7 @@ TEST_F(HistoryStoreTest, SaveStoresTheRecordAndEntry) {
   EXPECT_EQ(entry["requestedRatio"], "16:9 and m");
   EXPECT_EQ(entry["ratio"], "2:3");
   EXPECT_EQ(entry["version"], 9999);
-  EXPECT_EQ(entry["parentId"], kB);
+  EXPECT_EQ(entry["parentId"], kWorkB);
   EXPECT_EQ(entry["title"], "一只在月光下奔跑的猫，背景是安静的森林和远处的雪");
   EXPECT_FALSE(entry.contains("extra"));
 
@@ -183,10 +181,10 @@ TEST_F(HistoryStoreTest, FailedWritesLeaveNoWork) {
 // compare as UUIDs, whichever case the id or the directory is written in.
 TEST_F(HistoryStoreTest, ListingSkipsBrokenWorksSortsNewestFirstAndComparesIdsAsUuids) {
   const std::string image = testPNG(4, 4);
-  std::string lowerA = kA;
+  std::string lowerA = kWorkA;
   std::transform(lowerA.begin(), lowerA.end(), lowerA.begin(), ::tolower);
-  seedWork(root, kA, image, "2026-01-01T00:00:00Z");
-  seedWork(root, kB, image, "2026-03-01T00:00:00Z");
+  seedWork(root, kWorkA, image, "2026-01-01T00:00:00Z");
+  seedWork(root, kWorkB, image, "2026-03-01T00:00:00Z");
   for (const auto& [file, content] :
        {std::pair{".record.json.Ab12Cd", "{\"id\":\"0A1B"}, std::pair{"record.json", "[1]"}}) {
     const std::string id = Uuid::random().string();
@@ -198,15 +196,15 @@ TEST_F(HistoryStoreTest, ListingSkipsBrokenWorksSortsNewestFirstAndComparesIdsAs
 
   const Json entries = store.list();
   ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[0]["id"], kB);
-  EXPECT_EQ(entries[1]["id"], kA);
-  EXPECT_EQ(store.mediaFile(lowerA), root / kA / "image.png");
-  fs::rename(root / kA, root / lowerA);
-  EXPECT_EQ(store.entry(lowerA)["id"], kA);
+  EXPECT_EQ(entries[0]["id"], kWorkB);
+  EXPECT_EQ(entries[1]["id"], kWorkA);
+  EXPECT_EQ(store.mediaFile(lowerA), root / kWorkA / "image.png");
+  fs::rename(root / kWorkA, root / lowerA);
+  EXPECT_EQ(store.entry(lowerA)["id"], kWorkA);
 }
 
 TEST_F(HistoryStoreTest, RenameRows) {
-  seedWork(root, kA, testPNG(4, 4));
+  seedWork(root, kWorkA, testPNG(4, 4));
   const std::string refused = "名称需为 1–200 个字符，且不能包含控制字符";
   const std::pair<std::string, std::string> rows[] = {
       {"  资源重命名  ", "资源重命名"},
@@ -214,19 +212,19 @@ TEST_F(HistoryStoreTest, RenameRows) {
       {std::string(201, 'n'), refused},
       {"a\tb", refused}};
   for (const auto& [name, outcome] : rows) {
-    const std::string failure = failureOf([&, &name = name] { store.rename(kA, name); });
-    EXPECT_EQ(failure == refused ? failure : store.readRecord(kA)["title"].get<std::string>(),
+    const std::string failure = failureOf([&, &name = name] { store.rename(kWorkA, name); });
+    EXPECT_EQ(failure == refused ? failure : store.readRecord(kWorkA)["title"].get<std::string>(),
               outcome)
         << name;
   }
-  EXPECT_EQ(store.readRecord(kA)["prompt"], "p");
+  EXPECT_EQ(store.readRecord(kWorkA)["prompt"], "p");
 }
 
 class HistoryActionsTest : public HistoryStoreTest {
  protected:
   HistoryActionsTest() {
-    seedWork(root, kA, testPNG(6, 4), "2026-02-01T00:00:00Z");
-    seedWork(root, kB, "mp4", "2026-01-01T00:00:00Z", "video");
+    seedWork(root, kWorkA, testPNG(6, 4), "2026-02-01T00:00:00Z");
+    seedWork(root, kWorkB, "mp4", "2026-01-01T00:00:00Z", "video");
   }
 
   // Sends one request and answers the script that settles it, written for message 0.
@@ -252,35 +250,35 @@ TEST_F(HistoryActionsTest, ArgumentErrorsHaveTheirFixedReplies) {
     return call(&HistoryActions::libraryAction, value);
   };
   EXPECT_EQ(call(&HistoryActions::historyImage, 42), "window.__plumoraReject(0,\"历史参数无效\");");
-  EXPECT_EQ(action({{"id", kA}, {"action", "delete"}}),
+  EXPECT_EQ(action({{"id", kWorkA}, {"action", "delete"}}),
             "window.__plumoraReject(0,'资源操作无效');");
-  EXPECT_EQ(action({{"id", kA}, {"action", "rename"}}),
+  EXPECT_EQ(action({{"id", kWorkA}, {"action", "rename"}}),
             "window.__plumoraReject(0,\"请输入作品名称\");");
 
   Json tooMany = Json::array();
   for (int i = 0; i < 501; ++i) tooMany.push_back(std::to_string(i));
-  for (const Json& ids : {tooMany, Json{kA, kA}}) {
+  for (const Json& ids : {tooMany, Json{kWorkA, kWorkA}}) {
     EXPECT_EQ(call(&HistoryActions::libraryTrash, {{"ids", ids}}),
               "window.__plumoraReject(0,'清理列表无效');");
   }
-  EXPECT_TRUE(fs::exists(root / kA));
+  EXPECT_TRUE(fs::exists(root / kWorkA));
 }
 
 TEST_F(HistoryActionsTest, ListRenameAndMedia) {
   EXPECT_EQ(
-      call(&HistoryActions::libraryAction, {{"id", kA}, {"action", "rename"}, {"name", "新"}}),
+      call(&HistoryActions::libraryAction, {{"id", kWorkA}, {"action", "rename"}, {"name", "新"}}),
       "window.__plumoraResolve(0,{ok:true});");
   EXPECT_NE(call(&HistoryActions::historyList, nullptr).find("\"title\":\"新\""),
             std::string::npos);
 
-  EXPECT_EQ(call(&HistoryActions::libraryPreview, kA),
+  EXPECT_EQ(call(&HistoryActions::libraryPreview, kWorkA),
             "window.__plumoraResolve(0,\"plumora:\\/\\/local\\/history-preview\\/" +
-                std::string(kA) + "\\/image.png\");");
-  EXPECT_EQ(call(&HistoryActions::libraryMedia, kB),
-            "window.__plumoraResolve(0,\"plumora-video:" + std::string(kB) + "\");");
-  EXPECT_TRUE(call(&HistoryActions::libraryMedia, kA)
+                std::string(kWorkA) + "\\/image.png\");");
+  EXPECT_EQ(call(&HistoryActions::libraryMedia, kWorkB),
+            "window.__plumoraResolve(0,\"plumora-video:" + std::string(kWorkB) + "\");");
+  EXPECT_TRUE(call(&HistoryActions::libraryMedia, kWorkA)
                   .starts_with("window.__plumoraResolve(0,\"data:image\\/png;base64,"));
-  EXPECT_EQ(call(&HistoryActions::historyImage, kB),
+  EXPECT_EQ(call(&HistoryActions::historyImage, kWorkB),
             "window.__plumoraReject(0,\"视频不能作为图片读取\");");
 }
 
@@ -289,16 +287,16 @@ TEST_F(HistoryActionsTest, MediaActionsUseClipboardAndFileManager) {
     return call(&HistoryActions::libraryAction, {{"id", id}, {"action", action}});
   };
   const std::string ok = "window.__plumoraResolve(0,{ok:true});";
-  EXPECT_EQ(media(kB, "copy"), ok);
-  EXPECT_EQ(clipboard.fileUrls(), std::vector<fs::path>{root / kB / "video.mp4"});
-  EXPECT_EQ(media(kA, "copy"), ok);
+  EXPECT_EQ(media(kWorkB, "copy"), ok);
+  EXPECT_EQ(clipboard.fileUrls(), std::vector<fs::path>{root / kWorkB / "video.mp4"});
+  EXPECT_EQ(media(kWorkA, "copy"), ok);
   EXPECT_TRUE(clipboard.image());
-  EXPECT_EQ(media(kA, "copyPath"), ok);
-  EXPECT_EQ(clipboard.text(), (root / kA / "image.png").string());
-  EXPECT_EQ(media(kA, "reveal"), ok);
-  EXPECT_EQ(workspace.revealedFiles(), std::vector<fs::path>{root / kA / "image.png"});
+  EXPECT_EQ(media(kWorkA, "copyPath"), ok);
+  EXPECT_EQ(clipboard.text(), (root / kWorkA / "image.png").string());
+  EXPECT_EQ(media(kWorkA, "reveal"), ok);
+  EXPECT_EQ(workspace.revealedFiles(), std::vector<fs::path>{root / kWorkA / "image.png"});
   clipboard.setAccepting(false);
-  EXPECT_EQ(media(kA, "copyPath"), "window.__plumoraResolve(0,{ok:false});");
+  EXPECT_EQ(media(kWorkA, "copyPath"), "window.__plumoraResolve(0,{ok:false});");
   EXPECT_EQ(media("../x", "copy"), "window.__plumoraReject(0,\"作品编号无效\");");
 }
 
@@ -306,18 +304,19 @@ TEST_F(HistoryActionsTest, TrashReportsEachWork) {
   const std::string missing = "0A1B2C3D-0000-4000-8000-0000000000FF";
   // Too long to be an id, though it starts with one: refused, and named by no
   // more than an id's length.
-  const std::string overlong = kB + std::string(100'000, 'x');
-  const auto allocated = store.storage(kA).allocated;
-  const std::string reply = call(&HistoryActions::libraryTrash, {{"ids", {kA, missing, overlong}}});
+  const std::string overlong = kWorkB + std::string(100'000, 'x');
+  const auto allocated = store.storage(kWorkA).allocated;
+  const std::string reply =
+      call(&HistoryActions::libraryTrash, {{"ids", {kWorkA, missing, overlong}}});
   const std::string prefix = "window.__plumoraResolve(0,";
   ASSERT_TRUE(reply.starts_with(prefix)) << reply.substr(0, 200);
   const Json result = Json::parse(reply.substr(prefix.size(), reply.size() - prefix.size() - 2));
-  EXPECT_EQ(result["removed"], Json{kA});
+  EXPECT_EQ(result["removed"], Json{kWorkA});
   EXPECT_EQ(result["failed"], Json::array({{{"id", missing}, {"message", "文件或文件夹不存在。"}},
-                                           {{"id", kB}, {"message", "作品编号无效"}}}));
-  EXPECT_TRUE(fs::exists(root / kB));
+                                           {{"id", kWorkB}, {"message", "作品编号无效"}}}));
+  EXPECT_TRUE(fs::exists(root / kWorkB));
   EXPECT_EQ(result["removedBytes"], allocated);
-  EXPECT_FALSE(fs::exists(root / kA));
+  EXPECT_FALSE(fs::exists(root / kWorkA));
   EXPECT_EQ(workspace.trashedItems().size(), 1u);
 }
 
