@@ -91,7 +91,7 @@ export class Driver {
 }
 
 // One browser window. Page drives elements through command() directly.
-export class Session {
+class Session {
   constructor(driver, id) {
     this.driver = driver;
     this.id = id;
